@@ -1,0 +1,5 @@
+#include "app/Entry.h"
+
+int main(int argc, char** argv) {
+    return parlo::Entry::main(argc, argv);
+}

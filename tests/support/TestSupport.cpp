@@ -1,0 +1,38 @@
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+
+namespace parlo::test {
+
+ScopedDataDir::ScopedDataDir() {
+    if (qEnvironmentVariableIsSet("MELLO_PARLO_DATA_DIR"))
+        previous_ = qgetenv("MELLO_PARLO_DATA_DIR");
+    qputenv("MELLO_PARLO_DATA_DIR", QFile::encodeName(dir_.path()));
+}
+
+ScopedDataDir::~ScopedDataDir() {
+    if (previous_)
+        qputenv("MELLO_PARLO_DATA_DIR", *previous_);
+    else
+        qunsetenv("MELLO_PARLO_DATA_DIR");
+}
+
+std::filesystem::path ScopedDataDir::path() const {
+    return std::filesystem::path(dir_.path().toStdString());
+}
+
+void runTask(QCoro::Task<> task, std::chrono::milliseconds timeout) {
+    auto wrapped = [](QCoro::Task<> inner) -> QCoro::Task<bool> {
+        co_await std::move(inner);
+        co_return true;
+    };
+    runTask<bool>(wrapped(std::move(task)), timeout);
+}
+
+void spin(std::chrono::milliseconds duration) {
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, [&loop] { loop.quit(); });
+    loop.exec();
+}
+
+} // namespace parlo::test

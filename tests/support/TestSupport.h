@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QEventLoop>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+
+namespace parlo::test {
+
+// Points MELLO_PARLO_DATA_DIR at a fresh temporary folder for the life of the object and restores
+// the previous value afterwards.
+class ScopedDataDir {
+public:
+    ScopedDataDir();
+    ~ScopedDataDir();
+    ScopedDataDir(const ScopedDataDir&) = delete;
+    ScopedDataDir& operator=(const ScopedDataDir&) = delete;
+
+    std::filesystem::path path() const;
+
+private:
+    QTemporaryDir dir_;
+    std::optional<QByteArray> previous_;
+};
+
+// Runs the event loop until `task` completes or `timeout` passes; throws on time-out so a hung
+// coroutine fails the test instead of the whole run.
+template <typename T>
+T runTask(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    QEventLoop loop;
+    bool finished = false;
+    std::optional<T> value;
+    std::exception_ptr error;
+    auto wrapper = [&]() -> QCoro::Task<> {
+        try {
+            value.emplace(co_await std::move(task));
+        } catch (...) {
+            error = std::current_exception();
+        }
+        finished = true;
+        loop.quit();
+    };
+    auto running = wrapper();
+    if (!finished) {
+        QTimer::singleShot(timeout, &loop, [&loop] { loop.quit(); });
+        loop.exec();
+    }
+    if (!finished)
+        throw std::runtime_error("coroutine did not finish in time");
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*value);
+}
+
+void runTask(QCoro::Task<> task, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// Spins the event loop for the given time (timers and queued calls run meanwhile).
+void spin(std::chrono::milliseconds duration);
+
+} // namespace parlo::test
