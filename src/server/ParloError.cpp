@@ -1,0 +1,27 @@
+#include "server/ParloError.h"
+
+namespace parlo {
+
+ParloError::ParloError(const QString& message) : std::runtime_error(message.toStdString()) {}
+
+PlatformError::PlatformError(const QString& description) : std::runtime_error(description.toStdString()) {}
+
+QString describeError(const std::exception& error) {
+    QString text = QString::fromUtf8(error.what());
+    if (text.isEmpty())
+        text = QStringLiteral("Неизвестная ошибка.");
+    return text;
+}
+
+QString describeError(std::exception_ptr error) {
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return describeError(e);
+    } catch (...) {
+    }
+    return QStringLiteral("Неизвестная ошибка.");
+}
+
+} // namespace parlo
