@@ -1,0 +1,82 @@
+#include "capture/TimelineTrack.h"
+
+#include "server/ParloError.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace parlo {
+
+namespace {
+
+[[noreturn]] void throwErrno(const std::string& what, const std::filesystem::path& path, int error) {
+    throw PlatformError(what + " " + path.string() + ": " + std::strerror(error));
+}
+
+} // namespace
+
+TimelineTrack::TimelineTrack(std::filesystem::path url) : url_(std::move(url)) {
+    // O_TRUNC empties a file left by an earlier attempt; fchmod narrows one that was created wider.
+    fd_ = ::open(url_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd_ < 0)
+        throwErrno("Cannot open", url_, errno);
+    ::fchmod(fd_, 0600);
+}
+
+TimelineTrack::~TimelineTrack() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void TimelineTrack::write(std::span<const float> samples, double seconds) {
+    if (!std::isfinite(seconds) || seconds < earliestOffset || seconds >= latestOffset)
+        return;
+    if (samples.data() == nullptr || samples.empty())
+        return;
+    if (fd_ < 0)
+        throw PlatformError("Cannot write " + url_.string() + ": the track is closed");
+
+    // llround rounds halves away from zero; an early buffer is written whole from frame 0.
+    const long long startFrame = std::llround(seconds * sampleRate);
+    const long long position = startFrame < 0 ? 0 : startFrame;
+
+    static_assert(sizeof(float) == 4);
+    const auto* bytes = reinterpret_cast<const char*>(samples.data());
+    std::size_t remaining = samples.size() * sizeof(float);
+    off_t offset = static_cast<off_t>(position) * static_cast<off_t>(sizeof(float));
+    // pwrite seeks and writes in one call; an offset past the end leaves a hole that reads as zeros.
+    while (remaining > 0) {
+        const ssize_t written = ::pwrite(fd_, bytes, remaining, offset);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            throwErrno("Cannot write", url_, errno);
+        }
+        bytes += written;
+        remaining -= static_cast<std::size_t>(written);
+        offset += written;
+    }
+    receivedFrames_ += static_cast<std::int64_t>(samples.size());
+}
+
+void TimelineTrack::close() {
+    if (fd_ < 0)
+        return;
+    const int fd = fd_;
+    fd_ = -1;
+    const int syncResult = ::fsync(fd);
+    const int syncError = errno;
+    const int closeResult = ::close(fd);
+    const int closeError = errno;
+    if (syncResult != 0)
+        throwErrno("Cannot flush", url_, syncError);
+    if (closeResult != 0)
+        throwErrno("Cannot close", url_, closeError);
+}
+
+} // namespace parlo
