@@ -1,0 +1,365 @@
+#include "library/Json.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace parlo {
+
+void JsonReader::fail(const char* what) const {
+    throw JsonError(std::string("JSON: ") + what + " at offset " + std::to_string(pos_));
+}
+
+void JsonReader::expect(char c) {
+    if (!consume(c)) {
+        char message[] = "expected 'x'";
+        message[10] = c;
+        fail(pos_ < text_.size() ? message : "unexpected end of data");
+    }
+}
+
+void JsonReader::finish() {
+    skipSpace();
+    if (pos_ != text_.size())
+        fail("unexpected data after the value");
+}
+
+namespace {
+
+void appendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Plain characters run until a quote, a backslash or a control character.
+inline std::size_t plainRun(std::string_view text, std::size_t pos) {
+    const char* data = text.data();
+    const std::size_t size = text.size();
+    std::size_t i = pos;
+    while (i < size) {
+        unsigned char c = static_cast<unsigned char>(data[i]);
+        if (c == '"' || c == '\\' || c < 0x20)
+            break;
+        ++i;
+    }
+    return i;
+}
+
+} // namespace
+
+void JsonReader::appendEscape(std::string& out) {
+    // pos_ is on the character after the backslash.
+    if (pos_ >= text_.size())
+        fail("unexpected end of data");
+    char c = text_[pos_++];
+    switch (c) {
+    case '"':
+        out += '"';
+        return;
+    case '\\':
+        out += '\\';
+        return;
+    case '/':
+        out += '/';
+        return;
+    case 'b':
+        out += '\b';
+        return;
+    case 'f':
+        out += '\f';
+        return;
+    case 'n':
+        out += '\n';
+        return;
+    case 'r':
+        out += '\r';
+        return;
+    case 't':
+        out += '\t';
+        return;
+    case 'u':
+        break;
+    default:
+        fail("invalid escape");
+    }
+    auto readHex4 = [this]() -> std::uint32_t {
+        if (pos_ + 4 > text_.size())
+            fail("truncated \\u escape");
+        std::uint32_t value = 0;
+        for (int i = 0; i < 4; ++i) {
+            int digit = hexValue(text_[pos_++]);
+            if (digit < 0)
+                fail("invalid \\u escape");
+            value = value * 16 + static_cast<std::uint32_t>(digit);
+        }
+        return value;
+    };
+    std::uint32_t code = readHex4();
+    if (code >= 0xD800 && code < 0xDC00) {
+        // A high surrogate must be followed by its low half.
+        if (pos_ + 2 <= text_.size() && text_[pos_] == '\\' && text_[pos_ + 1] == 'u') {
+            pos_ += 2;
+            std::uint32_t low = readHex4();
+            if (low < 0xDC00 || low > 0xDFFF)
+                fail("invalid surrogate pair");
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        } else {
+            fail("lone surrogate");
+        }
+    } else if (code >= 0xDC00 && code < 0xE000) {
+        fail("lone surrogate");
+    }
+    appendUtf8(out, code);
+}
+
+std::string JsonReader::readString() {
+    expect('"');
+    std::string out;
+    for (;;) {
+        std::size_t end = plainRun(text_, pos_);
+        out.append(text_.data() + pos_, end - pos_);
+        pos_ = end;
+        if (pos_ >= text_.size())
+            fail("unterminated string");
+        char c = text_[pos_++];
+        if (c == '"')
+            return out;
+        if (c == '\\') {
+            appendEscape(out);
+            continue;
+        }
+        --pos_;
+        fail("control character in string");
+    }
+}
+
+void JsonReader::skipString() {
+    expect('"');
+    std::string scratch;
+    for (;;) {
+        pos_ = plainRun(text_, pos_);
+        if (pos_ >= text_.size())
+            fail("unterminated string");
+        char c = text_[pos_++];
+        if (c == '"')
+            return;
+        if (c != '\\') {
+            --pos_;
+            fail("control character in string");
+        }
+        scratch.clear();
+        appendEscape(scratch);
+    }
+}
+
+std::string_view JsonReader::readKey(std::string& buffer) {
+    if (pos_ >= text_.size() || text_[pos_] != '"')
+        fail("expected a key");
+    std::size_t start = pos_ + 1;
+    std::size_t end = plainRun(text_, start);
+    if (end < text_.size() && text_[end] == '"') {
+        pos_ = end + 1;
+        return text_.substr(start, end - start);
+    }
+    buffer = readString();
+    return buffer;
+}
+
+bool JsonReader::readBool() {
+    if (text_.substr(pos_, 4) == "true") {
+        pos_ += 4;
+        return true;
+    }
+    if (text_.substr(pos_, 5) == "false") {
+        pos_ += 5;
+        return false;
+    }
+    fail("expected a boolean");
+}
+
+bool JsonReader::readNull() {
+    if (text_.substr(pos_, 4) == "null") {
+        pos_ += 4;
+        return true;
+    }
+    return false;
+}
+
+std::string_view JsonReader::numberToken() {
+    const std::size_t start = pos_;
+    auto digit = [this] { return pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9'; };
+    consume('-');
+    if (consume('0')) {
+        // no leading zeros
+    } else if (digit()) {
+        while (digit())
+            ++pos_;
+    } else {
+        fail("expected a number");
+    }
+    if (consume('.')) {
+        if (!digit())
+            fail("expected a digit after the decimal point");
+        while (digit())
+            ++pos_;
+    }
+    if (consume('e') || consume('E')) {
+        if (!consume('+'))
+            consume('-');
+        if (!digit())
+            fail("expected an exponent");
+        while (digit())
+            ++pos_;
+    }
+    return text_.substr(start, pos_ - start);
+}
+
+double JsonReader::readDouble() {
+    std::string_view token = numberToken();
+    double value = 0;
+    auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (ec == std::errc::result_out_of_range) {
+        pos_ -= token.size();
+        fail("number out of range");
+    }
+    if (ec != std::errc() || end != token.data() + token.size()) {
+        pos_ -= token.size();
+        fail("invalid number");
+    }
+    return value;
+}
+
+std::int64_t JsonReader::readInteger() {
+    std::string_view token = numberToken();
+    std::int64_t value = 0;
+    auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (ec == std::errc() && end == token.data() + token.size())
+        return value;
+    // 3.0 or 3e2 name whole numbers too; 3.5 does not.
+    double real = 0;
+    auto [realEnd, realEc] = std::from_chars(token.data(), token.data() + token.size(), real);
+    pos_ -= token.size();
+    if (realEc != std::errc() || realEnd != token.data() + token.size())
+        fail("invalid number");
+    if (std::trunc(real) != real)
+        fail("expected an integer, found a fraction");
+    if (!(real >= -9.2233720368547758e18 && real < 9.2233720368547758e18))
+        fail("integer out of range");
+    pos_ += token.size();
+    return static_cast<std::int64_t>(real);
+}
+
+void JsonReader::skipValue() {
+    skipSpace();
+    if (pos_ >= text_.size())
+        fail("unexpected end of data");
+    switch (text_[pos_]) {
+    case '{':
+        readObject([this](std::string_view) { skipValue(); });
+        return;
+    case '[':
+        readArray([this] { skipValue(); });
+        return;
+    case '"':
+        skipString();
+        return;
+    case 't':
+    case 'f':
+        readBool();
+        return;
+    case 'n':
+        if (!readNull())
+            fail("invalid literal");
+        return;
+    default:
+        readDouble();
+        return;
+    }
+}
+
+void JsonWriter::key(std::string_view name) {
+    if (!first_)
+        out_ += ',';
+    first_ = false;
+    out_ += '"';
+    out_ += name;
+    out_ += "\":";
+}
+
+void JsonWriter::string(std::string_view value) {
+    out_ += '"';
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(value[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out_.append(value.data() + start, i - start);
+        start = i + 1;
+        switch (c) {
+        case '"':
+            out_ += "\\\"";
+            break;
+        case '\\':
+            out_ += "\\\\";
+            break;
+        case '\n':
+            out_ += "\\n";
+            break;
+        case '\r':
+            out_ += "\\r";
+            break;
+        case '\t':
+            out_ += "\\t";
+            break;
+        default: {
+            static const char digits[] = "0123456789abcdef";
+            char escape[] = "\\u00xx";
+            escape[4] = digits[c >> 4];
+            escape[5] = digits[c & 0xF];
+            out_ += escape;
+        }
+        }
+    }
+    out_.append(value.data() + start, value.size() - start);
+    out_ += '"';
+}
+
+void JsonWriter::number(double value) {
+    // JSON has no infinities or NaN; callers leave such values out, this is the last guard.
+    if (!std::isfinite(value))
+        value = 0;
+    char buffer[32];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out_.append(buffer, ec == std::errc() ? end : buffer);
+}
+
+void JsonWriter::integer(std::int64_t value) {
+    char buffer[24];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out_.append(buffer, ec == std::errc() ? end : buffer);
+}
+
+} // namespace parlo

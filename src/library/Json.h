@@ -1,0 +1,137 @@
+#pragma once
+
+// A small strict JSON reader and a compact writer for the library file and the service's answers.
+// The library file can hold hundreds of megabytes of transcripts and is read at every start, so the
+// reader decodes straight into records (or only validates) without building a document tree.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace parlo {
+
+class JsonError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class JsonReader {
+public:
+    explicit JsonReader(std::string_view text) : text_(text) {}
+
+    // Reads an object; `onKey(std::string_view key)` must consume the value of each key.
+    template <typename OnKey> void readObject(OnKey&& onKey) {
+        expect('{');
+        skipSpace();
+        if (consume('}'))
+            return;
+        std::string keyBuffer;
+        for (;;) {
+            skipSpace();
+            std::string_view key = readKey(keyBuffer);
+            skipSpace();
+            expect(':');
+            skipSpace();
+            onKey(key);
+            skipSpace();
+            if (consume(','))
+                continue;
+            expect('}');
+            return;
+        }
+    }
+
+    // Reads an array; `onElement()` must consume one value each time it is called.
+    template <typename OnElement> void readArray(OnElement&& onElement) {
+        expect('[');
+        skipSpace();
+        if (consume(']'))
+            return;
+        for (;;) {
+            skipSpace();
+            onElement();
+            skipSpace();
+            if (consume(','))
+                continue;
+            expect(']');
+            return;
+        }
+    }
+
+    std::string readString();
+    void skipString();
+    bool readBool();
+    double readDouble();
+    // A number whose value is a whole number that fits; 3.5 or 1e30 fail.
+    std::int64_t readInteger();
+    // Consumes a null and returns true, or leaves the input alone and returns false.
+    bool readNull();
+    void skipValue();
+
+    // Checks that only white space remains.
+    void finish();
+
+    bool atEnd() const { return pos_ >= text_.size(); }
+    std::size_t position() const { return pos_; }
+    std::string_view text() const { return text_; }
+    void skipSpace() {
+        while (pos_ < text_.size()) {
+            char c = text_[pos_];
+            if (c != ' ' && c != '\n' && c != '\r' && c != '\t')
+                return;
+            ++pos_;
+        }
+    }
+    [[noreturn]] void fail(const char* what) const;
+
+private:
+    std::string_view readKey(std::string& buffer);
+    std::string_view numberToken();
+    void expect(char c);
+    bool consume(char c) {
+        if (pos_ < text_.size() && text_[pos_] == c) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+    void appendEscape(std::string& out);
+
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
+
+// Appends compact JSON to a string.
+class JsonWriter {
+public:
+    explicit JsonWriter(std::string& out) : out_(out) {}
+
+    void beginObject() { out_ += '{', first_ = true; }
+    void endObject() { out_ += '}', first_ = false; }
+    void beginArray() { out_ += '[', first_ = true; }
+    void endArray() { out_ += ']', first_ = false; }
+    // Writes `"name":` after a separator when needed; the value follows.
+    void key(std::string_view name);
+    // Separator before an array element.
+    void element() {
+        if (!first_)
+            out_ += ',';
+        first_ = false;
+    }
+    void string(std::string_view value);
+    void number(double value);
+    void integer(std::int64_t value);
+    void boolean(bool value) { out_ += value ? "true" : "false"; }
+    void null() { out_ += "null"; }
+    // Inserts already encoded JSON as a value.
+    void raw(std::string_view json) { out_ += json; }
+
+    std::string& out() { return out_; }
+
+private:
+    std::string& out_;
+    bool first_ = true;
+};
+
+} // namespace parlo

@@ -1,0 +1,200 @@
+#include "library/LocalRecording.h"
+
+#include "library/Json.h"
+
+#include <cmath>
+
+namespace parlo {
+
+StoredResult::StoredResult(MeetingResult result) : json_(encodeMeetingResult(result)) {
+    std::call_once(decodeOnce_, [&] { value_ = std::move(result); });
+}
+
+std::shared_ptr<const StoredResult> StoredResult::fromValidatedJson(std::string json) {
+    std::shared_ptr<StoredResult> stored(new StoredResult);
+    stored->json_ = std::move(json);
+    return stored;
+}
+
+const MeetingResult& StoredResult::value() const {
+    std::call_once(decodeOnce_, [this] {
+        JsonReader reader(json_);
+        value_ = decodeMeetingResult(reader);
+    });
+    return *value_;
+}
+
+std::string LocalRecording::statusLabel() const {
+    if (status == "recording")
+        return "Запись";
+    if (status == "local")
+        return "Отправка";
+    if (status == "waiting_login")
+        return "Сохранено на Mac";
+    if (status == "queued")
+        return "В очереди";
+    if (status == "uploading")
+        return "Отправка";
+    if (status == "processing")
+        return "Расшифровка";
+    if (status == "done")
+        return "Готово";
+    if (status == "error")
+        return "Нужна проверка";
+    return stage;
+}
+
+bool operator==(const LocalRecording& a, const LocalRecording& b) {
+    auto sameResult = [](const ResultPointer& x, const ResultPointer& y) {
+        if (x == y)
+            return true;
+        if (!x || !y)
+            return false;
+        return x->json() == y->json();
+    };
+    return a.id == b.id && a.title == b.title && a.created == b.created && a.folderName == b.folderName &&
+           a.fileName == b.fileName && a.status == b.status && a.remoteID == b.remoteID &&
+           a.stage == b.stage && a.progress == b.progress && a.duration == b.duration && a.error == b.error &&
+           sameResult(a.result, b.result) && a.source == b.source;
+}
+
+namespace {
+
+enum RequiredKey : std::uint32_t {
+    kId = 1,
+    kTitle = 2,
+    kCreated = 4,
+    kStatus = 8,
+    kStage = 16,
+    kProgress = 32,
+    kSource = 64,
+    kAllRequired = 127,
+};
+
+LocalRecording readRecording(JsonReader& in) {
+    LocalRecording record;
+    std::uint32_t seen = 0;
+    auto optionalString = [&in](std::optional<std::string>& out) {
+        if (in.readNull())
+            out.reset();
+        else
+            out = in.readString();
+    };
+    in.readObject([&](std::string_view key) {
+        if (key == "id") {
+            auto id = Uuid::parse(in.readString());
+            if (!id)
+                in.fail("invalid UUID");
+            record.id = *id;
+            seen |= kId;
+        } else if (key == "title") {
+            record.title = in.readString();
+            seen |= kTitle;
+        } else if (key == "created") {
+            record.created = in.readDouble();
+            seen |= kCreated;
+        } else if (key == "folderName") {
+            optionalString(record.folderName);
+        } else if (key == "fileName") {
+            optionalString(record.fileName);
+        } else if (key == "status") {
+            record.status = in.readString();
+            seen |= kStatus;
+        } else if (key == "remoteID") {
+            optionalString(record.remoteID);
+        } else if (key == "stage") {
+            record.stage = in.readString();
+            seen |= kStage;
+        } else if (key == "progress") {
+            record.progress = in.readInteger();
+            seen |= kProgress;
+        } else if (key == "duration") {
+            if (in.readNull())
+                record.duration.reset();
+            else
+                record.duration = in.readDouble();
+        } else if (key == "error") {
+            optionalString(record.error);
+        } else if (key == "result") {
+            if (in.readNull()) {
+                record.result.reset();
+            } else {
+                const std::size_t start = in.position();
+                validateMeetingResult(in);
+                const std::string_view text = in.text().substr(start, in.position() - start);
+                record.result = StoredResult::fromValidatedJson(std::string(text));
+            }
+        } else if (key == "source") {
+            record.source = in.readString();
+            seen |= kSource;
+        } else {
+            in.skipValue();
+        }
+    });
+    if ((seen & kAllRequired) != kAllRequired)
+        in.fail("a required key is missing");
+    return record;
+}
+
+} // namespace
+
+std::vector<LocalRecording> decodeLibrary(std::string_view json) {
+    JsonReader reader(json);
+    reader.skipSpace();
+    std::vector<LocalRecording> items;
+    reader.readArray([&] { items.push_back(readRecording(reader)); });
+    reader.finish();
+    return items;
+}
+
+void encodeRecording(std::string& out, const LocalRecording& r) {
+    JsonWriter w(out);
+    auto optionalString = [&w](const char* key, const std::optional<std::string>& value) {
+        if (value) {
+            w.key(key);
+            w.string(*value);
+        }
+    };
+    w.beginObject();
+    w.key("id");
+    w.string(r.id.toString());
+    w.key("title");
+    w.string(r.title);
+    w.key("created");
+    w.number(r.created);
+    optionalString("folderName", r.folderName);
+    optionalString("fileName", r.fileName);
+    w.key("status");
+    w.string(r.status);
+    optionalString("remoteID", r.remoteID);
+    w.key("stage");
+    w.string(r.stage);
+    w.key("progress");
+    w.integer(r.progress);
+    // A length that is not a number has no JSON form; it is better unknown than invented.
+    if (r.duration && std::isfinite(*r.duration)) {
+        w.key("duration");
+        w.number(*r.duration);
+    }
+    optionalString("error", r.error);
+    if (r.result) {
+        w.key("result");
+        w.raw(r.result->json());
+    }
+    w.key("source");
+    w.string(r.source);
+    w.endObject();
+}
+
+std::string encodeLibrary(const std::vector<LocalRecording>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        encodeRecording(out, items[i]);
+    }
+    out += ']';
+    return out;
+}
+
+} // namespace parlo

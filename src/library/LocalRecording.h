@@ -1,0 +1,79 @@
+#pragma once
+
+#include "library/MeetingResult.h"
+#include "library/Uuid.h"
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parlo {
+
+// A service result kept with its recording. Results are large and change rarely, so the record
+// holds the result's JSON text (written back to the library file as it is) and decodes it only when
+// somebody reads it. Shared and immutable: copying a record copies a pointer.
+class StoredResult {
+public:
+    explicit StoredResult(MeetingResult result);
+    // Takes JSON text that has already passed validateMeetingResult.
+    static std::shared_ptr<const StoredResult> fromValidatedJson(std::string json);
+
+    const MeetingResult& value() const;
+    const std::string& json() const { return json_; }
+
+private:
+    StoredResult() = default;
+    std::string json_;
+    mutable std::once_flag decodeOnce_;
+    mutable std::optional<MeetingResult> value_;
+};
+
+using ResultPointer = std::shared_ptr<const StoredResult>;
+
+// Seconds since 2001-01-01 00:00:00 UTC, the library's time base.
+using LibraryTime = double;
+inline constexpr double kUnixTimeOfLibraryEpoch = 978307200.0;
+
+// One recording of the library, captured or imported, or known only from the service.
+struct LocalRecording {
+    Uuid id;
+    std::string title;
+    LibraryTime created = 0;
+    std::optional<std::string> folderName;
+    std::optional<std::string> fileName;
+    std::string status;
+    std::optional<std::string> remoteID;
+    std::string stage;
+    std::int64_t progress = 0;
+    std::optional<double> duration;
+    std::optional<std::string> error;
+    ResultPointer result;
+    std::string source;
+
+    // The Russian label of the status; the stage text for statuses the application has no name for.
+    std::string statusLabel() const;
+
+    friend bool operator==(const LocalRecording& a, const LocalRecording& b);
+};
+
+namespace RecordingStatus {
+inline constexpr const char* recording = "recording";
+inline constexpr const char* local = "local";
+inline constexpr const char* waitingLogin = "waiting_login";
+inline constexpr const char* queued = "queued";
+inline constexpr const char* uploading = "uploading";
+inline constexpr const char* processing = "processing";
+inline constexpr const char* done = "done";
+inline constexpr const char* error = "error";
+} // namespace RecordingStatus
+
+// The library file's form: a compact JSON array of records. Decoding is strict (a bad record fails
+// the whole file with JsonError); encoding leaves absent optionals out.
+std::vector<LocalRecording> decodeLibrary(std::string_view json);
+std::string encodeLibrary(const std::vector<LocalRecording>& items);
+// Encodes one record at the end of `out` (the library is written record by record).
+void encodeRecording(std::string& out, const LocalRecording& recording);
+
+} // namespace parlo

@@ -1,0 +1,244 @@
+#include "library/LocalStore.h"
+
+#include "server/ParloError.h"
+
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace parlo {
+
+namespace {
+
+[[noreturn]] void throwErrno(const std::string& what, const fs::path& path) {
+    throw PlatformError(what + " " + path.string() + ": " + std::strerror(errno));
+}
+
+// Creates every missing folder of `path` with mode 0700.
+void createPrivateFolders(const fs::path& path) {
+    fs::path partial;
+    for (const fs::path& component : path) {
+        partial /= component;
+        if (::mkdir(partial.c_str(), 0700) == 0) {
+            ::chmod(partial.c_str(), 0700); // the umask may have taken bits away, never added
+            continue;
+        }
+        if (errno != EEXIST)
+            throwErrno("Не удалось создать папку", partial);
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        errno = ENOTDIR;
+        throwErrno("Не удалось создать папку", path);
+    }
+}
+
+std::optional<std::string> readWholeFile(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string data;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && info.st_size > 0)
+        data.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[1 << 16];
+    for (;;) {
+        // Read straight into the string once its size is known: no second copy of a large library.
+        if (data.capacity() > data.size()) {
+            std::size_t old = data.size();
+            data.resize(data.capacity());
+            ssize_t n = ::read(fd, data.data() + old, data.size() - old);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    data.resize(old);
+                    continue;
+                }
+                ::close(fd);
+                return std::nullopt;
+            }
+            data.resize(old + static_cast<std::size_t>(n));
+            if (n == 0)
+                break;
+            continue;
+        }
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+void writeAll(int fd, const char* data, std::size_t size, const fs::path& path) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throwErrno("Не удалось записать файл", path);
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void repair(std::vector<LocalRecording>& items) {
+    for (LocalRecording& item : items) {
+        if (item.status == RecordingStatus::uploading)
+            item.status = RecordingStatus::local;
+        if (item.status == RecordingStatus::recording) {
+            item.status = RecordingStatus::error;
+            item.error =
+                "Приложение завершилось во время записи. Исходные дорожки сохранены в папке разговора.";
+        }
+    }
+}
+
+} // namespace
+
+namespace LocalStore {
+
+fs::path root() {
+    const QByteArray override = qgetenv("MELLO_PARLO_DATA_DIR");
+    if (!override.isEmpty())
+        return fs::path(override.toStdString());
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return fs::path(base.toStdString()) / "MelloParlo";
+}
+
+fs::path libraryFile() {
+    return root() / "library.json";
+}
+
+fs::path recordingsFolder() {
+    return root() / "Recordings";
+}
+
+void prepare() {
+    const fs::path base = root();
+    createPrivateFolders(base / "Recordings");
+    if (::chmod(base.c_str(), 0700) != 0)
+        throwErrno("Не удалось изменить права папки", base);
+}
+
+std::string setAsideName() {
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    return std::string("library.unreadable-") + stamp + ".json";
+}
+
+std::vector<LocalRecording> load() {
+    const fs::path file = libraryFile();
+    std::optional<std::string> data = readWholeFile(file);
+    if (!data)
+        return {};
+    std::vector<LocalRecording> items;
+    try {
+        items = decodeLibrary(*data);
+    } catch (const std::exception&) {
+        // The loaded list is empty and the next save would overwrite the user's whole history with
+        // it: keep the undecodable file under another name first.
+        fs::path aside = file.parent_path() / setAsideName();
+        for (int attempt = 1; fs::exists(aside) && attempt < 100; ++attempt)
+            aside = file.parent_path() / (aside.stem().string() + "-" + std::to_string(attempt) + ".json");
+        if (::rename(file.c_str(), aside.c_str()) == 0)
+            ::chmod(aside.c_str(), 0600);
+        return {};
+    }
+    repair(items);
+    return items;
+}
+
+void save(const std::vector<LocalRecording>& items) {
+    prepare();
+    const fs::path file = libraryFile();
+    std::string temporaryName = (file.parent_path() / ".library.json.XXXXXX").string();
+    int fd = ::mkstemp(temporaryName.data()); // created 0600
+    if (fd < 0)
+        throwErrno("Не удалось создать файл", temporaryName);
+    const fs::path temporary(temporaryName);
+    try {
+        // Written record by record so that the whole document never sits in memory a second time.
+        std::string chunk;
+        constexpr std::size_t kFlushAt = 4 << 20;
+        chunk.reserve(kFlushAt + (64 << 10));
+        chunk += '[';
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (i > 0)
+                chunk += ',';
+            encodeRecording(chunk, items[i]);
+            if (chunk.size() >= kFlushAt) {
+                writeAll(fd, chunk.data(), chunk.size(), temporary);
+                chunk.clear();
+            }
+        }
+        chunk += ']';
+        writeAll(fd, chunk.data(), chunk.size(), temporary);
+        // The rename must not reach the disk before the data does, or a crash leaves an empty library.
+        if (::fdatasync(fd) != 0)
+            throwErrno("Не удалось записать файл", temporary);
+        if (::fchmod(fd, 0600) != 0)
+            throwErrno("Не удалось изменить права файла", temporary);
+        if (::close(fd) != 0) {
+            fd = -1;
+            throwErrno("Не удалось записать файл", temporary);
+        }
+        fd = -1;
+        if (::rename(temporary.c_str(), file.c_str()) != 0)
+            throwErrno("Не удалось заменить файл", file);
+    } catch (...) {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (::chmod(file.c_str(), 0600) != 0)
+        throwErrno("Не удалось изменить права файла", file);
+}
+
+std::optional<fs::path> media(const LocalRecording& recording) {
+    if (!recording.folderName || !recording.fileName)
+        return std::nullopt;
+    return recordingsFolder() / *recording.folderName / *recording.fileName;
+}
+
+} // namespace LocalStore
+
+std::string clockLabel(double seconds) {
+    if (!std::isfinite(seconds))
+        return "00:00";
+    double whole = std::trunc(seconds);
+    if (whole < 0)
+        whole = 0;
+    // Far beyond any recording, but keep the arithmetic defined.
+    if (whole > 1e15)
+        whole = 1e15;
+    const long long total = static_cast<long long>(whole);
+    char text[48];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, (total / 60) % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%02lld:%02lld", total / 60, total % 60);
+    return text;
+}
+
+} // namespace parlo

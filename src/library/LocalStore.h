@@ -1,0 +1,45 @@
+#pragma once
+
+#include "library/LocalRecording.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace parlo {
+
+// The data folder: library.json, one folder per recording under Recordings, temporary upload bodies
+// and downloaded playback audio. Stateless: every call resolves the folder anew.
+namespace LocalStore {
+
+// MELLO_PARLO_DATA_DIR when set and not empty (taken verbatim), otherwise $XDG_DATA_HOME/MelloParlo.
+std::filesystem::path root();
+std::filesystem::path libraryFile();
+std::filesystem::path recordingsFolder();
+
+// Creates root/Recordings (0700 for every folder it creates) and sets 0700 on root.
+// Throws PlatformError.
+void prepare();
+
+// The library, repaired: "uploading" becomes "local", "recording" becomes "error". A missing file
+// gives an empty list; a file that cannot be decoded gives an empty list too, after it has been set
+// aside beside the library (see setAsideName) so that the next save cannot destroy it.
+std::vector<LocalRecording> load();
+
+// Replaces library.json atomically (a reader sees the old or the new file whole) with mode 0600.
+// Throws PlatformError; the old file is then untouched.
+void save(const std::vector<LocalRecording>& items);
+
+// root/Recordings/<folderName>/<fileName> when the record names both.
+std::optional<std::filesystem::path> media(const LocalRecording& recording);
+
+// The name an undecodable library is kept under: "library.unreadable-<UTC time>.json".
+std::string setAsideName();
+
+} // namespace LocalStore
+
+// The text shown by the recording clocks: "MM:SS", or "H:MM:SS" from one hour on.
+std::string clockLabel(double seconds);
+
+} // namespace parlo
