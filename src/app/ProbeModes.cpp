@@ -1,18 +1,40 @@
 #include "app/CheckModes.h"
 
+#include "detection/CallActivityProbe.h"
+#include "detection/SnapshotJson.h"
+#include "detection/ZoomProbe.h"
+
 #include <cstdio>
+#include <exception>
+#include <string>
 
 namespace parlo {
 
-// Call detection is not part of this build yet: say so instead of printing a made-up snapshot.
+namespace {
+
+// One compact JSON line on standard output. A snapshot that cannot be encoded (a name that is not
+// valid UTF-8) prints nothing: the probe modes still end with status 0.
+template <typename Snapshot> int printSnapshot(const Snapshot& snapshot) {
+    std::string line;
+    try {
+        line = encodeSnapshot(snapshot);
+    } catch (const std::exception&) {
+        return 0;
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace
+
 int runZoomProbe() {
-    std::fputs("This build has no call detection yet\n", stderr);
-    return 1;
+    return printSnapshot(ZoomProbe::snapshot());
 }
 
 int runCallProbe() {
-    std::fputs("This build has no call detection yet\n", stderr);
-    return 1;
+    return printSnapshot(CallActivityProbe::snapshot());
 }
 
 } // namespace parlo
