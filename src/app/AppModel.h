@@ -1,0 +1,177 @@
+#pragma once
+
+#include "app/Clock.h"
+#include "app/MeetingLifecycle.h"
+#include "capture/AudioRecorder.h"
+#include "detection/CallActivitySnapshot.h"
+#include "library/LocalRecording.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QSettings;
+class QTimer;
+
+namespace parlo {
+
+// What the model works with besides its own state. The application hands in the real parts;
+// tests hand in driven clocks, scripted probes and fake recorders.
+struct AppModelServices {
+    std::shared_ptr<Clock> clock;
+    // Where "automaticCallRecording" lives; the caller keeps it alive as long as the model.
+    QSettings* settings = nullptr;
+    std::shared_ptr<CallProbe> probe;
+    AudioRecorderFactory recorderFactory;
+    // Microphone access and the effective system-audio permission, read afresh on every call.
+    std::function<bool()> microphoneAuthorized;
+    std::function<bool()> systemAudioPermission;
+};
+
+// The one application model: every piece of state the interface shows and every operation it can
+// start. Lives on the main thread; each published field has its own change signal.
+class AppModel : public QObject {
+    Q_OBJECT
+public:
+    AppModel(bool preview, AppModelServices services, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    // Published fields.
+    bool isPreview() const { return isPreview_; }
+    const std::vector<LocalRecording>& items() const { return items_; }
+    std::optional<Uuid> selection() const { return selection_; }
+    bool autoEnabled() const { return autoEnabled_; }
+    bool connected() const { return connected_; }
+    bool microphonePermission() const { return microphonePermission_; }
+    bool audioPermission() const { return audioPermission_; }
+    const CallActivitySnapshot& callActivity() const { return callActivity_; }
+    std::optional<Uuid> recordingID() const { return recordingID_; }
+    double recordingSeconds() const { return recordingSeconds_; }
+    bool finalizing() const { return finalizing_; }
+    float systemLevel() const { return systemLevel_; }
+    float microphoneLevel() const { return microphoneLevel_; }
+    std::optional<QString> message() const { return message_; }
+    bool settingsVisible() const { return settingsVisible_; }
+    QString search() const { return search_; }
+    bool isPlaying() const { return isPlaying_; }
+    double playbackPosition() const { return playbackPosition_; }
+    double playbackDuration() const { return playbackDuration_; }
+    QString password() const { return password_; }
+    bool loggingIn() const { return loggingIn_; }
+    bool starting() const { return starting_; }
+    bool checkingPermissions() const { return checkingPermissions_; }
+    std::optional<QString> permissionCheckMessage() const { return permissionCheckMessage_; }
+
+    // The fields the interface may write.
+    void setSelection(std::optional<Uuid> value);
+    void setMessage(std::optional<QString> value);
+    void setSettingsVisible(bool value);
+    void setSearch(const QString& value);
+    void setPassword(const QString& value);
+    void setPlaybackPosition(double value);
+
+    // Derived values, computed on every read.
+    std::optional<LocalRecording> selected() const;
+    std::vector<LocalRecording> filteredItems() const;
+    QString statusTitle() const;
+    std::optional<QString> recordingHint() const;
+
+    const MeetingLifecycle& lifecycle() const { return lifecycle_; }
+
+    // Operations.
+    QCoro::Task<> recordNow();
+    QCoro::Task<> stopRecording(bool manual);
+    QCoro::Task<> quit();
+    void setAutoEnabled(bool on);
+    QCoro::Task<> tick();
+    QCoro::Task<> beginRecording(bool automatic);
+
+Q_SIGNALS:
+    void itemsChanged();
+    void selectionChanged();
+    void autoEnabledChanged();
+    void connectedChanged();
+    void microphonePermissionChanged();
+    void audioPermissionChanged();
+    void callActivityChanged();
+    void recordingIDChanged();
+    void recordingSecondsChanged();
+    void finalizingChanged();
+    void systemLevelChanged();
+    void microphoneLevelChanged();
+    void messageChanged();
+    void settingsVisibleChanged();
+    void searchChanged();
+    void isPlayingChanged();
+    void playbackPositionChanged();
+    void playbackDurationChanged();
+    void passwordChanged();
+    void loggingInChanged();
+    void startingChanged();
+    void checkingPermissionsChanged();
+    void permissionCheckMessageChanged();
+    // Asks the application to end; emitted by quit() once everything is saved.
+    void terminationRequested();
+
+private:
+    template <typename T> void assign(T& field, T value, void (AppModel::*changed)()) {
+        if (field == value)
+            return;
+        field = std::move(value);
+        Q_EMIT(this->*changed)();
+    }
+    void setItems(std::vector<LocalRecording> items);
+    LocalRecording* find(const Uuid& id);
+    // Saves the whole library; a failure becomes the notice and the list stays as it is.
+    void persist();
+    void loadPreviewFixture();
+    void startTickTimer();
+    void refreshPermissionMirrors();
+    void scheduleUploads();
+    QCoro::Task<> synchronize();
+
+    const bool isPreview_;
+    AppModelServices services_;
+
+    std::vector<LocalRecording> items_;
+    std::optional<Uuid> selection_;
+    bool autoEnabled_ = false;
+    bool connected_ = false;
+    bool microphonePermission_ = false;
+    bool audioPermission_ = false;
+    CallActivitySnapshot callActivity_ = CallActivitySnapshot::idle();
+    std::optional<Uuid> recordingID_;
+    double recordingSeconds_ = 0;
+    bool finalizing_ = false;
+    float systemLevel_ = 0;
+    float microphoneLevel_ = 0;
+    std::optional<QString> message_;
+    bool settingsVisible_ = false;
+    QString search_;
+    bool isPlaying_ = false;
+    double playbackPosition_ = 0;
+    double playbackDuration_ = 0;
+    QString password_;
+    bool loggingIn_ = false;
+    bool starting_ = false;
+    bool checkingPermissions_ = false;
+    std::optional<QString> permissionCheckMessage_;
+
+    std::unique_ptr<AudioRecorder> capture_;
+    MeetingLifecycle lifecycle_;
+    QPointer<QTimer> tickTimer_;
+    QDateTime started_;
+    bool manualRecording_ = false;
+    bool ticking_ = false;
+    QDateTime nextAttempt_;
+    QDateTime lastSync_;
+    bool syncInProgress_ = false;
+};
+
+} // namespace parlo

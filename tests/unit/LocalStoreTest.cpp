@@ -1,0 +1,234 @@
+#include "library/LocalStore.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace parlo;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+unsigned mode(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+MeetingResult sampleResult() {
+    MeetingResult result;
+    result.language = "ru";
+    result.duration = 61.25;
+    result.segments.push_back({1, 0.0, 1.5, "Спикер 1", "Добрый день, коллеги."});
+    result.segments.push_back({2, 1.5, 3.0, "Спикер 2", "Начнём с \"отчёта\"\\планов."});
+    result.summary.mode = "meeting";
+    result.summary.tasks.push_back({"Подготовить план", {1, 2}, "Анна", std::nullopt});
+    result.summary.note = "Заметка";
+    result.warnings = {"Шум"};
+    return result;
+}
+
+LocalRecording sampleRecording(const std::string& status = "done") {
+    LocalRecording r;
+    r.id = Uuid::random();
+    r.title = "Разговор · 8 марта, 09:05";
+    r.created = 794000000.125;
+    r.folderName = r.id.toString();
+    r.fileName = "conversation.m4a";
+    r.status = status;
+    r.remoteID = "0123456789abcdef0123456789abcdef";
+    r.stage = "Готово";
+    r.progress = 100;
+    r.duration = 61.25;
+    r.result = std::make_shared<const StoredResult>(sampleResult());
+    r.source = "Звук Mac + микрофон";
+    return r;
+}
+
+class LocalStoreTest : public ::testing::Test {
+protected:
+    test::ScopedDataDir dataDir;
+    fs::path root() const { return dataDir.path(); }
+};
+
+} // namespace
+
+TEST_F(LocalStoreTest, RootFollowsTheEnvironmentUnlessEmpty) {
+    EXPECT_EQ(LocalStore::root(), root());
+    qputenv("MELLO_PARLO_DATA_DIR", "");
+    EXPECT_EQ(LocalStore::root().filename(), "MelloParlo");
+    EXPECT_NE(LocalStore::root(), root());
+    qputenv("MELLO_PARLO_DATA_DIR", QFile::encodeName(QString::fromStdString(root().string())));
+}
+
+TEST_F(LocalStoreTest, SaveThenLoadRoundTripsEveryField) {
+    LocalRecording full = sampleRecording();
+    LocalRecording bare;
+    bare.id = Uuid::random();
+    bare.title = "Только на сервере";
+    bare.created = -5.5;
+    bare.status = "mystery";
+    bare.stage = "Особый этап";
+    bare.source = "Личный кабинет";
+    LocalStore::save({full, bare});
+
+    const std::string json = readFile(root() / "library.json");
+    EXPECT_EQ(json.find('\n'), std::string::npos) << "written compactly";
+    EXPECT_NE(json.find(full.id.toString()), std::string::npos) << "upper-case UUID";
+    EXPECT_EQ(json.find("null"), std::string::npos) << "absent optionals are left out";
+
+    std::vector<LocalRecording> loaded = LocalStore::load();
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded[0], full);
+    EXPECT_EQ(loaded[1], bare);
+    EXPECT_EQ(loaded[0].result->value(), sampleResult());
+    EXPECT_FALSE(loaded[1].duration);
+    EXPECT_FALSE(loaded[1].result);
+    EXPECT_EQ(loaded[1].statusLabel(), "Особый этап");
+
+    // Saving what was loaded writes the same document again.
+    LocalStore::save(loaded);
+    EXPECT_EQ(readFile(root() / "library.json"), json);
+}
+
+TEST_F(LocalStoreTest, DecodesDatesAndIgnoresUnknownKeys) {
+    fs::create_directories(root());
+    writeFile(root() / "library.json",
+              R"([{"id":"6f9619ff-8b86-d011-b42d-00c04fc964ff","title":"T","created":0,"status":"local",)"
+              R"("stage":"S","progress":0,"source":"Импорт","future":{"x":[1]},"duration":null}])");
+    auto loaded = LocalStore::load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].id.toString(), "6F9619FF-8B86-D011-B42D-00C04FC964FF");
+    EXPECT_EQ(loaded[0].created, 0.0);
+    EXPECT_FALSE(loaded[0].duration);
+    EXPECT_FALSE(LocalStore::media(loaded[0]));
+}
+
+TEST_F(LocalStoreTest, LoadRepairsStatesThatCannotSurviveARestart) {
+    LocalStore::save({sampleRecording("uploading"), sampleRecording("recording"), sampleRecording("queued")});
+    auto loaded = LocalStore::load();
+    ASSERT_EQ(loaded.size(), 3u);
+    EXPECT_EQ(loaded[0].status, "local");
+    EXPECT_EQ(loaded[1].status, "error");
+    EXPECT_EQ(loaded[1].error, std::optional<std::string>("Приложение завершилось во время записи. "
+                                                          "Исходные дорожки сохранены в папке разговора."));
+    EXPECT_EQ(loaded[2].status, "queued");
+    EXPECT_EQ(loaded[0].title, sampleRecording().title);
+}
+
+TEST_F(LocalStoreTest, AnUndecodableLibraryLoadsEmptyAndIsKeptAside) {
+    EXPECT_TRUE(LocalStore::load().empty()) << "no file at all";
+
+    LocalStore::save({sampleRecording()});
+    std::string json = readFile(root() / "library.json");
+    // A record without "stage" spoils the whole file.
+    auto at = json.find("\"stage\":\"Готово\",");
+    ASSERT_NE(at, std::string::npos);
+    json.erase(at, std::string("\"stage\":\"Готово\",").size());
+    writeFile(root() / "library.json", json);
+
+    EXPECT_TRUE(LocalStore::load().empty());
+    EXPECT_FALSE(fs::exists(root() / "library.json"));
+    std::vector<fs::path> aside;
+    for (const auto& entry : fs::directory_iterator(root()))
+        if (entry.path().filename().string().starts_with("library.unreadable-"))
+            aside.push_back(entry.path());
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readFile(aside[0]), json);
+    EXPECT_EQ(mode(aside[0]), 0600u);
+
+    // The next save writes a fresh library without touching the kept file.
+    LocalStore::save({});
+    EXPECT_EQ(readFile(root() / "library.json"), "[]");
+    EXPECT_EQ(readFile(aside[0]), json);
+}
+
+TEST_F(LocalStoreTest, FoldersAndFilesArePrivate) {
+    fs::create_directories(root());
+    fs::permissions(root(), fs::perms::all);
+    LocalStore::save({sampleRecording()});
+    EXPECT_EQ(mode(root()), 0700u);
+    EXPECT_EQ(mode(root() / "Recordings"), 0700u);
+    EXPECT_EQ(mode(root() / "library.json"), 0600u);
+
+    // prepare() creates missing parents privately too.
+    qputenv("MELLO_PARLO_DATA_DIR", QFile::encodeName(QString::fromStdString((root() / "a" / "b").string())));
+    LocalStore::prepare();
+    EXPECT_EQ(mode(root() / "a"), 0700u);
+    EXPECT_EQ(mode(root() / "a" / "b" / "Recordings"), 0700u);
+    qputenv("MELLO_PARLO_DATA_DIR", QFile::encodeName(QString::fromStdString(root().string())));
+}
+
+TEST_F(LocalStoreTest, AFailedSaveKeepsTheOldFileWhole) {
+    LocalStore::save({sampleRecording()});
+    const std::string before = readFile(root() / "library.json");
+
+    // Running as root, permissions cannot make the write fail: a file-size limit can.
+    std::vector<LocalRecording> large(200, sampleRecording());
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    EXPECT_THROW(LocalStore::save(large), std::exception);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(readFile(root() / "library.json"), before);
+    for (const auto& entry : fs::directory_iterator(root()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".library.json"))
+            << "temporary left behind";
+}
+
+TEST_F(LocalStoreTest, MediaNeedsFolderAndFile) {
+    LocalRecording r = sampleRecording();
+    EXPECT_EQ(LocalStore::media(r), root() / "Recordings" / r.id.toString() / "conversation.m4a");
+    r.fileName.reset();
+    EXPECT_FALSE(LocalStore::media(r));
+}
+
+TEST(StatusLabel, KnownValuesAndFallback) {
+    LocalRecording r;
+    r.stage = "Этап";
+    const std::pair<const char*, const char*> labels[] = {{"recording", "Запись"},
+                                                          {"local", "Отправка"},
+                                                          {"waiting_login", "Сохранено на Mac"},
+                                                          {"queued", "В очереди"},
+                                                          {"uploading", "Отправка"},
+                                                          {"processing", "Расшифровка"},
+                                                          {"done", "Готово"},
+                                                          {"error", "Нужна проверка"},
+                                                          {"Done", "Этап"},
+                                                          {"", "Этап"}};
+    for (auto [status, label] : labels) {
+        r.status = status;
+        EXPECT_EQ(r.statusLabel(), label) << status;
+    }
+}
+
+TEST(ClockLabel, Edges) {
+    EXPECT_EQ(clockLabel(0), "00:00");
+    EXPECT_EQ(clockLabel(59.9), "00:59");
+    EXPECT_EQ(clockLabel(-5), "00:00");
+    EXPECT_EQ(clockLabel(3599.99), "59:59");
+    EXPECT_EQ(clockLabel(3600), "1:00:00");
+    EXPECT_EQ(clockLabel(3725), "1:02:05");
+    EXPECT_EQ(clockLabel(36000 * 3 + 1), "30:00:01");
+    EXPECT_EQ(clockLabel(std::numeric_limits<double>::quiet_NaN()), "00:00");
+    EXPECT_EQ(clockLabel(std::numeric_limits<double>::infinity()), "00:00");
+}

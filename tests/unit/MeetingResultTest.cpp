@@ -1,0 +1,104 @@
+#include "library/MeetingResult.h"
+#include "library/Json.h"
+
+#include <gtest/gtest.h>
+
+using namespace parlo;
+
+namespace {
+
+const char* const kMeeting = R"({
+  "id": "0123456789abcdef0123456789abcdef", "title": "Планёрка", "created": 1700000000.5,
+  "status": "done", "stage": "Готово", "progress": 100, "error": null, "extra": {"ignored": [1, 2]},
+  "result": {
+    "language": "ru", "duration": 95.5, "warnings": ["тихо"],
+    "segments": [{"id": 1, "start": 0, "end": 2.5, "speaker": "A", "text": "Привет\n\"всем\" \ud83d\ude00"}],
+    "summary": {"mode": "meeting", "note": null,
+      "summary": [{"text": "Итог", "evidence_ids": [1, 3]}],
+      "decisions": [],
+      "tasks": [{"text": "Сделать", "evidence_ids": [], "owner": "Анна", "due": "пятница"}]}
+  }
+})";
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    auto at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return text.replace(at, from.size(), to);
+}
+
+} // namespace
+
+TEST(MeetingResult, DecodesAFullMeetingAndIgnoresUnknownKeys) {
+    ServerMeeting meeting = decodeServerMeeting(kMeeting);
+    EXPECT_EQ(meeting.id, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(meeting.progress, 100);
+    EXPECT_FALSE(meeting.error);
+    ASSERT_TRUE(meeting.result);
+    const MeetingResult& result = *meeting.result;
+    EXPECT_DOUBLE_EQ(result.duration, 95.5);
+    ASSERT_EQ(result.segments.size(), 1u);
+    EXPECT_DOUBLE_EQ(result.segments[0].start, 0.0); // an integer decodes as a double
+    EXPECT_EQ(result.segments[0].text, "Привет\n\"всем\" \xF0\x9F\x98\x80");
+    EXPECT_FALSE(result.summary.note);
+    EXPECT_EQ(result.summary.tasks[0].owner, std::optional<std::string>("Анна"));
+}
+
+TEST(MeetingResult, MissingNullOrMistypedRequiredValuesFailTheDocument) {
+    const std::string base = kMeeting;
+    // Optional keys may be absent or null.
+    EXPECT_FALSE(decodeServerMeeting(replaced(base, "\"error\": null, ", "")).error);
+    EXPECT_NO_THROW(decodeServerMeeting(replaced(base, "\"note\": null,", "")));
+    EXPECT_FALSE(
+        decodeServerMeeting(replaced(base, "\"result\": {", "\"result\": null, \"unused\": {")).result);
+
+    EXPECT_THROW(decodeServerMeeting(replaced(base, "\"stage\": \"Готово\", ", "")), JsonError);
+    EXPECT_THROW(decodeServerMeeting(replaced(base, "\"stage\": \"Готово\"", "\"stage\": null")), JsonError);
+    EXPECT_THROW(decodeServerMeeting(replaced(base, "\"tasks\": [", "\"chores\": [")), JsonError);
+    EXPECT_THROW(decodeServerMeeting(replaced(base, "\"id\": 1,", "\"id\": 3.5,")), JsonError);
+    EXPECT_THROW(decodeServerMeeting(replaced(base, "\"progress\": 100", "\"progress\": \"100\"")),
+                 JsonError);
+    EXPECT_THROW(
+        decodeServerMeeting(replaced(base, "\"evidence_ids\": [1, 3]", "\"evidence_ids\": [1, null]")),
+        JsonError);
+    // A whole number written with a zero fraction is still a whole number.
+    EXPECT_EQ(decodeServerMeeting(replaced(base, "\"progress\": 100", "\"progress\": 100.0")).progress, 100);
+}
+
+TEST(MeetingResult, RejectsMalformedJson) {
+    for (const char* bad : {"", "{", "[]", "{\"id\": \"x\"", "{\"a\": 01}", "{\"a\": \"\t\"}",
+                            "{\"a\": \"\\x\"}", "{\"a\": \"\\ud800\"}", "{} {}", "{\"a\": tru}"}) {
+        EXPECT_THROW(decodeServerMeeting(bad), JsonError) << bad;
+    }
+}
+
+TEST(MeetingResult, EncodingRoundTripsAndLeavesEmptyOptionalsOut) {
+    ServerMeeting meeting = decodeServerMeeting(kMeeting);
+    const std::string encoded = encodeServerMeeting(meeting);
+    EXPECT_EQ(encoded.find("\"error\""), std::string::npos);
+    EXPECT_EQ(encoded.find("\"note\""), std::string::npos);
+    EXPECT_EQ(encoded.find("\"extra\""), std::string::npos);
+    EXPECT_NE(encoded.find("\"evidence_ids\":[1,3]"), std::string::npos);
+    EXPECT_EQ(decodeServerMeeting(encoded), meeting);
+
+    // Validation accepts what decoding accepts and refuses what it refuses.
+    const std::string result = encodeMeetingResult(*meeting.result);
+    JsonReader good(result);
+    EXPECT_NO_THROW(validateMeetingResult(good));
+    const std::string broken = replaced(result, "\"language\":\"ru\",", "");
+    JsonReader bad(broken);
+    EXPECT_THROW(validateMeetingResult(bad), JsonError);
+}
+
+TEST(MeetingResult, DecodesAList) {
+    const std::string list = std::string("[") + kMeeting + "," + kMeeting + "]";
+    EXPECT_EQ(decodeServerMeetingList(list).size(), 2u);
+    EXPECT_TRUE(decodeServerMeetingList(" [ ] ").empty());
+    EXPECT_THROW(decodeServerMeetingList(kMeeting), JsonError);
+}
+
+TEST(MeetingResult, NoteIdentity) {
+    NoteItem item{"T", {3, 12}, std::nullopt, std::nullopt};
+    EXPECT_EQ(item.identity(), "T3,12");
+    item.evidenceIds.clear();
+    EXPECT_EQ(item.identity(), "T");
+}
