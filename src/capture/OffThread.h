@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QMetaObject>
+#include <QObject>
+
+#include <coroutine>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <thread>
+#include <type_traits>
+#include <utility>
+
+namespace parlo {
+
+// An awaitable that runs blocking work elsewhere (a worker queue, a fresh thread) and resumes the
+// awaiting coroutine on the thread it suspended on, through that thread's Qt event loop. So a
+// QCoro task on the main thread can wait for a sound-server round trip or a file mix without
+// blocking the interface, and still touch its own state after the co_await. The work's exception
+// is rethrown at the co_await.
+template <typename T> class OffThread {
+public:
+    using Executor = std::function<void(std::function<void()>)>;
+
+    OffThread(Executor executor, std::function<T()> work)
+        : executor_(std::move(executor))
+        , work_(std::move(work)) {}
+
+    bool await_ready() const noexcept { return false; }
+
+    void await_suspend(std::coroutine_handle<> awaiting) {
+        // Created here, so it belongs to the awaiting thread: the queued call runs there.
+        auto* home = new QObject();
+        executor_([this, awaiting, home] {
+            try {
+                if constexpr (std::is_void_v<T>)
+                    work_();
+                else
+                    result_.emplace(work_());
+            } catch (...) {
+                error_ = std::current_exception();
+            }
+            QMetaObject::invokeMethod(
+                home,
+                [awaiting, home] {
+                    home->deleteLater();
+                    awaiting.resume();
+                },
+                Qt::QueuedConnection);
+        });
+    }
+
+    T await_resume() {
+        if (error_)
+            std::rethrow_exception(error_);
+        if constexpr (!std::is_void_v<T>)
+            return std::move(*result_);
+    }
+
+private:
+    struct Nothing {};
+    Executor executor_;
+    std::function<T()> work_;
+    std::optional<std::conditional_t<std::is_void_v<T>, Nothing, T>> result_;
+    std::exception_ptr error_;
+};
+
+// Runs `work` on a thread of its own.
+template <typename F> auto onOwnThread(F work) {
+    using T = std::invoke_result_t<F>;
+    return OffThread<T>([](std::function<void()> job) { std::thread(std::move(job)).detach(); },
+                        std::function<T()>(std::move(work)));
+}
+
+} // namespace parlo
