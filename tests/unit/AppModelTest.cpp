@@ -1,0 +1,457 @@
+#include "app/AppModel.h"
+
+#include "library/LocalStore.h"
+#include "server/ParloError.h"
+#include "support/Gate.h"
+#include "support/TestSupport.h"
+
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace parlo;
+
+namespace {
+
+class ManualClock : public Clock {
+public:
+    double uptimeValue = 1000;
+    QDateTime wall = QDateTime(QDate(2026, 3, 8), QTime(9, 5), Qt::LocalTime).toUTC();
+    double uptime() const override { return uptimeValue; }
+    QDateTime now() const override { return wall; }
+    void advance(double seconds) {
+        uptimeValue += seconds;
+        wall = wall.addMSecs(static_cast<qint64>(seconds * 1000));
+    }
+};
+
+class ScriptedProbe : public CallProbe {
+public:
+    CallActivitySnapshot next = CallActivitySnapshot::idle();
+    int calls = 0;
+    CallActivitySnapshot snapshot() override {
+        ++calls;
+        return next;
+    }
+    void call(bool active) {
+        next = CallActivitySnapshot::idle();
+        next.active = active;
+        if (active)
+            next.applications = {"Chromium"};
+    }
+};
+
+using test::Gate;
+
+struct RecorderScript {
+    std::optional<QString> startFailure;
+    std::optional<QString> stopFailure;
+    QStringList warnings;
+    Gate startGate;
+    Gate stopGate;
+    int created = 0;
+    int stops = 0;
+    std::filesystem::path lastFolder;
+};
+
+class FakeRecorder : public AudioRecorder {
+public:
+    explicit FakeRecorder(RecorderScript& script) : script_(script) {}
+    QCoro::Task<> start(std::filesystem::path folder) override {
+        script_.lastFolder = folder;
+        co_await script_.startGate.pass();
+        if (script_.startFailure)
+            throw ParloError(*script_.startFailure);
+    }
+    QCoro::Task<CaptureResult> stop() override {
+        ++script_.stops;
+        co_await script_.stopGate.pass();
+        if (script_.stopFailure)
+            throw ParloError(*script_.stopFailure);
+        CaptureResult result;
+        result.file = script_.lastFolder / "conversation.m4a";
+        result.duration = 12.5;
+        result.warnings = script_.warnings;
+        co_return result;
+    }
+
+private:
+    RecorderScript& script_;
+};
+
+class AppModelTest : public ::testing::Test {
+protected:
+    test::ScopedDataDir dataDir;
+    QTemporaryDir settingsDir;
+    QSettings settings{settingsDir.filePath(QStringLiteral("parlo.ini")), QSettings::IniFormat};
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    std::shared_ptr<ScriptedProbe> probe = std::make_shared<ScriptedProbe>();
+    RecorderScript script;
+    bool microphone = true;
+    bool systemAudio = true;
+
+    std::unique_ptr<AppModel> makeModel(bool preview = false) {
+        AppModelServices services;
+        services.clock = clock;
+        services.settings = &settings;
+        services.probe = probe;
+        services.recorderFactory = [this] {
+            ++script.created;
+            return std::make_unique<FakeRecorder>(script);
+        };
+        services.microphoneAuthorized = [this] { return microphone; };
+        services.systemAudioPermission = [this] { return systemAudio; };
+        return std::make_unique<AppModel>(preview, std::move(services));
+    }
+
+    // One timer period: the clocks move on, then the tick runs to its end.
+    void tickAfter(AppModel& model, double seconds = 0.8) {
+        clock->advance(seconds);
+        test::runTask(model.tick());
+    }
+
+    LocalRecording record(const std::string& title, double created) {
+        LocalRecording r;
+        r.id = Uuid::random();
+        r.title = title;
+        r.created = created;
+        r.status = "done";
+        r.stage = "Готово";
+        r.source = "Импорт";
+        return r;
+    }
+};
+
+} // namespace
+
+TEST_F(AppModelTest, ConstructionLoadsTheRepairedLibraryAndTheStoredSwitch) {
+    LocalRecording interrupted = record("Прерванная", 10);
+    interrupted.status = "recording";
+    LocalStore::save({interrupted});
+    settings.setValue(QStringLiteral("automaticCallRecording"), true);
+
+    auto model = makeModel();
+    ASSERT_EQ(model->items().size(), 1u);
+    EXPECT_EQ(model->items()[0].status, "error");
+    EXPECT_TRUE(model->autoEnabled());
+    EXPECT_TRUE(model->microphonePermission());
+    EXPECT_FALSE(model->connected());
+    EXPECT_EQ(model->callActivity(), CallActivitySnapshot::idle());
+}
+
+TEST_F(AppModelTest, PreviewReadsNothingAndRunsNothing) {
+    LocalStore::save({record("Настоящая запись", 10)});
+    settings.setValue(QStringLiteral("automaticCallRecording"), true);
+    microphone = false;
+
+    auto model = makeModel(true);
+    EXPECT_FALSE(model->autoEnabled());
+    EXPECT_TRUE(model->microphonePermission());
+    EXPECT_TRUE(model->audioPermission());
+    for (const LocalRecording& item : model->items())
+        EXPECT_NE(item.title, "Настоящая запись");
+    test::spin(std::chrono::milliseconds(1000)); // longer than one timer period
+    EXPECT_EQ(probe->calls, 0);
+
+    test::runTask(model->recordNow());
+    EXPECT_EQ(model->message(), QStringLiteral("В предпросмотре запись выключена."));
+    model->setAutoEnabled(true);
+    EXPECT_FALSE(model->autoEnabled());
+    EXPECT_EQ(script.created, 0);
+}
+
+TEST_F(AppModelTest, FilteredItemsSearchTitlesCaseInsensitivelyNewestFirstAndStable) {
+    LocalRecording a = record("Планёрка отдела", 100);
+    LocalRecording b = record("Созвон с клиентом", 300);
+    LocalRecording c = record("ПЛАНЁРКА продаж", 100);
+    c.stage = "созвон";
+    LocalStore::save({a, b, c});
+    auto model = makeModel();
+
+    auto titles = [&] {
+        std::vector<std::string> out;
+        for (const auto& item : model->filteredItems())
+            out.push_back(item.title);
+        return out;
+    };
+    EXPECT_EQ(titles(),
+              (std::vector<std::string>{"Созвон с клиентом", "Планёрка отдела", "ПЛАНЁРКА продаж"}));
+    model->setSearch(QStringLiteral("планёрка"));
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Планёрка отдела", "ПЛАНЁРКА продаж"}));
+    model->setSearch(QStringLiteral("созвон")); // the stage of c does not count
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Созвон с клиентом"}));
+    model->setSearch(QStringLiteral(" созвон")); // not trimmed
+    EXPECT_TRUE(titles().empty());
+}
+
+TEST_F(AppModelTest, StatusTitleAndHintFollowThePrecedence) {
+    auto model = makeModel();
+    EXPECT_EQ(model->statusTitle(), QStringLiteral("Готов к записи"));
+    EXPECT_TRUE(model->recordingHint()); // shown with auto-start off too
+
+    model->setAutoEnabled(true);
+    probe->next.probeAvailable = false;
+    probe->next.active = true;
+    tickAfter(*model);
+    EXPECT_EQ(model->statusTitle(), QStringLiteral("Автостарт недоступен · можно записать вручную"));
+    probe->call(true);
+    tickAfter(*model);
+    EXPECT_EQ(model->statusTitle(), QStringLiteral("Обнаружен звуковой звонок"));
+    probe->call(false);
+    tickAfter(*model);
+    EXPECT_EQ(model->statusTitle(), QStringLiteral("Ожидаю звонок · можно записать вручную"));
+
+    microphone = false;
+    tickAfter(*model);
+    EXPECT_EQ(model->statusTitle(), QStringLiteral("Нужны разрешения macOS"));
+    EXPECT_FALSE(model->recordingHint());
+    microphone = true;
+
+    script.stopGate.closed = true;
+    test::runTask(model->recordNow());
+    EXPECT_EQ(model->statusTitle(), QStringLiteral("Записываю разговор"));
+    EXPECT_FALSE(model->recordingHint());
+    auto stopping = model->stopRecording(true);
+    EXPECT_TRUE(model->finalizing());
+    EXPECT_EQ(model->statusTitle(), QStringLiteral("Сохраняю разговор"));
+    script.stopGate.open();
+    test::runTask(std::move(stopping));
+    EXPECT_FALSE(model->finalizing());
+}
+
+TEST_F(AppModelTest, AutomaticRecordingStartsAfterACallAndStopsAfterItEnds) {
+    auto model = makeModel();
+    model->setAutoEnabled(true);
+    EXPECT_TRUE(settings.value(QStringLiteral("automaticCallRecording")).toBool());
+
+    probe->call(true);
+    tickAfter(*model); // candidate
+    tickAfter(*model); // 0.8 s < 1.2 s
+    EXPECT_FALSE(model->recordingID());
+    tickAfter(*model); // 1.6 s: start
+    ASSERT_TRUE(model->recordingID());
+    ASSERT_EQ(model->items().size(), 1u);
+    const LocalRecording& entry = model->items()[0];
+    EXPECT_EQ(entry.status, "recording");
+    EXPECT_EQ(entry.title, "Разговор · 8 марта, 09:05");
+    EXPECT_EQ(entry.folderName, entry.id.toString());
+    EXPECT_EQ(entry.source, "Звук Mac + микрофон");
+    EXPECT_EQ(model->selection(), entry.id);
+    EXPECT_EQ(script.lastFolder, LocalStore::root() / "Recordings" / entry.id.toString());
+    EXPECT_EQ(LocalStore::load().size(), 1u) << "saved as soon as the capture starts";
+
+    tickAfter(*model);
+    EXPECT_DOUBLE_EQ(model->recordingSeconds(), 0.8);
+
+    probe->call(false);
+    tickAfter(*model); // ending
+    for (int i = 0; i < 3; ++i)
+        tickAfter(*model);
+    EXPECT_TRUE(model->recordingID()) << "2.4 s without a call is not enough";
+    tickAfter(*model); // 3.2 s
+    EXPECT_FALSE(model->recordingID());
+    const LocalRecording finished = model->items()[0];
+    EXPECT_EQ(finished.status, "waiting_login");
+    EXPECT_EQ(finished.stage, "Войдите для расшифровки");
+    EXPECT_EQ(finished.fileName, std::optional<std::string>("conversation.m4a"));
+    EXPECT_EQ(finished.duration, std::optional<double>(12.5));
+    EXPECT_EQ(LocalStore::load()[0].status, "waiting_login");
+    EXPECT_EQ(model->recordingSeconds(), 0);
+    EXPECT_EQ(model->lifecycle().phase, MeetingLifecycle::Phase::idle);
+}
+
+TEST_F(AppModelTest, AManualStopDuringACallSuppressesTheNextAutomaticStart) {
+    auto model = makeModel();
+    model->setAutoEnabled(true);
+    probe->call(true);
+    for (int i = 0; i < 3; ++i)
+        tickAfter(*model);
+    ASSERT_TRUE(model->recordingID());
+    test::runTask(model->stopRecording(true));
+    EXPECT_EQ(model->lifecycle().phase, MeetingLifecycle::Phase::suppressed);
+    for (int i = 0; i < 10; ++i)
+        tickAfter(*model);
+    EXPECT_FALSE(model->recordingID());
+    EXPECT_EQ(script.created, 1);
+
+    // Three seconds of silence end the suppression; the next call records again.
+    probe->call(false);
+    for (int i = 0; i < 5; ++i)
+        tickAfter(*model);
+    probe->call(true);
+    for (int i = 0; i < 3; ++i)
+        tickAfter(*model);
+    EXPECT_TRUE(model->recordingID());
+    EXPECT_EQ(script.created, 2);
+}
+
+TEST_F(AppModelTest, ATickWhileAnotherWaitsChangesNothing) {
+    auto model = makeModel();
+    model->setAutoEnabled(true);
+    probe->call(true);
+    tickAfter(*model);
+    tickAfter(*model);
+    script.startGate.closed = true;
+    clock->advance(0.8);
+    auto waiting = model->tick(); // starts the recorder and waits
+    EXPECT_TRUE(model->starting());
+    const int probeCalls = probe->calls;
+    probe->call(false);
+    test::runTask(model->tick());
+    EXPECT_EQ(probe->calls, probeCalls);
+    EXPECT_TRUE(model->callActivity().active) << "the waiting tick's snapshot stays";
+    script.startGate.open();
+    test::runTask(std::move(waiting));
+    EXPECT_TRUE(model->recordingID());
+}
+
+TEST_F(AppModelTest, WithAutoStartOffTheProbeIsNeverCalled) {
+    auto model = makeModel();
+    probe->call(true);
+    for (int i = 0; i < 5; ++i)
+        tickAfter(*model);
+    EXPECT_EQ(probe->calls, 0);
+    EXPECT_EQ(model->callActivity(), CallActivitySnapshot::idle());
+    EXPECT_FALSE(model->recordingID());
+}
+
+TEST_F(AppModelTest, TheTwoHourLimitStopsAndItsNoticeWins) {
+    auto model = makeModel();
+    script.warnings = {
+        QStringLiteral("Запись сохранена. Микрофон не поступал — в файле есть только звук компьютера.")};
+    test::runTask(model->recordNow());
+    ASSERT_TRUE(model->recordingID());
+    tickAfter(*model, 7199);
+    EXPECT_TRUE(model->recordingID());
+    tickAfter(*model, 1);
+    EXPECT_FALSE(model->recordingID());
+    EXPECT_EQ(model->message(), QStringLiteral("Достигнут лимит двух часов. Запись сохранена."));
+    EXPECT_EQ(model->items()[0].status, "waiting_login");
+}
+
+TEST_F(AppModelTest, AFailedStartMarksTheEntryAndSuppresses) {
+    auto model = makeModel();
+    model->setAutoEnabled(true);
+    script.startFailure = QStringLiteral("Не удалось получить доступ к системному звуку Mac.");
+    probe->call(true);
+    for (int i = 0; i < 3; ++i)
+        tickAfter(*model);
+    EXPECT_FALSE(model->recordingID());
+    EXPECT_FALSE(model->starting());
+    ASSERT_EQ(model->items().size(), 1u);
+    EXPECT_EQ(model->items()[0].status, "error");
+    EXPECT_EQ(model->items()[0].stage, "Запись не началась");
+    EXPECT_EQ(model->items()[0].error, std::optional<std::string>(script.startFailure->toStdString()));
+    EXPECT_EQ(model->message(), script.startFailure);
+    EXPECT_EQ(model->lifecycle().phase, MeetingLifecycle::Phase::suppressed);
+    for (int i = 0; i < 5; ++i)
+        tickAfter(*model);
+    EXPECT_EQ(script.created, 1) << "no retry during the same call";
+}
+
+TEST_F(AppModelTest, RecordTwiceAndStopWhileFinalizingDoNothing) {
+    auto model = makeModel();
+    script.startGate.closed = true;
+    auto first = model->recordNow();
+    test::runTask(model->recordNow());
+    script.startGate.open();
+    test::runTask(std::move(first));
+    EXPECT_EQ(script.created, 1);
+    EXPECT_EQ(model->items().size(), 1u);
+    EXPECT_EQ(model->lifecycle().phase, MeetingLifecycle::Phase::manualRecording);
+
+    script.stopGate.closed = true;
+    auto stopping = model->stopRecording(true);
+    test::runTask(model->stopRecording(true));
+    test::runTask(model->stopRecording(false));
+    script.stopGate.open();
+    test::runTask(std::move(stopping));
+    EXPECT_EQ(script.stops, 1);
+    EXPECT_FALSE(model->recordingID());
+}
+
+TEST_F(AppModelTest, StopOutcomesShowWarningsOrTheError) {
+    auto model = makeModel();
+    script.warnings = {QStringLiteral("Первое."), QStringLiteral("Второе.")};
+    test::runTask(model->recordNow());
+    test::runTask(model->stopRecording(true));
+    EXPECT_EQ(model->message(), QStringLiteral("Первое. Второе."));
+
+    script.warnings.clear();
+    script.stopFailure = QStringLiteral("Запись короче двух секунд. Исходные дорожки сохранены.");
+    test::runTask(model->recordNow());
+    test::runTask(model->stopRecording(true));
+    EXPECT_EQ(model->items()[0].status, "error");
+    EXPECT_EQ(model->items()[0].stage, "Нужно проверить запись");
+    EXPECT_EQ(model->message(), script.stopFailure);
+    EXPECT_EQ(LocalStore::load()[0].status, "error");
+    EXPECT_EQ(model->systemLevel(), 0.0f);
+}
+
+TEST_F(AppModelTest, MissingPermissionsOpenTheSettingsInsteadOfRecording) {
+    auto model = makeModel();
+    systemAudio = false;
+    test::runTask(model->recordNow());
+    EXPECT_EQ(model->message(),
+              QStringLiteral("Разрешите микрофон и запись системного звука в настройках macOS."));
+    EXPECT_TRUE(model->settingsVisible());
+    EXPECT_TRUE(model->items().empty());
+
+    model->setAutoEnabled(true);
+    EXPECT_FALSE(model->autoEnabled());
+    EXPECT_EQ(
+        model->message(),
+        QStringLiteral("Разрешите микрофон и запись системного звука, затем включите автостарт звонков."));
+}
+
+TEST_F(AppModelTest, TurningAutoStartOffStopsOnlyAutomaticRecordings) {
+    auto model = makeModel();
+    model->setAutoEnabled(true);
+    test::runTask(model->recordNow());
+    model->setAutoEnabled(false);
+    test::spin(std::chrono::milliseconds(50));
+    EXPECT_TRUE(model->recordingID()) << "a manual recording goes on";
+    test::runTask(model->stopRecording(true));
+
+    model->setAutoEnabled(true);
+    probe->call(true);
+    for (int i = 0; i < 3 + 5; ++i)
+        tickAfter(*model); // the suppression of the manual stop ends only after silence
+    probe->call(false);
+    for (int i = 0; i < 5; ++i)
+        tickAfter(*model);
+    probe->call(true);
+    for (int i = 0; i < 3; ++i)
+        tickAfter(*model);
+    ASSERT_TRUE(model->recordingID());
+    model->setAutoEnabled(false);
+    test::spin(std::chrono::milliseconds(50));
+    EXPECT_FALSE(model->recordingID());
+}
+
+TEST_F(AppModelTest, QuitFinishesTheRecordingBeforeAskingToEnd) {
+    auto model = makeModel();
+    QSignalSpy terminated(model.get(), &AppModel::terminationRequested);
+    test::runTask(model->recordNow());
+    test::runTask(model->quit());
+    EXPECT_EQ(terminated.count(), 1);
+    EXPECT_FALSE(model->recordingID());
+    EXPECT_EQ(LocalStore::load()[0].status, "waiting_login");
+}
+
+TEST_F(AppModelTest, AFailedSaveBecomesTheNoticeAndKeepsTheList) {
+    auto model = makeModel();
+    // A file where the data folder should be makes every save fail.
+    const auto root = LocalStore::root();
+    std::filesystem::remove_all(root);
+    { std::ofstream(root) << "x"; }
+    test::runTask(model->recordNow());
+    test::runTask(model->stopRecording(true));
+    EXPECT_EQ(model->message(),
+              QStringLiteral("Не удалось сохранить библиотеку на Mac. Проверьте свободное место."));
+    ASSERT_EQ(model->items().size(), 1u);
+    EXPECT_EQ(model->items()[0].status, "waiting_login");
+    std::filesystem::remove(root);
+}
