@@ -40,7 +40,7 @@ TEST(MeetingLifecycle, TransitionTable) {
         {Phase::idle, true, false, 20, Phase::idle, 10, Action::none},                        // 5
         {Phase::idle, true, true, 20, Phase::candidate, 20, Action::none},                    // 6
         {Phase::candidate, true, false, 20, Phase::idle, 10, Action::none},                   // 7
-        {Phase::candidate, true, true, 11.25, Phase::recording, 10, Action::start},            // 8
+        {Phase::candidate, true, true, 11.25, Phase::recording, 10, Action::start},           // 8
         {Phase::candidate, true, true, 11.1, Phase::candidate, 10, Action::none},             // 9
         {Phase::recording, true, true, 20, Phase::recording, 10, Action::none},               // 10
         {Phase::recording, true, false, 20, Phase::ending, 20, Action::none},                 // 11
