@@ -1,0 +1,70 @@
+#include "app/QuitProtocol.h"
+
+#include "app/AppModel.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace parlo {
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int number) {
+    const int saved = errno;
+    const char byte = static_cast<char>(number);
+    [[maybe_unused]] ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+QuitProtocol::QuitProtocol(AppModel* model, QObject* parent) : QObject(parent), model_(model) {
+    if (model_)
+        connect(model_, &AppModel::terminationRequested, this, [this] { Q_EMIT finished(0); });
+}
+
+QuitProtocol::~QuitProtocol() {
+    if (notifier_) {
+        for (int number : {SIGTERM, SIGINT, SIGHUP})
+            std::signal(number, SIG_DFL);
+    }
+}
+
+bool QuitProtocol::installSignalHandlers() {
+    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &QuitProtocol::readSignal);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(number, &action, nullptr);
+    return true;
+}
+
+void QuitProtocol::readSignal() {
+    char buffer[16];
+    while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+    }
+    requestQuit();
+}
+
+void QuitProtocol::requestQuit() {
+    if (quitting_)
+        return;
+    quitting_ = true;
+    if (!model_) {
+        Q_EMIT finished(0);
+        return;
+    }
+    model_->quit(); // finishes on its own and emits terminationRequested
+}
+
+} // namespace parlo
