@@ -253,7 +253,8 @@ QCoro::Task<HttpAnswer> ServerClient::send(QNetworkRequest request, QByteArray v
         // The exchange ends with the redirect answer itself; the answer check turns it into a failure.
         answer.isHttp = status.isValid();
         answer.status = status.toInt();
-        answer.body = raw->readAll();
+        if (raw->isOpen())
+            answer.body = raw->readAll();
         co_return answer;
     }
     if (state->sinkError)
