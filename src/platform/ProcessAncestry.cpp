@@ -81,23 +81,30 @@ std::string processImageOf(std::int32_t pid) {
     return comm.empty() ? std::string() : "comm:" + comm;
 }
 
+const std::string& ProcessAncestry::imageOf(std::int32_t pid) {
+    auto found = images_.find(pid);
+    if (found == images_.end())
+        found = images_.emplace(pid, processImageOf(pid)).first;
+    return found->second;
+}
+
 std::int32_t ProcessAncestry::applicationOf(std::int32_t pid) {
     if (pid <= 0)
         return pid;
-    if (const auto cached = cache_.find(pid); cached != cache_.end())
+    if (const auto cached = applications_.find(pid); cached != applications_.end())
         return cached->second;
 
     std::int32_t current = pid;
-    std::string image = processImageOf(current);
+    const std::string image = imageOf(current);
     for (int depth = 0; depth < maximumDepth && !image.empty(); ++depth) {
         const std::int32_t parent = parentProcessOf(current);
         if (parent <= 1)
             break;
-        if (processImageOf(parent) != image)
+        if (imageOf(parent) != image)
             break;
         current = parent;
     }
-    cache_.emplace(pid, current);
+    applications_.emplace(pid, current);
     return current;
 }
 

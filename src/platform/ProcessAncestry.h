@@ -19,7 +19,10 @@ public:
     std::int32_t applicationOf(std::int32_t pid);
 
 private:
-    std::unordered_map<std::int32_t, std::int32_t> cache_;
+    const std::string& imageOf(std::int32_t pid);
+
+    std::unordered_map<std::int32_t, std::int32_t> applications_;
+    std::unordered_map<std::int32_t, std::string> images_; // the clients' common parents are read once
 };
 
 // The parent pid from /proc/<pid>/stat, or 0 when the process is gone or unreadable.

@@ -1,0 +1,388 @@
+// The built program's "--probe-calls" and "--probe-zoom" against a real sound-server daemon, with
+// test clients (parec, paplay, parlo_stream_client) taking whatever identity a scenario needs.
+#include "detection/SnapshotJson.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QString text(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// A PulseAudio daemon of this test alone, in a private runtime folder; stopped by its pid.
+class PrivateSoundServer {
+public:
+    PrivateSoundServer() {
+        const QString runtime = dir_.path() + text("/runtime");
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QDir().mkpath(dir_.path() + text("/home"));
+        socket_ = runtime + text("/native");
+
+        QFile config(dir_.path() + text("/daemon.pa"));
+        config.open(QIODevice::WriteOnly);
+        config.write("load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket_.toUtf8() +
+                     "\n" +
+                     "load-module module-null-sink sink_name=speakers rate=48000 channels=2\n"
+                     "load-module module-null-sink sink_name=micfeed rate=48000 channels=2\n"
+                     "load-module module-remap-source master=micfeed.monitor source_name=mic\n"
+                     "set-default-sink speakers\n"
+                     "set-default-source mic\n");
+        config.close();
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(text("HOME"), dir_.path() + text("/home"));
+        env.insert(text("XDG_RUNTIME_DIR"), runtime);
+        daemon_.setProcessEnvironment(env);
+        daemon_.setStandardOutputFile(QProcess::nullDevice());
+        daemon_.setStandardErrorFile(dir_.path() + text("/daemon.log"));
+        daemon_.start(text("pulseaudio"),
+                      {text("--daemonize=no"), text("--exit-idle-time=-1"), text("-n"), text("-F"),
+                       config.fileName(), text("--use-pid-file=no"), text("--disallow-exit")});
+        if (!daemon_.waitForStarted(5000))
+            return;
+        for (int i = 0; i < 200; ++i) {
+            if (pactl({text("info")}).has_value()) {
+                ready_ = true;
+                break;
+            }
+            QThread::msleep(25);
+        }
+        baselineRecordings_ = count(text("source-outputs"));
+    }
+
+    ~PrivateSoundServer() { stop(); }
+
+    PrivateSoundServer(const PrivateSoundServer&) = delete;
+    PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
+
+    bool ready() const { return ready_; }
+
+    void stop() {
+        const qint64 pid = daemon_.processId();
+        if (pid > 0 && daemon_.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(pid), SIGCONT); // a frozen daemon must run to act on TERM
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+            if (!daemon_.waitForFinished(5000)) {
+                ::kill(static_cast<pid_t>(pid), SIGKILL);
+                daemon_.waitForFinished(5000);
+            }
+        }
+    }
+
+    // The daemon keeps its socket, so connections are accepted, but it answers nothing.
+    void freeze() { ::kill(static_cast<pid_t>(daemon_.processId()), SIGSTOP); }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(text("PULSE_SERVER"), text("unix:") + socket_);
+        return env;
+    }
+
+    std::optional<QByteArray> pactl(const QStringList& arguments) const {
+        QProcess process;
+        process.setProcessEnvironment(environment());
+        process.start(text("pactl"), arguments);
+        if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit ||
+            process.exitCode() != 0)
+            return std::nullopt;
+        return process.readAllStandardOutput();
+    }
+
+    int count(const QString& kind) const {
+        const auto listing = pactl({text("list"), text("short"), kind});
+        return listing ? static_cast<int>(listing->count('\n')) : -1;
+    }
+
+    // Waits until the daemon holds this many client playbacks and recordings (the remapped
+    // microphone's own recording not counted).
+    bool awaitStreams(int playbacks, int recordings) const {
+        for (int i = 0; i < 200; ++i) {
+            if (count(text("sink-inputs")) == playbacks &&
+                count(text("source-outputs")) == baselineRecordings_ + recordings)
+                return true;
+            QThread::msleep(25);
+        }
+        return false;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString socket_;
+    QProcess daemon_;
+    bool ready_ = false;
+    int baselineRecordings_ = 0;
+};
+
+// A child process of the test, ended by its pid when the object goes.
+class Child {
+public:
+    virtual ~Child() = default;
+    virtual qint64 pid() const = 0;
+};
+
+class ClientProcess final : public Child {
+public:
+    ClientProcess(const PrivateSoundServer& server, const QString& program, const QStringList& arguments,
+                  bool awaitReady = false) {
+        process_.setProcessEnvironment(server.environment());
+        if (!awaitReady)
+            process_.setStandardOutputFile(QProcess::nullDevice());
+        process_.start(program, arguments);
+        started_ = process_.waitForStarted(5000);
+        if (started_ && awaitReady) {
+            while (!process_.canReadLine() && process_.waitForReadyRead(5000)) {
+            }
+            started_ = process_.readLine().trimmed() == "ready";
+        }
+    }
+    ~ClientProcess() override {
+        if (process_.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
+            process_.waitForFinished(5000);
+        }
+    }
+    bool started() const { return started_; }
+    qint64 pid() const override { return process_.processId(); }
+
+private:
+    QProcess process_;
+    bool started_ = false;
+};
+
+// A copy of this test program standing in for a helper process of an application.
+class ForkedHelper final : public Child {
+public:
+    ForkedHelper() : pid_(::fork()) {
+        if (pid_ == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+    }
+    ~ForkedHelper() override {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    qint64 pid() const override { return pid_; }
+
+private:
+    pid_t pid_;
+};
+
+struct ProbeRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    std::chrono::milliseconds elapsed{};
+};
+
+ProbeRun probe(const QProcessEnvironment& env, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    QElapsedTimer timer;
+    timer.start();
+    process.start(text(PARLO_PROGRAM), arguments);
+    ProbeRun run;
+    if (!process.waitForFinished(20000)) {
+        ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+        process.waitForFinished(5000);
+        return run;
+    }
+    run.elapsed = std::chrono::milliseconds(timer.elapsed());
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+// One snapshot line, checked for a clean run of the mode.
+QByteArray probeLine(const PrivateSoundServer& server, const char* mode) {
+    const ProbeRun run = probe(server.environment(), {text(mode)});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, QByteArray());
+    return run.out;
+}
+
+constexpr const char* idleLine = "{\"active\":false,\"applications\":[],\"probeAvailable\":true}\n";
+constexpr const char* noZoomLine = "{\"running\":false,\"inputActive\":false,\"outputActive\":false,"
+                                   "\"processCount\":0,\"probeAvailable\":true}\n";
+
+class ProbeModes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            GTEST_SKIP() << "needs the test sound environment (scripts/test-sound-server)";
+        server_ = std::make_unique<PrivateSoundServer>();
+        ASSERT_TRUE(server_->ready()) << "the private sound server did not start";
+    }
+
+    // Starts a test client; parec's recording goes nowhere, paplay plays silence for ever.
+    Child& record(const QStringList& options) { return start(text("parec"), options); }
+    Child& play(const QStringList& options) {
+        return start(text("paplay"), QStringList{text("--raw")} + options + QStringList{text("/dev/zero")});
+    }
+    Child& streamClient(const QStringList& arguments) {
+        auto client = std::make_unique<ClientProcess>(*server_, text(PARLO_STREAM_CLIENT), arguments, true);
+        EXPECT_TRUE(client->started()) << "parlo_stream_client " << arguments.join(u' ').toStdString();
+        children_.push_back(std::move(client));
+        return *children_.back();
+    }
+
+    std::unique_ptr<PrivateSoundServer> server_;
+    std::vector<std::unique_ptr<Child>> children_;
+
+private:
+    Child& start(const QString& program, const QStringList& arguments) {
+        auto client = std::make_unique<ClientProcess>(*server_, program, arguments);
+        EXPECT_TRUE(client->started()) << program.toStdString();
+        children_.push_back(std::move(client));
+        return *children_.back();
+    }
+};
+
+} // namespace
+
+TEST_F(ProbeModes, AServerWithoutClientsIsIdle) {
+    EXPECT_EQ(probeLine(*server_, "--probe-calls"), idleLine);
+    EXPECT_EQ(probeLine(*server_, "--probe-zoom"), noZoomLine);
+}
+
+TEST_F(ProbeModes, ARecordingClientOfAnyIdentityIsACall) {
+    record({text("--client-name=Test Caller"), text("--property=application.id=org.example.Caller")});
+    ASSERT_TRUE(server_->awaitStreams(0, 1));
+    EXPECT_EQ(probeLine(*server_, "--probe-calls"),
+              "{\"active\":true,\"applications\":[\"Test Caller\"],\"probeAvailable\":true}\n");
+    EXPECT_EQ(probeLine(*server_, "--probe-zoom"), noZoomLine);
+}
+
+TEST_F(ProbeModes, PlaybackAloneIsNoCallUnlessItIsZoom) {
+    play({text("--client-name=Music Player"), text("--property=application.id=org.example.Player")});
+    ASSERT_TRUE(server_->awaitStreams(1, 0));
+    EXPECT_EQ(probeLine(*server_, "--probe-calls"), idleLine);
+
+    // The Flatpak's identity; the binary names are checked with the mapping's unit tests.
+    play({text("--client-name=Zoom"), text("--property=application.id=us.zoom.Zoom")});
+    ASSERT_TRUE(server_->awaitStreams(2, 0));
+    EXPECT_EQ(probeLine(*server_, "--probe-calls"),
+              "{\"active\":true,\"applications\":[\"Zoom\"],\"probeAvailable\":true}\n");
+    const QByteArray zoom = "{\"running\":true,\"inputActive\":false,\"outputActive\":true,\"processCount\":"
+                            "1,\"probeAvailable\":true}\n";
+    EXPECT_EQ(probeLine(*server_, "--probe-zoom"), zoom);
+
+    // Both modes asked for: only the Zoom snapshot.
+    const ProbeRun both = probe(server_->environment(), {text("--probe-calls"), text("--probe-zoom")});
+    EXPECT_EQ(both.exitCode, 0);
+    EXPECT_EQ(both.out, zoom);
+}
+
+TEST_F(ProbeModes, PausedMonitorAndLevelMeterStreamsAreNoCall) {
+    // A volume control's meter on the microphone, under a neutral name: its peak detection gives it away.
+    streamClient({text("peak"), text("Level Meter"), text("org.example.Meter"), text("mic")});
+    streamClient({text("corked-record"), text("Paused Recorder"), text("org.example.Paused")});
+    streamClient({text("corked-playback"), text("Zoom"), text("us.zoom.Zoom")});
+    record({text("--client-name=Screen Recorder"), text("--property=application.id=org.example.Screen"),
+            text("--device=speakers.monitor")});
+    ASSERT_TRUE(server_->awaitStreams(1, 3));
+    EXPECT_EQ(probeLine(*server_, "--probe-calls"), idleLine);
+    // Paused Zoom still has an audio process, neither capturing nor playing.
+    EXPECT_EQ(probeLine(*server_, "--probe-zoom"),
+              "{\"running\":true,\"inputActive\":false,\"outputActive\":false,\"processCount\":1,"
+              "\"probeAvailable\":true}\n");
+}
+
+TEST_F(ProbeModes, OurOwnRecordingIsNoCall) {
+    record({text("--client-name=Mello Parlo"), text("--property=application.id=com.fernwick.parlo")});
+    record({text("--client-name=Mello Parlo Capture"),
+            text("--property=application.id=com.fernwick.parlo.capture")});
+    record({text("--client-name=Look-alike"), text("--property=application.id=com.fernwick.parlox")});
+    ASSERT_TRUE(server_->awaitStreams(0, 3));
+    EXPECT_EQ(probeLine(*server_, "--probe-calls"),
+              "{\"active\":true,\"applications\":[\"Look-alike\"],\"probeAvailable\":true}\n");
+}
+
+TEST_F(ProbeModes, HelpersOfOneApplicationAreListedOnceByCodePoint) {
+    // Two copies of this program stand in for a browser's audio helpers; the test process is the
+    // browser. The helpers' connections carry their pids, as a real browser's do.
+    children_.push_back(std::make_unique<ForkedHelper>());
+    const qint64 inputHelper = children_.back()->pid();
+    children_.push_back(std::make_unique<ForkedHelper>());
+    const qint64 outputHelper = children_.back()->pid();
+    ASSERT_GT(inputHelper, 0);
+    ASSERT_GT(outputHelper, 0);
+    const QString binary = text("--property=application.process.binary=chromium");
+    record({text("--client-name=Chromium input"), binary,
+            text("--property=application.process.id=") + QString::number(inputHelper)});
+    play({text("--client-name=Chromium"), binary,
+          text("--property=application.process.id=") + QString::number(outputHelper)});
+    record({text("--client-name=alpha recorder"), text("--property=application.id=org.example.Alpha")});
+    record({text("--client-name=Zed Talk"), text("--property=application.id=org.example.Zed")});
+    record({text("--client-name=Zed Talk"), text("--property=application.id=org.example.Zed")});
+    ASSERT_TRUE(server_->awaitStreams(1, 4));
+    EXPECT_EQ(probeLine(*server_, "--probe-calls"),
+              "{\"active\":true,\"applications\":[\"Chromium\",\"Zed Talk\",\"alpha recorder\"],"
+              "\"probeAvailable\":true}\n");
+}
+
+TEST_F(ProbeModes, AStoppedServerIsUnavailableAtOnce) {
+    record({text("--client-name=Test Caller"), text("--property=application.id=org.example.Caller")});
+    ASSERT_TRUE(server_->awaitStreams(0, 1));
+    server_->stop();
+
+    const ProbeRun calls = probe(server_->environment(), {text("--probe-calls")});
+    EXPECT_EQ(calls.exitCode, 0);
+    EXPECT_EQ(calls.out, "{\"active\":false,\"applications\":[],\"probeAvailable\":false}\n");
+    EXPECT_LT(calls.elapsed, 2s); // program start included; the probe itself gives up after 0.3 s
+    const ProbeRun zoom = probe(server_->environment(), {text("--probe-zoom")});
+    EXPECT_EQ(zoom.out, "{\"running\":false,\"inputActive\":false,\"outputActive\":false,\"processCount\":0,"
+                        "\"probeAvailable\":false}\n");
+}
+
+TEST_F(ProbeModes, AServerThatDoesNotAnswerIsUnavailableWithinTheTimeOut) {
+    record({text("--client-name=Test Caller"), text("--property=application.id=org.example.Caller")});
+    ASSERT_TRUE(server_->awaitStreams(0, 1));
+    server_->freeze();
+
+    const ProbeRun run = probe(server_->environment(), {text("--probe-calls")});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_LT(run.elapsed, 2s);
+    const auto snapshot = parlo::decodeCallActivitySnapshot(run.out.toStdString());
+    EXPECT_FALSE(snapshot.probeAvailable);
+    EXPECT_FALSE(snapshot.active);
+    EXPECT_TRUE(snapshot.applications.empty());
+}
+
+TEST_F(ProbeModes, ZoomRunningWithoutAudioIsSeenEvenWithoutServer) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString zoom = dir.path() + text("/zoom");
+    ASSERT_TRUE(QFile::copy(text("/bin/sleep"), zoom));
+    ClientProcess running(*server_, zoom, {text("30")});
+    ASSERT_TRUE(running.started());
+
+    EXPECT_EQ(probeLine(*server_, "--probe-zoom"),
+              "{\"running\":true,\"inputActive\":false,\"outputActive\":false,\"processCount\":0,"
+              "\"probeAvailable\":true}\n");
+    server_->stop();
+    EXPECT_EQ(probeLine(*server_, "--probe-zoom"),
+              "{\"running\":true,\"inputActive\":false,\"outputActive\":false,\"processCount\":0,"
+              "\"probeAvailable\":false}\n");
+}
