@@ -215,11 +215,11 @@ ProbeRun probe(const QProcessEnvironment& env, const QStringList& arguments) {
 }
 
 // One snapshot line, checked for a clean run of the mode.
-QByteArray probeLine(const PrivateSoundServer& server, const char* mode) {
+std::string probeLine(const PrivateSoundServer& server, const char* mode) {
     const ProbeRun run = probe(server.environment(), {text(mode)});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.err, QByteArray());
-    return run.out;
+    EXPECT_EQ(run.err.toStdString(), "");
+    return run.out.toStdString();
 }
 
 constexpr const char* idleLine = "{\"active\":false,\"applications\":[],\"probeAvailable\":true}\n";
@@ -284,14 +284,14 @@ TEST_F(ProbeModes, PlaybackAloneIsNoCallUnlessItIsZoom) {
     ASSERT_TRUE(server_->awaitStreams(2, 0));
     EXPECT_EQ(probeLine(*server_, "--probe-calls"),
               "{\"active\":true,\"applications\":[\"Zoom\"],\"probeAvailable\":true}\n");
-    const QByteArray zoom = "{\"running\":true,\"inputActive\":false,\"outputActive\":true,\"processCount\":"
-                            "1,\"probeAvailable\":true}\n";
+    const std::string zoom = "{\"running\":true,\"inputActive\":false,\"outputActive\":true,\"processCount\":"
+                             "1,\"probeAvailable\":true}\n";
     EXPECT_EQ(probeLine(*server_, "--probe-zoom"), zoom);
 
     // Both modes asked for: only the Zoom snapshot.
     const ProbeRun both = probe(server_->environment(), {text("--probe-calls"), text("--probe-zoom")});
     EXPECT_EQ(both.exitCode, 0);
-    EXPECT_EQ(both.out, zoom);
+    EXPECT_EQ(both.out.toStdString(), zoom);
 }
 
 TEST_F(ProbeModes, PausedMonitorAndLevelMeterStreamsAreNoCall) {
@@ -349,11 +349,12 @@ TEST_F(ProbeModes, AStoppedServerIsUnavailableAtOnce) {
 
     const ProbeRun calls = probe(server_->environment(), {text("--probe-calls")});
     EXPECT_EQ(calls.exitCode, 0);
-    EXPECT_EQ(calls.out, "{\"active\":false,\"applications\":[],\"probeAvailable\":false}\n");
+    EXPECT_EQ(calls.out.toStdString(), "{\"active\":false,\"applications\":[],\"probeAvailable\":false}\n");
     EXPECT_LT(calls.elapsed, 2s); // program start included; the probe itself gives up after 0.3 s
     const ProbeRun zoom = probe(server_->environment(), {text("--probe-zoom")});
-    EXPECT_EQ(zoom.out, "{\"running\":false,\"inputActive\":false,\"outputActive\":false,\"processCount\":0,"
-                        "\"probeAvailable\":false}\n");
+    EXPECT_EQ(zoom.out.toStdString(),
+              "{\"running\":false,\"inputActive\":false,\"outputActive\":false,\"processCount\":0,"
+              "\"probeAvailable\":false}\n");
 }
 
 TEST_F(ProbeModes, AServerThatDoesNotAnswerIsUnavailableWithinTheTimeOut) {
