@@ -32,6 +32,26 @@ QByteArray filePartHeader(const QByteArray& boundary, const QString& fileName) {
     return header;
 }
 
+// The regional indicator (flag letter) that ends just before `position`, if one does.
+bool regionalIndicatorBefore(const QString& text, qsizetype position) {
+    if (position < 2 || !text.at(position - 1).isLowSurrogate() || !text.at(position - 2).isHighSurrogate())
+        return false;
+    const char32_t code = QChar::surrogateToUcs4(text.at(position - 2), text.at(position - 1));
+    return code >= 0x1F1E6 && code <= 0x1F1FF;
+}
+
+// Qt 6.4 loses count of regional indicators after an emoji sequence and breaks a flag in two (a
+// family emoji followed by a flag gives a boundary inside the flag). A boundary between two regional
+// indicators that follows an odd number of them is inside a flag.
+bool splitsFlag(const QString& text, qsizetype position) {
+    if (position + 2 > text.size() || !regionalIndicatorBefore(text, position + 2))
+        return false;
+    int run = 0;
+    for (qsizetype at = position; regionalIndicatorBefore(text, at); at -= 2)
+        ++run;
+    return run % 2 == 1;
+}
+
 void writeAll(QIODevice& out, const QByteArray& bytes) {
     if (out.write(bytes) != bytes.size())
         throw PlatformError(out.errorString());
@@ -49,7 +69,8 @@ QString leadingGraphemes(const QString& text, int limit) {
     while (count < limit) {
         if (finder.toNextBoundary() < 0)
             return text;
-        ++count;
+        if (!splitsFlag(text, finder.position()))
+            ++count;
     }
     return text.left(finder.position());
 }

@@ -94,6 +94,9 @@ TEST(MultipartBody, TitlesAreCutToUserPerceivedCharacters) {
     const QString accented = QStringLiteral("e\u0301");
     EXPECT_EQ(leadingGraphemes(family + flag + accented + QStringLiteral("z"), 3), family + flag + accented);
     EXPECT_EQ(leadingGraphemes(accented + accented, 1), accented);
+    const QString flags = QStringLiteral("🇩🇪🇮🇹🇯🇵");
+    EXPECT_EQ(leadingGraphemes(family + flags + QStringLiteral("z"), 3), family + flags.left(8));
+    EXPECT_EQ(leadingGraphemes(flags, 2), flags.left(8));
     QString many;
     for (int i = 0; i < 200; ++i)
         many += family;
