@@ -5,6 +5,7 @@
 #include <QTextBoundaryFinder>
 #include <QUuid>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -32,24 +33,35 @@ QByteArray filePartHeader(const QByteArray& boundary, const QString& fileName) {
     return header;
 }
 
-// The regional indicator (flag letter) that ends just before `position`, if one does.
-bool regionalIndicatorBefore(const QString& text, qsizetype position) {
-    if (position < 2 || !text.at(position - 1).isLowSurrogate() || !text.at(position - 2).isHighSurrogate())
+bool isRegionalIndicator(const QString& text, qsizetype at) {
+    if (at + 1 >= text.size() || !text.at(at).isHighSurrogate() || !text.at(at + 1).isLowSurrogate())
         return false;
-    const char32_t code = QChar::surrogateToUcs4(text.at(position - 2), text.at(position - 1));
+    const char32_t code = QChar::surrogateToUcs4(text.at(at), text.at(at + 1));
     return code >= 0x1F1E6 && code <= 0x1F1FF;
 }
 
-// Qt 6.4 loses count of regional indicators after an emoji sequence and breaks a flag in two (a
-// family emoji followed by a flag gives a boundary inside the flag). A boundary between two regional
-// indicators that follows an odd number of them is inside a flag.
-bool splitsFlag(const QString& text, qsizetype position) {
-    if (position + 2 > text.size() || !regionalIndicatorBefore(text, position + 2))
-        return false;
-    int run = 0;
-    for (qsizetype at = position; regionalIndicatorBefore(text, at); at -= 2)
-        ++run;
-    return run % 2 == 1;
+// Grapheme boundaries (end positions) of `text`. Qt 6.4 loses count of regional indicators (flag
+// letters) after an emoji sequence and pairs them wrongly (a family emoji followed by a flag splits
+// the flag), so inside every run of them the boundaries are redone: one after each pair.
+std::vector<qsizetype> graphemeEnds(const QString& text) {
+    std::vector<qsizetype> ends;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    while (finder.toNextBoundary() >= 0)
+        ends.push_back(finder.position());
+    for (qsizetype at = 0; at < text.size();) {
+        if (!isRegionalIndicator(text, at)) {
+            ++at;
+            continue;
+        }
+        const qsizetype start = at;
+        while (isRegionalIndicator(text, at))
+            at += 2;
+        std::erase_if(ends, [&](qsizetype end) { return end > start && end < at; });
+        for (qsizetype pair = start + 4; pair < at; pair += 4)
+            ends.push_back(pair);
+    }
+    std::sort(ends.begin(), ends.end());
+    return ends;
 }
 
 void writeAll(QIODevice& out, const QByteArray& bytes) {
@@ -64,15 +76,12 @@ QString makeMultipartBoundary() {
 }
 
 QString leadingGraphemes(const QString& text, int limit) {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (count < limit) {
-        if (finder.toNextBoundary() < 0)
-            return text;
-        if (!splitsFlag(text, finder.position()))
-            ++count;
-    }
-    return text.left(finder.position());
+    const std::vector<qsizetype> ends = graphemeEnds(text);
+    if (limit <= 0)
+        return {};
+    if (ends.size() <= static_cast<std::size_t>(limit))
+        return text;
+    return text.left(ends[static_cast<std::size_t>(limit) - 1]);
 }
 
 QString uploadFileName(const std::filesystem::path& file) {
