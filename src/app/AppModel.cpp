@@ -450,6 +450,39 @@ QCoro::Task<> AppModel::quit() {
     Q_EMIT terminationRequested();
 }
 
+QCoro::Task<> AppModel::refreshPermissions(bool verifySystem) {
+    if (isPreview_ || checkingPermissions_)
+        co_return;
+    assign(checkingPermissions_, true, &AppModel::checkingPermissionsChanged);
+    QPointer<AppModel> self(this);
+    bool testFailed = false;
+    // During a recording the reliable test would compete with the capture for the monitor: skip it.
+    if (verifySystem && !recordingID_ && services_.verifySystemAudio) {
+        try {
+            co_await services_.verifySystemAudio();
+        } catch (const std::exception&) {
+            testFailed = true; // never shown: it only chooses the sentence
+        }
+        if (!self)
+            co_return;
+    }
+    refreshPermissionMirrors();
+    QString sentence;
+    if (microphonePermission_ && audioPermission_)
+        sentence = QStringLiteral("Микрофон и системный звук доступны. Можно нажать «Записать».");
+    else if (testFailed)
+        sentence =
+            QStringLiteral("Системный доступ пока не подтверждён. Если переключатель Mello в macOS уже "
+                           "включён, закройте и снова откройте Mello, затем нажмите «Проверить доступ».");
+    else
+        sentence = QStringLiteral(
+            "Разрешите недостающий доступ в настройках macOS, затем нажмите «Проверить доступ».");
+    assign(permissionCheckMessage_, std::optional<QString>(sentence),
+           &AppModel::permissionCheckMessageChanged);
+    setMessage(sentence);
+    assign(checkingPermissions_, false, &AppModel::checkingPermissionsChanged);
+}
+
 void AppModel::scheduleUploads() {
     // Uploading needs a session with the service; without one nothing is ever due.
     if (!connected_)

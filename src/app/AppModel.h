@@ -32,6 +32,8 @@ struct AppModelServices {
     // Microphone access and the effective system-audio permission, read afresh on every call.
     std::function<bool()> microphoneAuthorized;
     std::function<bool()> systemAudioPermission;
+    // The reliable system-audio test; remembers its outcome for systemAudioPermission. Throws on failure.
+    std::function<QCoro::Task<>()> verifySystemAudio;
 };
 
 // The one application model: every piece of state the interface shows and every operation it can
@@ -91,6 +93,7 @@ public:
     void setAutoEnabled(bool on);
     QCoro::Task<> tick();
     QCoro::Task<> beginRecording(bool automatic);
+    QCoro::Task<> refreshPermissions(bool verifySystem);
 
 Q_SIGNALS:
     void itemsChanged();

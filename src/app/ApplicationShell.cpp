@@ -25,6 +25,7 @@ AppModelServices realServices(QSettings* settings) {
     services.probe = std::make_shared<SystemCallProbe>();
     services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
     services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
+    services.verifySystemAudio = [] { return CapturePermissions::verifyScreenAccess(); };
     return services;
 }
 

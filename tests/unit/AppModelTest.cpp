@@ -455,3 +455,44 @@ TEST_F(AppModelTest, AFailedSaveBecomesTheNoticeAndKeepsTheList) {
     EXPECT_EQ(model->items()[0].status, "waiting_login");
     std::filesystem::remove(root);
 }
+
+TEST_F(AppModelTest, RefreshPermissionsChoosesTheSentence) {
+    bool testPasses = false;
+    int tests = 0;
+    auto model = [&] {
+        AppModelServices services;
+        services.clock = clock;
+        services.settings = &settings;
+        services.microphoneAuthorized = [this] { return microphone; };
+        services.systemAudioPermission = [this] { return systemAudio; };
+        services.verifySystemAudio = [&]() -> QCoro::Task<> {
+            ++tests;
+            systemAudio = testPasses;
+            if (!testPasses)
+                throw ParloError(QStringLiteral("Система не вернула доступный дисплей для захвата звука."));
+            co_return;
+        };
+        return std::make_unique<AppModel>(false, std::move(services));
+    }();
+
+    test::runTask(model->refreshPermissions(true));
+    EXPECT_FALSE(model->audioPermission());
+    EXPECT_EQ(
+        model->permissionCheckMessage(),
+        QStringLiteral("Системный доступ пока не подтверждён. Если переключатель Mello в macOS уже включён, "
+                       "закройте и снова откройте Mello, затем нажмите «Проверить доступ»."));
+    EXPECT_EQ(model->message(), model->permissionCheckMessage());
+
+    test::runTask(model->refreshPermissions(false));
+    EXPECT_EQ(
+        model->permissionCheckMessage(),
+        QStringLiteral("Разрешите недостающий доступ в настройках macOS, затем нажмите «Проверить доступ»."));
+
+    testPasses = true;
+    test::runTask(model->refreshPermissions(true));
+    EXPECT_TRUE(model->audioPermission());
+    EXPECT_FALSE(model->checkingPermissions());
+    EXPECT_EQ(model->permissionCheckMessage(),
+              QStringLiteral("Микрофон и системный звук доступны. Можно нажать «Записать»."));
+    EXPECT_EQ(tests, 2);
+}
