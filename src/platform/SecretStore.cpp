@@ -39,7 +39,8 @@ QCoro::Task<SecretLookup> readSecret(QString service, QString account) {
     job->setInsecureFallback(false);
     job->setKey(account);
     SecretLookup lookup;
-    if (!co_await run(job.get())) {
+    const bool finished = co_await run(job.get());
+    if (!finished) {
         lookup.errorDescription = kTimedOut;
         co_return lookup;
     }
@@ -62,7 +63,8 @@ QCoro::Task<std::optional<QString>> deleteSecret(QString service, QString accoun
     std::unique_ptr<QKeychain::DeletePasswordJob, JobDeleter> job(new QKeychain::DeletePasswordJob(service));
     job->setInsecureFallback(false);
     job->setKey(account);
-    if (!co_await run(job.get()))
+    const bool finished = co_await run(job.get());
+    if (!finished)
         co_return kTimedOut;
     if (job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound)
         co_return std::nullopt;
@@ -74,7 +76,8 @@ QCoro::Task<std::optional<QString>> writeSecret(QString service, QString account
     job->setInsecureFallback(false);
     job->setKey(account);
     job->setBinaryData(data);
-    if (!co_await run(job.get()))
+    const bool finished = co_await run(job.get());
+    if (!finished)
         co_return kTimedOut;
     if (job->error() == QKeychain::NoError)
         co_return std::nullopt;

@@ -26,10 +26,13 @@ QCoro::Task<std::optional<QString>> load() {
 }
 
 QCoro::Task<> save(std::optional<QString> token) {
-    co_await platform::deleteSecret(kService, kAccount);
+    const std::optional<QString> deleteFailure = co_await platform::deleteSecret(kService, kAccount);
+    Q_UNUSED(deleteFailure); // a failed delete is followed by the add, whose failure is reported
     if (!token)
         co_return;
-    if (co_await platform::writeSecret(kService, kAccount, token->toUtf8()))
+    const std::optional<QString> writeFailure =
+        co_await platform::writeSecret(kService, kAccount, token->toUtf8());
+    if (writeFailure)
         throw ParloError("Не удалось сохранить сессию в Связке ключей.");
 }
 
