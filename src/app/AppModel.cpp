@@ -31,6 +31,10 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
     if (!services_.clock)
         services_.clock = std::make_shared<SystemClock>();
     started_ = services_.clock->now();
+    // The preview never stores or reads a session.
+    const bool remember = !isPreview_ && services_.rememberSession;
+    client_ = services_.server ? new ServerClient(remember, *services_.server, this)
+                               : new ServerClient(remember, this);
     nextAttempt_ = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
     lastSync_ = nextAttempt_;
 
@@ -53,6 +57,21 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
     if (services_.settings)
         autoEnabled_ = services_.settings->value(QString::fromLatin1(kAutoStartKey), false).toBool();
     startTickTimer();
+    startUp();
+}
+
+QCoro::Task<> AppModel::startUp() {
+    QPointer<AppModel> self(this);
+    const bool session = co_await client_->checkSession();
+    if (!self)
+        co_return;
+    assign(connected_, session, &AppModel::connectedChanged);
+    if (!session)
+        co_return;
+    co_await synchronize();
+    if (!self)
+        co_return;
+    scheduleUploads();
 }
 
 AppModel::~AppModel() = default;
@@ -361,6 +380,10 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     assign(recordingID_, std::optional<Uuid>(id), &AppModel::recordingIDChanged);
     assign(recordingSeconds_, 0.0, &AppModel::recordingSecondsChanged);
     started_ = services_.clock->now();
+    // The preview never stores or reads a session.
+    const bool remember = !isPreview_ && services_.rememberSession;
+    client_ = services_.server ? new ServerClient(remember, *services_.server, this)
+                               : new ServerClient(remember, this);
     manualRecording_ = !automatic;
     if (!automatic)
         lifecycle_.phase = MeetingLifecycle::Phase::manualRecording;

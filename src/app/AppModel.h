@@ -5,6 +5,7 @@
 #include "capture/AudioRecorder.h"
 #include "detection/CallActivitySnapshot.h"
 #include "library/LocalRecording.h"
+#include "server/ServerClient.h"
 
 #include <QObject>
 #include <QPointer>
@@ -34,6 +35,12 @@ struct AppModelServices {
     std::function<bool()> systemAudioPermission;
     // The reliable system-audio test; remembers its outcome for systemAudioPermission. Throws on failure.
     std::function<QCoro::Task<>()> verifySystemAudio;
+    // The service; absent means the one named by the environment or the build.
+    std::optional<ServerClientOptions> server;
+    // Keep the session in the desktop's secret store (the preview never does).
+    bool rememberSession = true;
+    // Asks the user for a personal access file; nothing when cancelled.
+    std::function<std::optional<QString>()> chooseAccessFile;
 };
 
 // The one application model: every piece of state the interface shows and every operation it can
@@ -94,6 +101,13 @@ public:
     QCoro::Task<> tick();
     QCoro::Task<> beginRecording(bool automatic);
     QCoro::Task<> refreshPermissions(bool verifySystem);
+    QCoro::Task<> login();
+    void importAccessFile();
+    // The part of importAccessFile() after the file has been chosen.
+    void importAccessFileAt(const QString& path);
+    QCoro::Task<> logout();
+
+    ServerClient& client() const { return *client_; }
 
 Q_SIGNALS:
     void itemsChanged();
@@ -135,6 +149,7 @@ private:
     void persist();
     void loadPreviewFixture();
     void startTickTimer();
+    QCoro::Task<> startUp();
     void refreshPermissionMirrors();
     void scheduleUploads();
     QCoro::Task<> synchronize();
@@ -166,6 +181,7 @@ private:
     bool checkingPermissions_ = false;
     std::optional<QString> permissionCheckMessage_;
 
+    ServerClient* client_ = nullptr;
     std::unique_ptr<AudioRecorder> capture_;
     MeetingLifecycle lifecycle_;
     QPointer<QTimer> tickTimer_;

@@ -96,6 +96,7 @@ protected:
         AppModelServices services;
         services.clock = clock;
         services.settings = &settings;
+        services.rememberSession = false;
         services.probe = probe;
         services.recorderFactory = [this] {
             ++script.created;
@@ -463,6 +464,7 @@ TEST_F(AppModelTest, RefreshPermissionsChoosesTheSentence) {
         AppModelServices services;
         services.clock = clock;
         services.settings = &settings;
+        services.rememberSession = false;
         services.microphoneAuthorized = [this] { return microphone; };
         services.systemAudioPermission = [this] { return systemAudio; };
         services.verifySystemAudio = [&]() -> QCoro::Task<> {

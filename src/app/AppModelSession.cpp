@@ -1,0 +1,99 @@
+// The model's side of the account: log in with a key, read the key from an access file, log out.
+#include "app/AppModel.h"
+
+#include "server/ParloError.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+namespace parlo {
+
+QCoro::Task<> AppModel::login() {
+    const QString key = password_.trimmed();
+    if (key.isEmpty())
+        co_return;
+    assign(loggingIn_, true, &AppModel::loggingInChanged);
+    QPointer<AppModel> self(this);
+    std::exception_ptr failure;
+    try {
+        co_await client_->login(key);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        setMessage(describeError(failure));
+        assign(loggingIn_, false, &AppModel::loggingInChanged);
+        co_return;
+    }
+    setPassword(QString());
+    assign(connected_, true, &AppModel::connectedChanged);
+    setMessage(QStringLiteral("Личный кабинет подключён."));
+    bool changed = false;
+    for (LocalRecording& item : items_) {
+        if (item.status == RecordingStatus::waitingLogin) {
+            item.status = RecordingStatus::local;
+            changed = true;
+        }
+    }
+    if (changed)
+        Q_EMIT itemsChanged();
+    persist();
+    co_await synchronize();
+    if (!self)
+        co_return;
+    scheduleUploads();
+    assign(loggingIn_, false, &AppModel::loggingInChanged);
+}
+
+void AppModel::importAccessFile() {
+    if (!services_.chooseAccessFile)
+        return;
+    if (std::optional<QString> path = services_.chooseAccessFile())
+        importAccessFileAt(*path);
+}
+
+void AppModel::importAccessFileAt(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setMessage(file.errorString());
+        return;
+    }
+    // Read one byte past the limit: enough to tell a file that is too large without reading it all.
+    constexpr qint64 kLimit = 8192;
+    const QByteArray bytes = file.read(kLimit);
+    if (file.error() != QFileDevice::NoError) {
+        setMessage(file.errorString());
+        return;
+    }
+    const QString notFound = QStringLiteral("В файле не найден ключ Mello Parlo.");
+    if (bytes.size() >= kLimit) {
+        setMessage(notFound);
+        return;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    if (decoder.hasError()) {
+        setMessage(notFound);
+        return;
+    }
+    std::optional<QString> key = accessKeyFromText(text);
+    if (!key) {
+        setMessage(notFound);
+        return;
+    }
+    setPassword(*key);
+    login(); // runs on its own; the task holds the model weakly
+}
+
+QCoro::Task<> AppModel::logout() {
+    QPointer<AppModel> self(this);
+    co_await client_->logout();
+    if (!self)
+        co_return;
+    assign(connected_, false, &AppModel::connectedChanged);
+    setMessage(QStringLiteral("Сессия завершена. Новые записи останутся на этом Mac до следующего входа."));
+}
+
+} // namespace parlo
