@@ -1,0 +1,72 @@
+#pragma once
+
+#include "library/Uuid.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace parlo {
+
+struct LocalRecording;
+
+// The library's list column: one raised row per recording (title, date and status), or the empty
+// state. Drawn as one widget so that a library of thousands of recordings filters and scrolls
+// without building a widget per row.
+class LibraryList : public QWidget {
+public:
+    explicit LibraryList(QWidget* parent = nullptr);
+    ~LibraryList() override;
+
+    void setItems(const std::vector<LocalRecording>& items);
+    void setSelection(std::optional<Uuid> selection);
+
+    int count() const { return static_cast<int>(rows_.size()); }
+    bool showsEmptyState() const { return rows_.empty(); }
+    // The row's rectangle in this widget, for hit tests.
+    QRect rowRect(int index) const;
+    Uuid rowId(int index) const;
+    QString rowTitle(int index) const;
+    QString rowDate(int index) const;
+    QString rowStatus(int index) const;
+    bool rowIsSelected(int index) const;
+
+    // Called with the recording's identifier when its row is clicked.
+    std::function<void(const Uuid&)> onActivated;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+    static constexpr int columnWidth = 205;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    struct Row {
+        Uuid id;
+        QString title;
+        QStringList lines;
+        QString date;
+        QString status;
+        bool error = false;
+        int top = 0;
+        int height = 0;
+    };
+    friend class LibraryRowsDecoration;
+    void layoutRows();
+    int rowAt(QPoint point) const;
+    void paintRowBackgrounds(QPainter& painter, QPointF origin, const QRect& exposed);
+
+    std::vector<Row> rows_;
+    std::optional<Uuid> selection_;
+    int height_ = 0;
+    int pressed_ = -1;
+};
+
+} // namespace parlo

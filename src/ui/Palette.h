@@ -1,0 +1,23 @@
+#pragma once
+
+class QColor;
+
+namespace parlo {
+
+// The six fixed colours of the soft look, each made once on first use and shared, plus the few
+// colours used at single places.
+namespace Palette {
+
+const QColor& background(); // window and sheet background, fill of engraved wells
+const QColor& surface();    // raised cards and ordinary buttons
+const QColor& mint();       // accent: primary buttons, the fallback logo, "ready" marks
+const QColor& dark();       // default text and icon colour
+const QColor& muted();      // secondary text
+const QColor& shade();      // every cast and inner shadow
+
+const QColor& orange();       // warnings and the "not connected" dot (the desktop's standard orange)
+const QColor& recordingRed(); // the status dot while recording
+
+} // namespace Palette
+
+} // namespace parlo

@@ -1,0 +1,488 @@
+#include "ui/RecordingDetail.h"
+
+#include "library/LocalRecording.h"
+#include "library/LocalStore.h"
+#include "server/ServiceEndpoint.h"
+#include "ui/Controls.h"
+#include "ui/Palette.h"
+#include "ui/SoftButton.h"
+#include "ui/Theme.h"
+#include "ui/WindowActions.h"
+
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace parlo {
+
+namespace {
+
+QString qs(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+QString clock(double seconds) {
+    return QString::fromStdString(clockLabel(seconds));
+}
+
+bool isWaitingStatus(const std::string& status) {
+    return status == RecordingStatus::queued || status == RecordingStatus::uploading ||
+           status == RecordingStatus::processing;
+}
+
+QVBoxLayout* column(QWidget* widget, int spacing) {
+    auto* layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+QHBoxLayout* row(QWidget* widget, int spacing) {
+    auto* layout = new QHBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+// A progress bar of `percent` out of 100, tinted muted.
+class ProgressBar : public QWidget {
+public:
+    ProgressBar(double percent, QWidget* parent) : QWidget(parent), percent_(qBound(0.0, percent, 100.0)) {
+        setFixedHeight(4);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+    double percent() const { return percent_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        const QRectF track(rect());
+        painter.setBrush(Theme::faded(Palette::shade(), 0.2));
+        painter.drawRoundedRect(track, 2, 2);
+        painter.setBrush(Palette::muted());
+        painter.drawRoundedRect(QRectF(0, 0, track.width() * percent_ / 100.0, track.height()), 2, 2);
+    }
+
+private:
+    double percent_;
+};
+
+} // namespace
+
+RecordingDetail::RecordingDetail(std::shared_ptr<const WindowActions> actions, QWidget* parent)
+    : QWidget(parent)
+    , actions_(std::move(actions))
+    , layout_(column(this, 0)) {
+    setObjectName(QStringLiteral("recordingDetail"));
+}
+
+RecordingDetail::~RecordingDetail() = default;
+
+void RecordingDetail::display(const LocalRecording& recording, const QString& tab) {
+    if (recording_ && *recording_ == recording && tab_ == tab)
+        return;
+    recording_ = std::make_unique<LocalRecording>(recording);
+    tab_ = tab;
+    rebuild();
+}
+
+void RecordingDetail::setPlayback(bool isPlaying, double position, double duration) {
+    isPlaying_ = isPlaying;
+    position_ = position;
+    duration_ = duration;
+    updatePlayer();
+}
+
+void RecordingDetail::updatePlayer() {
+    if (playButton_)
+        playButton_->setSymbol(isPlaying_ ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"));
+    if (slider_) {
+        slider_->setRange(duration_);
+        slider_->setValue(position_);
+    }
+    if (auto* label = static_cast<QLabel*>(clock_))
+        label->setText(clock(position_));
+}
+
+void RecordingDetail::rebuild() {
+    ++builds_;
+    // The old content may hold the button whose click led here: hide it now, delete it later.
+    if (content_) {
+        layout_->removeWidget(content_);
+        content_->hide();
+        content_->deleteLater();
+    }
+    playButton_ = nullptr;
+    slider_ = nullptr;
+    clock_ = nullptr;
+
+    content_ = new QWidget(this);
+    auto* layout = column(content_, 17);
+    const LocalRecording& r = *recording_;
+
+    layout->addWidget(buildTitleRow(content_));
+    if (r.fileName || r.status == RecordingStatus::done)
+        layout->addWidget(buildPlayerRow(content_));
+    if (r.error)
+        layout->addWidget(buildErrorRow(content_));
+
+    if (r.status == RecordingStatus::recording) {
+        QLabel* note = Theme::label(
+            QStringLiteral(
+                "Разговор сохраняется на этом Mac. После завершения запись отправится на расшифровку."),
+            Theme::font(12), Palette::muted(), content_, true);
+        note->setObjectName(QStringLiteral("recordingNote"));
+        layout->addWidget(note);
+    } else if (r.result) {
+        const MeetingResult& result = r.result->value();
+        layout->addWidget(buildTabBar(content_));
+        if (tab_ == QStringLiteral("transcript"))
+            layout->addWidget(buildTranscript(content_, result));
+        else
+            layout->addWidget(buildSummary(content_, result));
+    } else {
+        layout->addWidget(buildWaiting(content_));
+    }
+    layout_->addWidget(content_);
+    updatePlayer();
+}
+
+QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
+    const LocalRecording& r = *recording_;
+    auto* box = new QWidget(parent);
+    auto* layout = row(box, 12);
+    layout->setAlignment(Qt::AlignTop);
+
+    auto* texts = new QWidget(box);
+    auto* textColumn = column(texts, 4);
+    QLabel* title =
+        Theme::label(qs(r.title), Theme::rounded(18, QFont::DemiBold), Palette::dark(), texts, true);
+    title->setObjectName(QStringLiteral("detailTitle"));
+    textColumn->addWidget(title);
+    const QString tail = r.duration ? clock(*r.duration) : qs(r.statusLabel());
+    QLabel* meta =
+        Theme::label(qs(r.source) + QStringLiteral(" · ") + tail, Theme::font(10), Palette::muted(), texts);
+    meta->setObjectName(QStringLiteral("detailMeta"));
+    textColumn->addWidget(meta);
+    layout->addWidget(texts, 1, Qt::AlignTop);
+
+    auto* more =
+        new PlainButton(QString(), QStringLiteral("ellipsis"), Theme::font(13), Palette::dark(), box);
+    more->setObjectName(QStringLiteral("detailMenuButton"));
+    more->setMinimumContentWidth(20);
+    auto* menu = new QMenu(more);
+    menu->setObjectName(QStringLiteral("detailMenu"));
+    const bool done = r.status == RecordingStatus::done;
+    for (const char* format : {"md", "txt", "srt", "json"}) {
+        const QString name = QString::fromLatin1(format);
+        QAction* action = menu->addAction(QStringLiteral("Экспорт ") + name.toUpper());
+        action->setEnabled(done && actions_->exportResult);
+        QObject::connect(action, &QAction::triggered, this, [this, name] {
+            if (recording_ && actions_->exportResult)
+                actions_->exportResult(*recording_, name);
+        });
+    }
+    QAction* reveal = menu->addAction(QStringLiteral("Показать файлы на Mac"));
+    reveal->setEnabled(r.folderName.has_value());
+    QObject::connect(reveal, &QAction::triggered, this, [this] {
+        if (!recording_ || !recording_->folderName)
+            return;
+        const std::filesystem::path folder = LocalStore::recordingsFolder() / *recording_->folderName;
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+    });
+    QAction* service = menu->addAction(QStringLiteral("Открыть личный кабинет"));
+    QObject::connect(service, &QAction::triggered, this, [] { QDesktopServices::openUrl(serviceBaseUrl()); });
+    QObject::connect(more, &QAbstractButton::clicked, menu,
+                     [menu, more] { menu->popup(more->mapToGlobal(QPoint(0, more->height()))); });
+    layout->addWidget(more, 0, Qt::AlignTop);
+    return box;
+}
+
+QWidget* RecordingDetail::buildPlayerRow(QWidget* parent) {
+    auto* box = new QWidget(parent);
+    box->setObjectName(QStringLiteral("playerRow"));
+    auto* layout = row(box, 12);
+    playButton_ = new SoftButton(QString(), QStringLiteral("play.fill"), true, true, box);
+    playButton_->setObjectName(QStringLiteral("playButton"));
+    playButton_->setEnabled(static_cast<bool>(actions_->play));
+    QObject::connect(playButton_, &QAbstractButton::clicked, this, [this] {
+        if (recording_ && actions_->play)
+            actions_->play(*recording_, std::nullopt);
+    });
+    layout->addWidget(playButton_, 0, Qt::AlignVCenter);
+
+    slider_ = new PlayerSlider(box);
+    slider_->setObjectName(QStringLiteral("playerSlider"));
+    slider_->setEnabled(static_cast<bool>(actions_->seek));
+    slider_->onMoved = [this](double value) {
+        if (onSeek)
+            onSeek(value);
+    };
+    layout->addWidget(slider_, 1, Qt::AlignVCenter);
+
+    QLabel* time = Theme::label(clock(0), Theme::font(9), Palette::muted(), box);
+    time->setObjectName(QStringLiteral("playerClock"));
+    clock_ = time;
+    layout->addWidget(time, 0, Qt::AlignVCenter);
+    return box;
+}
+
+QWidget* RecordingDetail::buildErrorRow(QWidget* parent) {
+    const LocalRecording& r = *recording_;
+    auto* box = new QWidget(parent);
+    auto* layout = row(box, 12);
+    QLabel* text = Theme::label(qs(*r.error), Theme::font(11), Palette::orange(), box, true);
+    text->setObjectName(QStringLiteral("errorText"));
+    layout->addWidget(text, 1);
+    if (r.fileName && !r.remoteID) {
+        auto* retry = new SoftButton(QStringLiteral("Повторить отправку"), QString(), false, true, box);
+        retry->setObjectName(QStringLiteral("retryButton"));
+        retry->setEnabled(static_cast<bool>(actions_->retry));
+        const Uuid id = r.id;
+        QObject::connect(retry, &QAbstractButton::clicked, this, [this, id] {
+            if (actions_->retry)
+                actions_->retry(id);
+        });
+        layout->addWidget(retry, 0, Qt::AlignVCenter);
+    }
+    return box;
+}
+
+QWidget* RecordingDetail::buildTabBar(QWidget* parent) {
+    auto* box = new QWidget(parent);
+    auto* outer = column(box, 8);
+    auto* buttons = new QWidget(box);
+    auto* layout = row(buttons, 18);
+    const bool summary = tab_ != QStringLiteral("transcript");
+    auto addTab = [&](const QString& text, const QString& value, bool current, const char* name) {
+        auto* button = new PlainButton(text, QString(), Theme::rounded(12, QFont::DemiBold),
+                                       current ? Palette::dark() : Palette::muted(), buttons);
+        button->setObjectName(QString::fromLatin1(name));
+        QObject::connect(button, &QAbstractButton::clicked, this, [this, value] {
+            if (onTabChosen)
+                onTabChosen(value);
+        });
+        layout->addWidget(button);
+    };
+    addTab(QStringLiteral("Итоги и задачи"), QStringLiteral("summary"), summary, "summaryTabButton");
+    addTab(QStringLiteral("Расшифровка"), QStringLiteral("transcript"), !summary, "transcriptTabButton");
+    layout->addStretch(1);
+    outer->addWidget(buttons);
+    auto* divider = new QWidget(box);
+    divider->setFixedHeight(1);
+    divider->setAutoFillBackground(true);
+    QPalette palette = divider->palette();
+    palette.setColor(QPalette::Window, Theme::faded(Palette::shade(), 0.1));
+    divider->setPalette(palette);
+    outer->addWidget(divider);
+    return box;
+}
+
+QWidget* RecordingDetail::buildSummary(QWidget* parent, const MeetingResult& result) {
+    auto* box = new QWidget(parent);
+    box->setObjectName(QStringLiteral("summaryTab"));
+    auto* layout = column(box, 10);
+    layout->addWidget(buildSection(box, QStringLiteral("Краткий итог"), result.summary.summary, result));
+    layout->addWidget(buildSection(box, QStringLiteral("Решения"), result.summary.decisions, result));
+    layout->addWidget(buildSection(box, QStringLiteral("Задачи"), result.summary.tasks, result));
+    QLabel* note = Theme::label(
+        QStringLiteral("AI-итог стоит сверить с записью. Кнопка времени ведёт к исходной реплике."),
+        Theme::font(9), Palette::muted(), box, true);
+    note->setObjectName(QStringLiteral("summaryNote"));
+    layout->addWidget(note);
+    return box;
+}
+
+QWidget* RecordingDetail::buildSection(QWidget* parent, const QString& title,
+                                       const std::vector<NoteItem>& items, const MeetingResult& result) {
+    auto* box = new QWidget(parent);
+    box->setObjectName(QStringLiteral("section"));
+    box->setProperty("sectionTitle", title);
+    auto* layout = column(box, 8);
+    layout->setContentsMargins(0, 0, 0, 7);
+    layout->addWidget(Theme::label(title, Theme::rounded(12, QFont::DemiBold), Palette::dark(), box));
+    if (items.empty()) {
+        QLabel* none =
+            Theme::label(QStringLiteral("Явно не выделены."), Theme::font(10), Palette::muted(), box);
+        none->setObjectName(QStringLiteral("sectionEmpty"));
+        layout->addWidget(none);
+        return box;
+    }
+    for (const NoteItem& item : items) {
+        auto* entry = new QWidget(box);
+        entry->setObjectName(QStringLiteral("noteItem"));
+        auto* entryRow = row(entry, 6);
+        entryRow->setAlignment(Qt::AlignTop);
+        // The bullet sits on the middle of the text's first line.
+        auto* bulletBox = new QWidget(entry);
+        auto* bulletColumn = column(bulletBox, 0);
+        bulletColumn->setContentsMargins(0, (QFontMetrics(Theme::font(11)).height() - 5) / 2, 0, 0);
+        bulletColumn->addWidget(new Dot(5, Theme::faded(Palette::dark(), 0.55), bulletBox));
+        bulletColumn->addStretch(1);
+        entryRow->addWidget(bulletBox, 0, Qt::AlignTop);
+        auto* texts = new QWidget(entry);
+        auto* textColumn = column(texts, 4);
+        textColumn->addWidget(Theme::label(qs(item.text), Theme::font(11), Palette::dark(), texts, true));
+        QStringList details;
+        if (item.owner)
+            details.append(qs(*item.owner));
+        if (item.due)
+            details.append(qs(*item.due));
+        if (!details.isEmpty())
+            textColumn->addWidget(
+                Theme::label(details.join(QStringLiteral(" · ")), Theme::font(9), Palette::muted(), texts));
+        auto* times = new QWidget(texts);
+        auto* timesRow = row(times, 4);
+        int buttons = 0;
+        for (const std::int64_t evidence : item.evidenceIds) {
+            auto segment = std::find_if(result.segments.begin(), result.segments.end(),
+                                        [evidence](const TranscriptSegment& s) { return s.id == evidence; });
+            if (segment == result.segments.end())
+                continue; // a reference to no segment gives no button
+            const double start = segment->start;
+            auto* button = new PlainButton(QStringLiteral("↗ ") + clock(start), QString(), Theme::font(9),
+                                           Palette::muted(), times);
+            button->setObjectName(QStringLiteral("timeButton"));
+            button->setProperty("seconds", start);
+            button->setEnabled(static_cast<bool>(actions_->play));
+            QObject::connect(button, &QAbstractButton::clicked, this, [this, start] {
+                if (recording_ && actions_->play)
+                    actions_->play(*recording_, start);
+            });
+            timesRow->addWidget(button);
+            ++buttons;
+        }
+        timesRow->addStretch(1);
+        if (buttons > 0)
+            textColumn->addWidget(times);
+        else
+            delete times;
+        entryRow->addWidget(texts, 1);
+        layout->addWidget(entry);
+    }
+    return box;
+}
+
+QWidget* RecordingDetail::buildTranscript(QWidget* parent, const MeetingResult& result) {
+    auto* box = new QWidget(parent);
+    box->setObjectName(QStringLiteral("transcriptTab"));
+    auto* layout = column(box, 0);
+    for (const TranscriptSegment& segment : result.segments) {
+        auto* line = new QWidget(box);
+        line->setObjectName(QStringLiteral("transcriptRow"));
+        auto* lineRow = row(line, 12);
+        lineRow->setContentsMargins(0, 6, 0, 6);
+        const double start = segment.start;
+        auto* time = new PlainButton(clock(start), QString(), Theme::font(9), Palette::muted(), line);
+        time->setObjectName(QStringLiteral("timeButton"));
+        time->setProperty("seconds", start);
+        time->setMinimumContentWidth(40);
+        time->setEnabled(static_cast<bool>(actions_->play));
+        QObject::connect(time, &QAbstractButton::clicked, this, [this, start] {
+            if (recording_ && actions_->play)
+                actions_->play(*recording_, start);
+        });
+        lineRow->addWidget(time, 0, Qt::AlignTop);
+        auto* texts = new QWidget(line);
+        auto* textColumn = column(texts, 5);
+        textColumn->addWidget(Theme::label(qs(segment.speaker), Theme::font(9), Palette::muted(), texts));
+        textColumn->addWidget(Theme::paragraph(qs(segment.text), Theme::font(11), Palette::dark(), 4, texts));
+        lineRow->addWidget(texts, 1);
+        layout->addWidget(line);
+    }
+    return box;
+}
+
+QWidget* RecordingDetail::buildWaiting(QWidget* parent) {
+    const LocalRecording& r = *recording_;
+    auto* box = new QWidget(parent);
+    box->setObjectName(QStringLiteral("waitingBlock"));
+    auto* layout = column(box, 10);
+    if (isWaitingStatus(r.status)) {
+        auto* bar = new ProgressBar(static_cast<double>(r.progress), box);
+        bar->setObjectName(QStringLiteral("progressBar"));
+        bar->setProperty("percent", static_cast<double>(r.progress));
+        layout->addWidget(bar);
+    }
+    QLabel* stage = Theme::label(qs(r.stage), Theme::font(12), Palette::dark(), box, true);
+    stage->setObjectName(QStringLiteral("stageText"));
+    layout->addWidget(stage);
+    const QString hint =
+        r.status == RecordingStatus::waitingLogin
+            ? QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на Mac.")
+            : QStringLiteral("Можно продолжать работу. Результат появится здесь после обработки.");
+    QLabel* hintLabel = Theme::label(hint, Theme::font(11), Palette::muted(), box, true);
+    hintLabel->setObjectName(QStringLiteral("waitingHint"));
+    layout->addWidget(hintLabel);
+    return box;
+}
+
+PlayerSlider::PlayerSlider(QWidget* parent) : QWidget(parent) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFixedHeight(16);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void PlayerSlider::setRange(double duration) {
+    // Never an empty range: with no known length the slider spans 0 to 1.
+    const double maximum = std::max(duration, 1.0);
+    if (maximum_ == maximum)
+        return;
+    maximum_ = maximum;
+    update();
+}
+
+void PlayerSlider::setValue(double value) {
+    const double bounded = std::clamp(value, 0.0, maximum_);
+    if (value_ == bounded)
+        return;
+    value_ = bounded;
+    update();
+}
+
+void PlayerSlider::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.45);
+    const qreal knob = 12;
+    const qreal left = knob / 2, right = width() - knob / 2;
+    const qreal y = height() / 2.0;
+    const qreal x = left + (right - left) * (value_ / maximum_);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Theme::faded(Palette::shade(), 0.25));
+    painter.drawRoundedRect(QRectF(left, y - 1.5, right - left, 3), 1.5, 1.5);
+    painter.setBrush(Palette::muted());
+    painter.drawRoundedRect(QRectF(left, y - 1.5, x - left, 3), 1.5, 1.5);
+    painter.setPen(QPen(Theme::faded(Palette::shade(), 0.4), 0.5));
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(QRectF(x - knob / 2, y - knob / 2, knob, knob));
+}
+
+void PlayerSlider::moveTo(double x) {
+    const qreal knob = 12;
+    const double span = std::max(1.0, width() - knob);
+    const double value = std::clamp((x - knob / 2) / span, 0.0, 1.0) * maximum_;
+    setValue(value);
+    if (onMoved)
+        onMoved(value_);
+}
+
+void PlayerSlider::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && isEnabled())
+        moveTo(event->position().x());
+}
+
+void PlayerSlider::mouseMoveEvent(QMouseEvent* event) {
+    if ((event->buttons() & Qt::LeftButton) && isEnabled())
+        moveTo(event->position().x());
+}
+
+} // namespace parlo

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QVBoxLayout;
+
+namespace parlo {
+
+struct LocalRecording;
+struct MeetingResult;
+struct NoteItem;
+struct WindowActions;
+class PlainButton;
+class PlayerSlider;
+class SoftButton;
+
+// The detail of one recording: title and meta line with the "…" menu, the player row, the error
+// row, and then the recording note, the result's two tabs or the waiting block. Rebuilt whenever
+// the recording or the tab changes; the player's state is updated in place.
+class RecordingDetail : public QWidget {
+public:
+    RecordingDetail(std::shared_ptr<const WindowActions> actions, QWidget* parent = nullptr);
+    ~RecordingDetail() override;
+
+    // Shows `recording` on `tab` ("summary" or "transcript"); does nothing when both are unchanged.
+    void display(const LocalRecording& recording, const QString& tab);
+    void setPlayback(bool isPlaying, double position, double duration);
+
+    // Called with "summary" or "transcript" when a tab button is pressed.
+    std::function<void(const QString&)> onTabChosen;
+    // Called with the new time when the slider is moved by the user.
+    std::function<void(double)> onSeek;
+
+    // Number of complete rebuilds so far (tests and benchmarks check that nothing is rebuilt
+    // needlessly).
+    int builds() const { return builds_; }
+
+private:
+    void rebuild();
+    QWidget* buildTitleRow(QWidget* parent);
+    QWidget* buildPlayerRow(QWidget* parent);
+    QWidget* buildErrorRow(QWidget* parent);
+    QWidget* buildTabBar(QWidget* parent);
+    QWidget* buildSummary(QWidget* parent, const MeetingResult& result);
+    QWidget* buildSection(QWidget* parent, const QString& title, const std::vector<NoteItem>& items,
+                          const MeetingResult& result);
+    QWidget* buildTranscript(QWidget* parent, const MeetingResult& result);
+    QWidget* buildWaiting(QWidget* parent);
+    void updatePlayer();
+
+    std::shared_ptr<const WindowActions> actions_;
+    std::unique_ptr<LocalRecording> recording_;
+    QString tab_;
+    QVBoxLayout* layout_;
+    QWidget* content_ = nullptr;
+    SoftButton* playButton_ = nullptr;
+    PlayerSlider* slider_ = nullptr;
+    QWidget* clock_ = nullptr;
+    bool isPlaying_ = false;
+    double position_ = 0;
+    double duration_ = 0;
+    int builds_ = 0;
+};
+
+// The player's position slider: a thin track from 0 to max(duration, 1) with a round knob.
+class PlayerSlider : public QWidget {
+public:
+    explicit PlayerSlider(QWidget* parent = nullptr);
+    void setRange(double duration);
+    void setValue(double value);
+    double maximum() const { return maximum_; }
+    double value() const { return value_; }
+    std::function<void(double)> onMoved;
+    QSize sizeHint() const override { return {200, 16}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    void moveTo(double x);
+    double maximum_ = 1;
+    double value_ = 0;
+};
+
+} // namespace parlo
