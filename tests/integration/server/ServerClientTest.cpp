@@ -320,6 +320,32 @@ TEST_F(ServerClientTest, NoBodyFileRemainsAfterAFailedOrResetUpload) {
     EXPECT_EQ(loopback.service.meetingCount(), 0);
 }
 
+TEST_F(ServerClientTest, TheBodyFileIsPrivateWhileTheUploadRunsAndGoneWhenItTimesOut) {
+    ServerClientOptions options = loopback.clientOptions();
+    options.timeouts.request = 800ms;
+    ServerClient impatient(false, options);
+    runTask(impatient.login(QStringLiteral("parlo-dev-key")));
+    const fs::path file = writeFile(data.path() / "meeting.m4a", audioBytes(200 * 1024));
+    loopback.service.injectFault("POST", QStringLiteral("/api/meetings"), Fault::stall());
+
+    QCoro::Task<QString> upload = impatient.upload(file, QStringLiteral("t"), Uuid::random());
+    for (int i = 0; i < 100 && loopback.service.requestsTo(QStringLiteral("/api/meetings")).isEmpty(); ++i)
+        spin(20ms);
+    const QStringList bodies = multipartLeftovers(data.path());
+    ASSERT_EQ(bodies.size(), 1);
+    EXPECT_TRUE(
+        QRegularExpression(
+            QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.multipart$"))
+            .match(bodies.first())
+            .hasMatch())
+        << bodies.first().toStdString();
+    EXPECT_EQ(fs::status(data.path() / bodies.first().toStdString()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    EXPECT_EQ(s(failureOf(std::move(upload), 10s)), "Истекло время ожидания ответа сервера.");
+    EXPECT_TRUE(multipartLeftovers(data.path()).isEmpty());
+}
+
 TEST_F(ServerClientTest, AStalledServiceTripsTheIdleAndTheTotalTimeOuts) {
     ServerClientOptions options = loopback.clientOptions();
     options.timeouts.request = 600ms;
