@@ -18,6 +18,8 @@ namespace parlo {
 // QCoro task on the main thread can wait for a sound-server round trip or a file mix without
 // blocking the interface, and still touch its own state after the co_await. The work's exception
 // is rethrown at the co_await.
+// Keep the awaitable in a named variable (`auto step = onOwnThread(...); co_await step;`): GCC 12
+// destroys lambda temporaries of a co_await expression too early.
 template <typename T> class OffThread {
 public:
     using Executor = std::function<void(std::function<void()>)>;

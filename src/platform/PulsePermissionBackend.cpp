@@ -22,7 +22,8 @@ public:
     }
 
     QCoro::Task<> verifySystemAudio() override {
-        co_await onOwnThread([] { recordFromDefaultMonitor(); });
+        auto recording = onOwnThread([] { recordFromDefaultMonitor(); });
+        co_await recording;
     }
 
 private:

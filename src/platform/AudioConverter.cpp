@@ -1,0 +1,79 @@
+#include "platform/AudioConverter.h"
+
+#include "server/ParloError.h"
+
+#include <string>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libswresample/swresample.h>
+}
+
+namespace parlo {
+
+namespace {
+
+void check(int code, const char* what) {
+    if (code < 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(code, text, sizeof text);
+        throw PlatformError(std::string(what) + ": " + text);
+    }
+}
+
+// Sub-frame precision for the pending count.
+constexpr std::int64_t delayScale = 256;
+
+} // namespace
+
+struct AudioConverter::Impl {
+    SwrContext* context = nullptr;
+    ~Impl() { swr_free(&context); }
+};
+
+AudioConverter::AudioConverter(int inputRate, int inputChannels)
+    : impl_(std::make_unique<Impl>())
+    , inputRate_(inputRate)
+    , inputChannels_(inputChannels) {
+    if (inputRate <= 0 || inputChannels <= 0 || inputChannels > 64)
+        throw PlatformError("Unsupported audio format: " + std::to_string(inputRate) + " Hz, " +
+                            std::to_string(inputChannels) + " channels");
+    AVChannelLayout in{};
+    AVChannelLayout out{};
+    av_channel_layout_default(&in, inputChannels);
+    av_channel_layout_default(&out, 1);
+    check(swr_alloc_set_opts2(&impl_->context, &out, AV_SAMPLE_FMT_FLT, outputRate, &in, AV_SAMPLE_FMT_FLT,
+                              inputRate, 0, nullptr),
+          "Cannot create an audio converter");
+    av_channel_layout_uninit(&in);
+    av_channel_layout_uninit(&out);
+    // One output row: every input channel weighs the same, summing to unity.
+    std::vector<double> matrix(static_cast<std::size_t>(inputChannels), 1.0 / inputChannels);
+    check(swr_set_matrix(impl_->context, matrix.data(), inputChannels), "Cannot set the downmix");
+    check(swr_init(impl_->context), "Cannot start the audio converter");
+}
+
+AudioConverter::~AudioConverter() = default;
+
+int AudioConverter::convert(const float* interleaved, int frames, std::vector<float>& out) {
+    // The exact resampled length plus room for what the filter releases from earlier input.
+    const auto capacity = static_cast<int>(static_cast<std::int64_t>(frames) * outputRate / inputRate_ + 256);
+    if (out.capacity() < static_cast<std::size_t>(capacity))
+        out.reserve(static_cast<std::size_t>(capacity));
+    out.resize(static_cast<std::size_t>(capacity));
+    auto* output = reinterpret_cast<uint8_t*>(out.data());
+    const auto* input = reinterpret_cast<const uint8_t*>(interleaved);
+    const int produced = swr_convert(impl_->context, &output, capacity, &input, frames);
+    check(produced, "Cannot convert audio");
+    out.resize(static_cast<std::size_t>(produced));
+    return produced;
+}
+
+double AudioConverter::pendingOutputFrames() const {
+    return static_cast<double>(
+               swr_get_delay(impl_->context, static_cast<std::int64_t>(outputRate) * delayScale)) /
+           static_cast<double>(delayScale);
+}
+
+} // namespace parlo

@@ -1,0 +1,184 @@
+// The recorder's start and stop sequences with capture services that cannot exist on a working
+// machine: one that delivers nothing, one that only plays synthetic system audio, ones that fail.
+// The real sound server is exercised in tests/integration/capture.
+#include "capture/CapturePermissions.h"
+#include "capture/SystemAudioRecorder.h"
+#include "server/ParloError.h"
+#include "support/TestSupport.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <numbers>
+#include <thread>
+
+namespace parlo {
+namespace {
+
+QString text(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+class GrantedPermissions final : public PermissionBackend {
+public:
+    bool microphone = true;
+    bool preflight = true;
+    bool microphoneAuthorized() override { return microphone; }
+    bool systemAudioPreflight() override { return preflight; }
+    QCoro::Task<> verifySystemAudio() override { co_return; }
+};
+
+// Delivers `seconds` of a system-audio sine from its own thread, like the sound server's thread
+// would, and nothing from the microphone. Or fails where told to.
+class ScriptedSource final : public CaptureSource {
+public:
+    double seconds = 0.0;
+    bool failPrepare = false;
+    bool failStart = false;
+
+    void prepare() override {
+        if (failPrepare)
+            throw ParloError(
+                "Не удалось получить доступ к системному звуку Mac. Проверьте разрешение записи экрана и "
+                "системного звука.");
+    }
+    void start(ChunkHandler onChunk, StopHandler) override {
+        if (failStart)
+            throw PlatformError(std::string("Sound server: Connection refused"));
+        thread_ = std::thread([this, onChunk = std::move(onChunk)] {
+            const int buffers = static_cast<int>(seconds * 100);
+            for (int k = 0; k < buffers; ++k) {
+                CapturedChunk chunk;
+                chunk.source = CaptureSourceKind::system;
+                chunk.sampleRate = 48000;
+                chunk.channels = 2;
+                chunk.samples.resize(960);
+                for (int i = 0; i < 480; ++i)
+                    chunk.samples[2 * i] = chunk.samples[2 * i + 1] =
+                        0.3f *
+                        static_cast<float>(std::sin(2 * std::numbers::pi * 440 * (k * 480 + i) / 48000.0));
+                chunk.readTime = 1000.0 + k * 0.01 + 0.03;
+                chunk.latency = 0.02;
+                onChunk(std::move(chunk));
+            }
+        });
+    }
+    void stop() override {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    ~ScriptedSource() override { stop(); }
+
+private:
+    std::thread thread_;
+};
+
+class CaptureRecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override { CapturePermissions::setBackend(permissions); }
+    void TearDown() override { CapturePermissions::setBackend(nullptr); }
+
+    std::filesystem::path folder() const {
+        return std::filesystem::path(dir.path().toStdString()) / "Recordings" / "x";
+    }
+
+    SystemAudioRecorder::SourceFactory scripted(std::function<void(ScriptedSource&)> setUp) {
+        return [setUp] {
+            auto source = std::make_unique<ScriptedSource>();
+            setUp(*source);
+            return source;
+        };
+    }
+
+    template <typename T> QString failureOf(QCoro::Task<T> task) {
+        try {
+            test::runTask(std::move(task));
+        } catch (const std::exception& error) {
+            return describeError(error);
+        }
+        return {};
+    }
+
+    std::shared_ptr<GrantedPermissions> permissions = std::make_shared<GrantedPermissions>();
+    QTemporaryDir dir;
+};
+
+TEST_F(CaptureRecorderTest, SystemAudioAloneIsSavedWithTheOneWarning) {
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 3.0; }));
+    test::runTask(recorder.start(folder()));
+    const CaptureResult result = test::runTask(recorder.stop());
+    EXPECT_EQ(result.microphoneFrames, 0);
+    EXPECT_NEAR(static_cast<double>(result.systemFrames), 48000, 200);
+    EXPECT_NEAR(result.duration, 3.0, 0.02);
+    EXPECT_EQ(
+        result.warnings,
+        QStringList{text("Запись сохранена. Микрофон не поступал — в файле есть только звук компьютера.")});
+    EXPECT_TRUE(std::filesystem::exists(folder() / "conversation.m4a"));
+    EXPECT_FALSE(std::filesystem::exists(folder() / "system.pcm"));
+    EXPECT_FALSE(std::filesystem::exists(folder() / "microphone.pcm"));
+}
+
+TEST_F(CaptureRecorderTest, NothingDeliveredFailsAndKeepsBothEmptyRawFiles) {
+    SystemAudioRecorder recorder(scripted([](ScriptedSource&) {}));
+    test::runTask(recorder.start(folder()));
+    EXPECT_EQ(
+        failureOf(recorder.stop()),
+        text("Звук не поступил ни с компьютера, ни с микрофона. Исходные файлы сохранены для проверки."));
+    ASSERT_TRUE(std::filesystem::exists(folder() / "system.pcm"));
+    ASSERT_TRUE(std::filesystem::exists(folder() / "microphone.pcm"));
+    EXPECT_EQ(std::filesystem::file_size(folder() / "system.pcm"), 0u);
+}
+
+TEST_F(CaptureRecorderTest, ShortRecordingFailsAfterTheMixAndKeepsTheRawTracks) {
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 1.5; }));
+    test::runTask(recorder.start(folder()));
+    EXPECT_EQ(failureOf(recorder.stop()), text("Запись короче двух секунд. Исходные дорожки сохранены."));
+    EXPECT_TRUE(std::filesystem::exists(folder() / "conversation.m4a"));
+    EXPECT_GT(std::filesystem::file_size(folder() / "system.pcm"), 90000u);
+}
+
+TEST_F(CaptureRecorderTest, StopWithoutStartAndSecondStopFail) {
+    SystemAudioRecorder never(scripted([](ScriptedSource&) {}));
+    EXPECT_EQ(failureOf(never.stop()), text("Запись не была начата."));
+
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 2.5; }));
+    test::runTask(recorder.start(folder()));
+    test::runTask(recorder.stop());
+    EXPECT_EQ(failureOf(recorder.stop()), text("Запись не была начата."));
+}
+
+TEST_F(CaptureRecorderTest, MissingPermissionRefusesBeforeAnythingIsCreated) {
+    permissions->microphone = false;
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 3.0; }));
+    EXPECT_EQ(failureOf(recorder.start(folder())),
+              text("Разрешите микрофон и запись системного звука в настройках macOS."));
+    EXPECT_FALSE(std::filesystem::exists(folder()));
+
+    permissions->microphone = true;
+    permissions->preflight = false;
+    EXPECT_EQ(failureOf(recorder.start(folder())),
+              text("Разрешите микрофон и запись системного звука в настройках macOS."));
+}
+
+TEST_F(CaptureRecorderTest, NoOutputToRecordFromFailsBeforeTheFolderIsMade) {
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.failPrepare = true; }));
+    EXPECT_EQ(failureOf(recorder.start(folder())), text("Не удалось получить доступ к системному звуку Mac. "
+                                                        "Проверьте разрешение записи экрана и системного "
+                                                        "звука."));
+    EXPECT_FALSE(std::filesystem::exists(folder()));
+}
+
+TEST_F(CaptureRecorderTest, FailedStartLeavesNoRawFilesThatLookLikeARecording) {
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.failStart = true; }));
+    EXPECT_EQ(failureOf(recorder.start(folder())), text("Sound server: Connection refused"));
+    EXPECT_FALSE(std::filesystem::exists(folder() / "system.pcm"));
+    EXPECT_FALSE(std::filesystem::exists(folder() / "microphone.pcm"));
+    EXPECT_FALSE(std::filesystem::exists(folder())); // it made the folder, so it took it away again
+    EXPECT_EQ(failureOf(recorder.stop()), text("Запись не была начата."));
+}
+
+} // namespace
+} // namespace parlo
