@@ -37,11 +37,17 @@ SoundServerIdentity identityOf(const pa_proplist* list) {
     identity.applicationId = property(list, PA_PROP_APPLICATION_ID);
     identity.processBinary = property(list, PA_PROP_APPLICATION_PROCESS_BINARY);
     identity.applicationName = property(list, PA_PROP_APPLICATION_NAME);
-    const std::string pid = property(list, PA_PROP_APPLICATION_PROCESS_ID);
-    std::int32_t value = 0;
-    const auto [end, error] = std::from_chars(pid.data(), pid.data() + pid.size(), value);
-    if (error == std::errc() && end == pid.data() + pid.size() && value > 0)
-        identity.pid = value;
+    // PipeWire's pulse layer adds the pid it took from the socket's credentials; it is the one to
+    // trust, because a sandboxed client reports its pid inside its own pid namespace.
+    for (const char* key : {"pipewire.sec.pid", PA_PROP_APPLICATION_PROCESS_ID}) {
+        const std::string pid = property(list, key);
+        std::int32_t value = 0;
+        const auto [end, error] = std::from_chars(pid.data(), pid.data() + pid.size(), value);
+        if (!pid.empty() && error == std::errc() && end == pid.data() + pid.size() && value > 0) {
+            identity.pid = value;
+            break;
+        }
+    }
     return identity;
 }
 

@@ -16,7 +16,7 @@ struct SoundServerIdentity {
     std::string applicationId;   // application.id
     std::string processBinary;   // application.process.binary
     std::string applicationName; // application.name
-    std::int32_t pid = 0;        // application.process.id, 0 when absent or not a number
+    std::int32_t pid = 0;        // pipewire.sec.pid or application.process.id; 0 when neither is a pid
 };
 
 struct SoundServerClient {
