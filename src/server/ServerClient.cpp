@@ -15,6 +15,7 @@
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QStringDecoder>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <qcoro/qcoronetworkreply.h>
@@ -145,6 +146,16 @@ std::optional<QString> accessKeyFromText(const QString& text) {
             return line.mid(label.size()).trimmed();
     }
     return std::nullopt;
+}
+
+std::optional<QString> accessKeyFromFile(const QByteArray& bytes) {
+    if (bytes.size() >= 8192)
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return accessKeyFromText(text);
 }
 
 ServerClient::ServerClient(bool remember, QObject* parent)

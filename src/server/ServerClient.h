@@ -57,6 +57,9 @@ std::optional<QString> sessionCookie(const QList<QPair<QByteArray, QByteArray>>&
 // "Пароль: ", trimmed; lines are split at line feeds and empty ones skipped. Nothing when no line
 // begins so.
 std::optional<QString> accessKeyFromText(const QString& text);
+// The same for the bytes of a personal access file chosen by the user: nothing when the file has 8192
+// bytes or more or is not UTF-8.
+std::optional<QString> accessKeyFromFile(const QByteArray& bytes);
 
 // The one HTTPS client of the application. Every operation runs on the main thread, suspends on the
 // network and may overlap with others; all share one network session that keeps no cookies and no

@@ -73,6 +73,16 @@ TEST(ServerRules, TheAccessKeyComesFromTheFirstPasswordLine) {
     EXPECT_EQ(accessKeyFromText(QString()), std::nullopt);
 }
 
+TEST(ServerRules, AccessFilesMustBeSmallUtf8Text) {
+    EXPECT_EQ(accessKeyFromFile(QStringLiteral("Пароль: key\n").toUtf8()), QStringLiteral("key"));
+    QByteArray padded = QStringLiteral("Пароль: key\n").toUtf8();
+    padded += QByteArray(8191 - padded.size(), ' ');
+    EXPECT_EQ(accessKeyFromFile(padded), QStringLiteral("key"));
+    EXPECT_EQ(accessKeyFromFile(padded + ' '), std::nullopt);                                  // 8192 bytes
+    EXPECT_EQ(accessKeyFromFile(QByteArray("\xcf\xe0\xf0\xee\xeb\xfc: key\n")), std::nullopt); // Windows-1251
+    EXPECT_EQ(accessKeyFromFile(QStringLiteral("Пароль: key\n").toUtf8() + "\xff"), std::nullopt);
+}
+
 TEST(ServerRules, TheBaseUrlComesFromTheEnvironmentOrTheBuild) {
     const QByteArray previous = qgetenv("MELLO_PARLO_SERVICE_URL");
     qputenv("MELLO_PARLO_SERVICE_URL", "https://parlo.example:9443/some/path/");
