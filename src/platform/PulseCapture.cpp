@@ -47,7 +47,6 @@ struct PulseCapture::Impl {
     std::map<uint32_t, bool> mutedByUs; // our own playback streams, with their mute state before
     std::string ownPid = std::to_string(::getpid());
     std::atomic<bool> stopReported{false};
-    std::atomic<long> holes{0};
 
     ~Impl() { shutdown(); }
 
@@ -103,8 +102,6 @@ struct PulseCapture::Impl {
                 chunk.samples.resize(length / sizeof(float));
                 if (bytes)
                     std::memcpy(chunk.samples.data(), bytes, chunk.samples.size() * sizeof(float));
-                else
-                    ++self->holes;
                 chunk.readTime = readTime;
                 chunk.latency = !haveLatency ? -1.0 : negative ? 0.0 : static_cast<double>(latency) / 1e6;
                 self->onChunk(std::move(chunk));
