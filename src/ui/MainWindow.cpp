@@ -243,9 +243,10 @@ QWidget* MainWindow::buildSidebar() {
                               Engraved::padding + 13);
     auto* entryRow = new QHBoxLayout(entry);
     entryRow->setContentsMargins(0, 0, 0, 0);
-    entryRow->setSpacing(8);
+    // DejaVu is wider than the faces this layout was drawn for: tight spacing keeps the text whole.
+    entryRow->setSpacing(5);
     const QFont entryFont = Theme::font(11, QFont::DemiBold);
-    entryRow->addWidget(new Symbol(QStringLiteral("waveform"), 13, Palette::dark(), entry));
+    entryRow->addWidget(new Symbol(QStringLiteral("waveform"), 12, Palette::dark(), entry));
     entryRow->addWidget(Theme::label(QStringLiteral("Все разговоры"), entryFont, Palette::dark(), entry));
     entryRow->addStretch(1);
     libraryCount_ = Theme::label(QStringLiteral("0"), entryFont, Palette::dark(), entry);

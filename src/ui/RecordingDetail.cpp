@@ -117,6 +117,7 @@ void RecordingDetail::rebuild() {
     if (content_) {
         layout_->removeWidget(content_);
         content_->hide();
+        content_->setParent(nullptr);
         content_->deleteLater();
     }
     playButton_ = nullptr;

@@ -177,9 +177,17 @@ QPixmap engravedPixmap(QSizeF size, qreal radius, qreal dpr) {
             drawShadow(l, dark, canvas, QPointF(3 * dpr - pad, 3 * dpr - pad),
                        withAlpha(Palette::shade(), 0.24));
             drawShadow(l, light, canvas, QPointF(-3 * dpr - pad, -3 * dpr - pad), withAlpha(Qt::white, 0.85));
-            l.setRenderHint(QPainter::Antialiasing);
+            // Keep only what lies inside the shape. A composition mode acts only where the source
+            // draws, so the mask must cover the whole layer, clear outside the shape.
+            QImage shapeMask(pixels, QImage::Format_ARGB32_Premultiplied);
+            shapeMask.fill(Qt::transparent);
+            {
+                QPainter m(&shapeMask);
+                m.setRenderHint(QPainter::Antialiasing);
+                m.fillPath(devicePath, Qt::black);
+            }
             l.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-            l.fillPath(devicePath, Qt::black);
+            l.drawImage(0, 0, shapeMask);
         }
         p.drawImage(0, 0, layer);
     }

@@ -1,0 +1,265 @@
+#include "UiTestSupport.h"
+
+#include "ui/Controls.h"
+#include "ui/LibraryList.h"
+#include "ui/MainWindow.h"
+#include "ui/Palette.h"
+#include "ui/RecordingDetail.h"
+#include "ui/SoftButton.h"
+#include "ui/Surface.h"
+#include "ui/WindowActions.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+using namespace parlo;
+using parlo::test::UiTest;
+
+namespace {
+
+template <typename T> T* child(QWidget& root, const char* name) {
+    T* found = root.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        throw std::runtime_error(std::string("no child named ") + name);
+    return found;
+}
+
+QString labelText(QWidget& root, const char* name) {
+    return child<QLabel>(root, name)->text();
+}
+
+// Types text key by key, as a keyboard layout with Cyrillic letters would deliver it.
+void type(QWidget* widget, const QString& text) {
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
+bool shown(QWidget& root, const char* name) {
+    return child<QWidget>(root, name)->isVisibleTo(&root);
+}
+
+class MainWindowTest : public UiTest {
+protected:
+    std::vector<Uuid> loaded;
+    WindowActions actions() {
+        WindowActions a;
+        a.loadDetail = [this](const Uuid& id) { loaded.push_back(id); };
+        return a;
+    }
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, AnEmptyLibraryShowsTheEmptyStateACountOfZeroAndThePlaceholder) {
+    auto model = makeModel({});
+    MainWindow window(*model, actions());
+    window.show();
+
+    EXPECT_TRUE(window.libraryList()->showsEmptyState());
+    EXPECT_EQ(labelText(window, "libraryCount"), QStringLiteral("0"));
+    EXPECT_TRUE(shown(window, "detailPlaceholder"));
+    EXPECT_FALSE(window.detail()->isVisibleTo(&window));
+    EXPECT_GE(child<QWidget>(window, "detailPlaceholder")->minimumHeight(), 285);
+}
+
+TEST_F(MainWindowTest, ASearchMatchingNothingShowsTheEmptyStateWhileTheCountKeepsAllRecordings) {
+    auto model = makeModel({recording("Планёрка", 100), recording("Созвон с Казанью", 200)});
+    MainWindow window(*model, actions());
+    window.show();
+    ASSERT_EQ(window.libraryList()->count(), 2);
+
+    auto* field = child<QLineEdit>(window, "searchField");
+    type(field, QStringLiteral("казан"));
+    EXPECT_EQ(model->search(), QStringLiteral("казан"));
+    ASSERT_EQ(window.libraryList()->count(), 1);
+    EXPECT_EQ(window.libraryList()->rowTitle(0), QStringLiteral("Созвон с Казанью"));
+
+    QTest::keyClicks(field, QStringLiteral("xyz"));
+    EXPECT_TRUE(window.libraryList()->showsEmptyState());
+    EXPECT_EQ(labelText(window, "libraryCount"), QStringLiteral("2"));
+
+    // The model's search written elsewhere reaches the field.
+    model->setSearch(QString());
+    EXPECT_EQ(field->text(), QString());
+    EXPECT_EQ(window.libraryList()->count(), 2);
+}
+
+TEST_F(MainWindowTest, RowsFollowTheModelOrderAndShowDateAndStatus) {
+    LocalRecording failed = recording("Сбой", 200, "error");
+    failed.stage = "Нужно проверить запись";
+    // 2026-12-08 12:00 UTC in library time.
+    failed.created = 1796731200.0 - kUnixTimeOfLibraryEpoch;
+    auto model = makeModel({recording("Старая", 100), failed});
+    MainWindow window(*model, actions());
+    LibraryList* list = window.libraryList();
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->rowTitle(0), QStringLiteral("Сбой")); // newest first
+    EXPECT_EQ(list->rowDate(0), QStringLiteral("8 дек."));
+    EXPECT_EQ(list->rowStatus(0), QString::fromStdString(failed.statusLabel()));
+}
+
+TEST_F(MainWindowTest, ClickingARowSelectsItReturnsToTheSummaryTabAndLoadsItsDetail) {
+    LocalRecording first = recording("Первая", 200);
+    first.result = sampleResult();
+    LocalRecording second = recording("Вторая", 100);
+    second.result = sampleResult();
+    auto model = makeModel({first, second});
+    MainWindow window(*model, actions());
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    model->setSelection(first.id);
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded.back(), first.id);
+    QTest::mouseClick(child<QAbstractButton>(window, "transcriptTabButton"), Qt::LeftButton);
+    EXPECT_EQ(window.tab(), QStringLiteral("transcript"));
+    EXPECT_NE(window.findChild<QWidget*>(QStringLiteral("transcriptTab")), nullptr);
+
+    LibraryList* list = window.libraryList();
+    ASSERT_EQ(list->rowId(1), second.id);
+    QTest::mouseClick(list, Qt::LeftButton, {}, list->rowRect(1).center());
+    EXPECT_EQ(model->selection(), std::optional<Uuid>(second.id));
+    EXPECT_EQ(window.tab(), QStringLiteral("summary"));
+    EXPECT_TRUE(list->rowIsSelected(1));
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded.back(), second.id);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(window.findChild<QWidget*>(QStringLiteral("transcriptTab")), nullptr);
+    EXPECT_NE(window.findChild<QWidget*>(QStringLiteral("summaryTab")), nullptr);
+}
+
+TEST_F(MainWindowTest, StartingARecordingSwitchesTheCardTheDotAndTheActionArea) {
+    auto model = makeModel({});
+    MainWindow window(*model, actions());
+    window.show();
+    EXPECT_EQ(labelText(window, "cardEyebrow"), QStringLiteral("ВНИМАНИЕ НА РАЗГОВОРЕ"));
+    EXPECT_EQ(labelText(window, "cardHeadline"), QStringLiteral("Запишите любой разговор."));
+    EXPECT_TRUE(shown(window, "recordButton"));
+    EXPECT_FALSE(shown(window, "recordingActions"));
+    EXPECT_EQ(child<Dot>(window, "statusDot")->colour(), Palette::mint());
+    EXPECT_TRUE(shown(window, "recordingHint"));
+
+    test::runTask(model->recordNow());
+    ASSERT_TRUE(model->recordingID());
+    EXPECT_EQ(labelText(window, "cardEyebrow"), QStringLiteral("ВСТРЕЧА ИДЁТ"));
+    EXPECT_EQ(labelText(window, "cardHeadline"), QStringLiteral("Я сохраняю главное."));
+    EXPECT_EQ(child<Dot>(window, "statusDot")->colour(), Palette::recordingRed());
+    EXPECT_EQ(labelText(window, "statusTitle"), model->statusTitle());
+    EXPECT_TRUE(shown(window, "recordingActions"));
+    EXPECT_FALSE(shown(window, "recordButton"));
+    EXPECT_FALSE(shown(window, "accessButton"));
+    EXPECT_FALSE(shown(window, "recordingHint"));
+    EXPECT_EQ(labelText(window, "elapsedClock"), QStringLiteral("00:00"));
+    // The new recording is selected and its detail says it is still being made.
+    EXPECT_NE(window.findChild<QWidget*>(QStringLiteral("recordingNote")), nullptr);
+
+    QTest::mouseClick(child<QAbstractButton>(window, "stopButton"), Qt::LeftButton);
+    test::spin(std::chrono::milliseconds(50));
+    EXPECT_FALSE(model->recordingID());
+    EXPECT_TRUE(shown(window, "recordButton"));
+    EXPECT_EQ(child<Dot>(window, "statusDot")->colour(), Palette::mint());
+}
+
+TEST_F(MainWindowTest, MissingSystemAudioPermissionOffersAccessSetupInsteadOfRecording) {
+    systemAudio = false;
+    auto model = makeModel({});
+    MainWindow window(*model, actions());
+    window.show();
+    EXPECT_TRUE(shown(window, "accessButton"));
+    EXPECT_FALSE(shown(window, "recordButton"));
+    EXPECT_FALSE(shown(window, "recordingHint"));
+    EXPECT_EQ(child<SoftButton>(window, "accessButton")->text(), QStringLiteral("Настроить доступ"));
+    EXPECT_FALSE(child<LevelMeter>(window, "systemMeter")->ready());
+    EXPECT_TRUE(child<LevelMeter>(window, "microphoneMeter")->ready());
+
+    QTest::mouseClick(child<QAbstractButton>(window, "accessButton"), Qt::LeftButton);
+    EXPECT_TRUE(model->settingsVisible());
+}
+
+TEST_F(MainWindowTest, TheSettingsSheetIsPresentedWhileSettingsAreVisibleAndDismissingHidesIt) {
+    auto model = makeModel({});
+    MainWindow window(*model, actions());
+    int built = 0;
+    window.setSettingsPanelFactory([&built](QWidget* parent) {
+        ++built;
+        return new QWidget(parent);
+    });
+    window.show();
+    EXPECT_EQ(window.settingsSheet(), nullptr);
+    QTest::mouseClick(child<QAbstractButton>(window, "headerSettingsButton"), Qt::LeftButton);
+    ASSERT_NE(window.settingsSheet(), nullptr);
+    EXPECT_EQ(built, 1);
+    QTest::keyClick(window.settingsSheet(), Qt::Key_Escape);
+    EXPECT_FALSE(model->settingsVisible());
+    EXPECT_EQ(window.settingsSheet(), nullptr);
+}
+
+TEST_F(MainWindowTest, ClosingTheToastClearsTheMessageAndANewMessageShowsItAgain) {
+    auto model = makeModel({});
+    MainWindow window(*model, actions());
+    window.show();
+    EXPECT_FALSE(window.toast()->isVisible());
+
+    model->setMessage(QStringLiteral("Звук пока не готов."));
+    ASSERT_TRUE(window.toast()->isVisible());
+    EXPECT_EQ(window.toast()->text(), QStringLiteral("Звук пока не готов."));
+    // The toast's shape (its shadow may reach further) keeps 24 from the bottom edge.
+    EXPECT_EQ(window.toast()->geometry().marginsRemoved(Raised::overflow()).bottom() + 1,
+              window.height() - 24);
+
+    QTest::mouseClick(child<QAbstractButton>(window, "messageClose"), Qt::LeftButton);
+    EXPECT_FALSE(model->message());
+    EXPECT_FALSE(window.toast()->isVisible());
+
+    model->setMessage(QStringLiteral("Запись сохранена."));
+    EXPECT_TRUE(window.toast()->isVisible());
+    EXPECT_EQ(window.toast()->text(), QStringLiteral("Запись сохранена."));
+}
+
+TEST_F(MainWindowTest, TheAutoStartSwitchShowsTheModelValueWhenTheModelRefuses) {
+    microphone = false;
+    auto model = makeModel({});
+    MainWindow window(*model, actions());
+    window.show();
+    auto* toggle = child<Toggle>(window, "autoToggle");
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_FALSE(model->autoEnabled());
+    EXPECT_FALSE(toggle->isOn());
+    EXPECT_TRUE(model->message());
+}
+
+TEST_F(MainWindowTest, ControlsWhoseOperationIsMissingAreDisabled) {
+    auto model = makeModel({});
+    MainWindow window(*model, WindowActions{});
+    EXPECT_FALSE(child<QAbstractButton>(window, "importButton")->isEnabled());
+
+    WindowActions withImport;
+    int imports = 0;
+    withImport.importAudio = [&imports] { ++imports; };
+    MainWindow other(*model, withImport);
+    other.show();
+    QTest::mouseClick(child<QAbstractButton>(other, "importButton"), Qt::LeftButton);
+    EXPECT_EQ(imports, 1);
+}
+
+TEST_F(MainWindowTest, LevelMetersLightOneBarPerSixteenthOfTheLevel) {
+    EXPECT_EQ(LevelMeter::barHeight(0), 7);
+    EXPECT_EQ(LevelMeter::barHeight(4), 19);
+    EXPECT_EQ(LevelMeter::barHeight(5), 7);
+    LevelMeter meter(QStringLiteral("Ваш микрофон"), QStringLiteral("mic"));
+    meter.setLevel(0);
+    EXPECT_EQ(meter.litBars(), 0);
+    meter.setLevel(0.0625f);
+    EXPECT_EQ(meter.litBars(), 1); // bar 0 only: 1 x 0.0625 is not below the level
+    meter.setLevel(0.5f);
+    EXPECT_EQ(meter.litBars(), 8);
+    meter.setLevel(1.0f);
+    EXPECT_EQ(meter.litBars(), 16);
+}

@@ -1,0 +1,239 @@
+#include "UiTestSupport.h"
+
+#include "library/LocalStore.h"
+#include "ui/Controls.h"
+#include "ui/RecordingDetail.h"
+#include "ui/SoftButton.h"
+#include "ui/WindowActions.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+
+using namespace parlo;
+using parlo::test::UiTest;
+
+namespace {
+
+class RecordingDetailTest : public UiTest {
+protected:
+    struct PlayCall {
+        Uuid id;
+        std::optional<double> at;
+    };
+    std::vector<PlayCall> plays;
+    std::vector<Uuid> retries;
+    std::shared_ptr<WindowActions> actions = std::make_shared<WindowActions>();
+
+    RecordingDetailTest() {
+        actions->play = [this](const LocalRecording& r, std::optional<double> at) {
+            plays.push_back({r.id, at});
+        };
+        actions->retry = [this](const Uuid& id) { retries.push_back(id); };
+    }
+
+    std::unique_ptr<RecordingDetail> show(const LocalRecording& r,
+                                          const QString& tab = QStringLiteral("summary")) {
+        auto detail = std::make_unique<RecordingDetail>(actions);
+        detail->display(r, tab);
+        detail->resize(700, 900);
+        detail->show();
+        return detail;
+    }
+
+    static QList<PlainButton*> timeButtons(QWidget& root) {
+        return root.findChildren<PlainButton*>(QStringLiteral("timeButton"));
+    }
+
+    static QWidget* section(QWidget& root, const QString& title) {
+        for (QWidget* w : root.findChildren<QWidget*>(QStringLiteral("section")))
+            if (w->property("sectionTitle").toString() == title)
+                return w;
+        return nullptr;
+    }
+};
+
+} // namespace
+
+TEST_F(RecordingDetailTest, TimeButtonsPlayFromTheirSegmentAndAReferenceToNoSegmentGivesNone) {
+    LocalRecording r = recording("Встреча", 10);
+    r.result = sampleResult();
+    r.duration = 95.5;
+    auto detail = show(r);
+
+    QWidget* points = section(*detail, QStringLiteral("Краткий итог"));
+    ASSERT_NE(points, nullptr);
+    const QList<PlainButton*> buttons = timeButtons(*points);
+    ASSERT_EQ(buttons.size(), 2);
+    EXPECT_EQ(buttons[0]->text(), QStringLiteral("↗ 00:12"));
+    // The broken negative start is shown as the clock shows it and handed to play unchanged: the
+    // player clamps it to 0.
+    EXPECT_EQ(buttons[1]->text(), QStringLiteral("↗ 00:00"));
+
+    QTest::mouseClick(buttons[0], Qt::LeftButton);
+    ASSERT_EQ(plays.size(), 1u);
+    EXPECT_EQ(plays[0].id, r.id);
+    EXPECT_EQ(plays[0].at, std::optional<double>(12.5));
+
+    QWidget* decisions = section(*detail, QStringLiteral("Решения"));
+    ASSERT_NE(decisions, nullptr);
+    EXPECT_EQ(decisions->findChildren<QWidget*>(QStringLiteral("noteItem")).size(), 1);
+    EXPECT_TRUE(timeButtons(*decisions).isEmpty());
+
+    QWidget* tasks = section(*detail, QStringLiteral("Задачи"));
+    ASSERT_NE(tasks, nullptr);
+    auto* empty = tasks->findChild<QLabel*>(QStringLiteral("sectionEmpty"));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->text(), QStringLiteral("Явно не выделены."));
+    EXPECT_EQ(section(*detail, QStringLiteral("Решения"))->findChild<QLabel*>(QStringLiteral("sectionEmpty")),
+              nullptr);
+}
+
+TEST_F(RecordingDetailTest, TheTranscriptTabHasOneRowPerSegmentWhoseTimeButtonPlaysFromItsStart) {
+    LocalRecording r = recording("Встреча", 10);
+    r.result = sampleResult();
+    auto detail = show(r, QStringLiteral("transcript"));
+    EXPECT_EQ(detail->findChild<QWidget*>(QStringLiteral("summaryTab")), nullptr);
+    const auto rows = detail->findChildren<QWidget*>(QStringLiteral("transcriptRow"));
+    ASSERT_EQ(rows.size(), 2);
+    const QList<PlainButton*> buttons = timeButtons(*detail);
+    ASSERT_EQ(buttons.size(), 2);
+    QTest::mouseClick(buttons[1], Qt::LeftButton);
+    ASSERT_EQ(plays.size(), 1u);
+    EXPECT_EQ(plays[0].at, std::optional<double>(-4));
+
+    QString chosen;
+    detail->onTabChosen = [&chosen](const QString& tab) { chosen = tab; };
+    QTest::mouseClick(detail->findChild<QAbstractButton*>(QStringLiteral("summaryTabButton")),
+                      Qt::LeftButton);
+    EXPECT_EQ(chosen, QStringLiteral("summary"));
+}
+
+TEST_F(RecordingDetailTest, WaitingForLoginShowsTheConnectHintAndNoProgressBar) {
+    LocalRecording r = recording("Без входа", 10, "waiting_login");
+    r.stage = "Войдите для расшифровки";
+    r.fileName = "conversation.m4a";
+    r.folderName = r.id.toString();
+    auto detail = show(r);
+    EXPECT_EQ(detail->findChild<QWidget*>(QStringLiteral("progressBar")), nullptr);
+    EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("stageText"))->text(),
+              QStringLiteral("Войдите для расшифровки"));
+    EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("waitingHint"))->text(),
+              QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на Mac."));
+    // A local file means a player row.
+    EXPECT_NE(detail->findChild<QWidget*>(QStringLiteral("playerRow")), nullptr);
+}
+
+TEST_F(RecordingDetailTest, ProcessingShowsTheProgressBarAtItsPercentAndTheWorkOnHint) {
+    LocalRecording r = recording("Обработка", 10, "processing");
+    r.stage = "Расшифровка";
+    r.progress = 40;
+    r.remoteID = "5f3c9a2e7b1d4e8fa06c2b9d1e7f4a30";
+    auto detail = show(r);
+    QWidget* bar = detail->findChild<QWidget*>(QStringLiteral("progressBar"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_DOUBLE_EQ(bar->property("percent").toDouble(), 40.0);
+    EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("waitingHint"))->text(),
+              QStringLiteral("Можно продолжать работу. Результат появится здесь после обработки."));
+    // Neither a local file nor "done": no player.
+    EXPECT_EQ(detail->findChild<QWidget*>(QStringLiteral("playerRow")), nullptr);
+}
+
+TEST_F(RecordingDetailTest, TheMetaLineShowsTheStatusWithoutADurationAndTheClockWithOne) {
+    LocalRecording r = recording("Встреча", 10, "queued");
+    r.source = "Звук Mac + микрофон";
+    auto detail = show(r);
+    EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("detailMeta"))->text(),
+              QStringLiteral("Звук Mac + микрофон · ") + QString::fromStdString(r.statusLabel()));
+    r.duration = 3600;
+    detail->display(r, QStringLiteral("summary"));
+    EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("detailMeta"))->text(),
+              QStringLiteral("Звук Mac + микрофон · 1:00:00"));
+}
+
+TEST_F(RecordingDetailTest, AnErrorWithALocalFileAndNoServerIdentifierOffersToResend) {
+    LocalRecording r = recording("Сбой", 10, "error");
+    r.error = "Сервер не отвечает.";
+    r.fileName = "conversation.m4a";
+    auto detail = show(r);
+    EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("errorText"))->text(),
+              QStringLiteral("Сервер не отвечает."));
+    auto* retry = detail->findChild<QAbstractButton*>(QStringLiteral("retryButton"));
+    ASSERT_NE(retry, nullptr);
+    EXPECT_EQ(retry->text(), QStringLiteral("Повторить отправку"));
+    QTest::mouseClick(retry, Qt::LeftButton);
+    ASSERT_EQ(retries.size(), 1u);
+    EXPECT_EQ(retries[0], r.id);
+
+    r.remoteID = "5f3c9a2e7b1d4e8fa06c2b9d1e7f4a30";
+    detail->display(r, QStringLiteral("summary"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(detail->findChild<QAbstractButton*>(QStringLiteral("retryButton")), nullptr);
+}
+
+TEST_F(RecordingDetailTest, ExportsAreEnabledOnlyForADoneRecordingWithAnExporter) {
+    std::vector<QString> exported;
+    actions->exportResult = [&exported](const LocalRecording&, const QString& format) {
+        exported.push_back(format);
+    };
+    LocalRecording r = recording("Встреча", 10, "processing");
+    auto detail = show(r);
+    auto* menu = detail->findChild<QMenu*>(QStringLiteral("detailMenu"));
+    ASSERT_NE(menu, nullptr);
+    QStringList titles;
+    for (QAction* action : menu->actions()) {
+        titles << action->text();
+        if (action->text().startsWith(QStringLiteral("Экспорт"))) {
+            EXPECT_FALSE(action->isEnabled());
+        }
+    }
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Экспорт MD"), QStringLiteral("Экспорт TXT"),
+                                   QStringLiteral("Экспорт SRT"), QStringLiteral("Экспорт JSON"),
+                                   QStringLiteral("Показать файлы на Mac"),
+                                   QStringLiteral("Открыть личный кабинет")}));
+
+    r.status = "done";
+    detail->display(r, QStringLiteral("summary"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    menu = detail->findChild<QMenu*>(QStringLiteral("detailMenu"));
+    ASSERT_NE(menu, nullptr);
+    menu->actions().at(2)->trigger();
+    EXPECT_EQ(exported, std::vector<QString>{QStringLiteral("srt")});
+}
+
+TEST_F(RecordingDetailTest, PlayerFollowsThePlaybackStateAndTheSliderRangeIsNeverEmpty) {
+    LocalRecording r = recording("Встреча", 10);
+    r.result = sampleResult();
+    auto detail = show(r);
+    auto* slider = detail->findChild<PlayerSlider*>(QStringLiteral("playerSlider"));
+    ASSERT_NE(slider, nullptr);
+    detail->setPlayback(false, 0, 0);
+    EXPECT_DOUBLE_EQ(slider->maximum(), 1.0);
+    detail->setPlayback(true, 61, 95.5);
+    EXPECT_DOUBLE_EQ(slider->maximum(), 95.5);
+    EXPECT_DOUBLE_EQ(slider->value(), 61.0);
+    EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("playerClock"))->text(), QStringLiteral("01:01"));
+    auto* play = detail->findChild<SoftButton*>(QStringLiteral("playButton"));
+    EXPECT_EQ(play->symbol(), QStringLiteral("pause.fill"));
+
+    QTest::mouseClick(play, Qt::LeftButton);
+    ASSERT_EQ(plays.size(), 1u);
+    EXPECT_FALSE(plays[0].at.has_value());
+
+    // A rebuild keeps the player's state.
+    r.title = "Другое название";
+    detail->display(r, QStringLiteral("summary"));
+    EXPECT_EQ(detail->findChild<SoftButton*>(QStringLiteral("playButton"))->symbol(),
+              QStringLiteral("pause.fill"));
+}
+
+TEST_F(RecordingDetailTest, AnUnchangedRecordingAndTabAreNotRebuilt) {
+    LocalRecording r = recording("Встреча", 10);
+    r.result = sampleResult();
+    auto detail = show(r);
+    const int builds = detail->builds();
+    detail->display(r, QStringLiteral("summary"));
+    EXPECT_EQ(detail->builds(), builds);
+    detail->display(r, QStringLiteral("transcript"));
+    EXPECT_EQ(detail->builds(), builds + 1);
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "app/AppModel.h"
+#include "capture/AudioRecorder.h"
+#include "library/LocalRecording.h"
+#include "library/LocalStore.h"
+#include "library/MeetingResult.h"
+#include "support/TestSupport.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace parlo::test {
+
+// A recorder that starts and stops at once, leaving a file name for the model to store.
+class InstantRecorder : public AudioRecorder {
+public:
+    QCoro::Task<> start(std::filesystem::path folder) override {
+        folder_ = std::move(folder);
+        co_return;
+    }
+    QCoro::Task<CaptureResult> stop() override {
+        CaptureResult result;
+        result.file = folder_ / "conversation.m4a";
+        result.duration = 3;
+        co_return result;
+    }
+
+private:
+    std::filesystem::path folder_;
+};
+
+// A real model over a temporary data folder holding the given library.
+class UiTest : public ::testing::Test {
+protected:
+    ScopedDataDir dataDir;
+    QTemporaryDir settingsDir;
+    QSettings settings{settingsDir.filePath(QStringLiteral("parlo.ini")), QSettings::IniFormat};
+    bool microphone = true;
+    bool systemAudio = true;
+
+    std::unique_ptr<AppModel> makeModel(const std::vector<LocalRecording>& items) {
+        LocalStore::prepare();
+        LocalStore::save(items);
+        AppModelServices services;
+        services.settings = &settings;
+        // No secret store in tests: the model must not look for a remembered session.
+        services.rememberSession = false;
+        services.recorderFactory = [] { return std::make_unique<InstantRecorder>(); };
+        services.microphoneAuthorized = [this] { return microphone; };
+        services.systemAudioPermission = [this] { return systemAudio; };
+        return std::make_unique<AppModel>(false, std::move(services));
+    }
+
+    static LocalRecording recording(const std::string& title, double created, const char* status = "done") {
+        LocalRecording r;
+        r.id = Uuid::random();
+        r.title = title;
+        r.created = created;
+        r.status = status;
+        r.stage = "Готово";
+        r.source = "Импорт";
+        return r;
+    }
+
+    static NoteItem note(const std::string& text, std::vector<std::int64_t> evidence) {
+        NoteItem item;
+        item.text = text;
+        item.evidenceIds = std::move(evidence);
+        return item;
+    }
+
+    static TranscriptSegment segment(std::int64_t id, double start, const std::string& text) {
+        TranscriptSegment s;
+        s.id = id;
+        s.start = start;
+        s.end = start + 2;
+        s.speaker = "Анна";
+        s.text = text;
+        return s;
+    }
+
+    // A result with segments 1 (12.5 s) and 2 (a broken negative start), one summary point on each,
+    // one decision pointing at no segment and no tasks.
+    static ResultPointer sampleResult() {
+        MeetingResult result;
+        result.language = "ru";
+        result.duration = 95.5;
+        result.segments = {segment(1, 12.5, "Начнём с релиза."), segment(2, -4, "Сдвигаем на четверг.")};
+        result.summary.mode = "meeting";
+        result.summary.summary = {note("Релиз обсуждали", {1}), note("Сдвиг на четверг", {2})};
+        result.summary.decisions = {note("Без ссылки на реплику", {99})};
+        return std::make_shared<const StoredResult>(std::move(result));
+    }
+};
+
+} // namespace parlo::test
