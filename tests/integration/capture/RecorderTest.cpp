@@ -216,7 +216,9 @@ TEST_F(RecorderTest, KilledDaemonReportsTheInterruptionAndStopSavesWhatArrived) 
     EXPECT_GT(result.duration, 2.0);
     EXPECT_LT(result.duration, 3.5);
     const DecodedAudio decoded = decodeAudioFile(result.file);
-    EXPECT_NEAR(amplitudeAt(decoded.samples, 8000, 24000, 440, 16000), 0.3, 0.05);
+    // The second before the last moments: the player starts slowly on a busy machine.
+    const std::size_t end = decoded.samples.size() - 8000;
+    EXPECT_NEAR(amplitudeAt(decoded.samples, end - 16000, end, 440, 16000), 0.3, 0.05);
 }
 
 TEST_F(RecorderTest, OwnPlaybackStaysOutOfTheSystemTrackAndGetsItsSoundBack) {
