@@ -34,7 +34,7 @@ fs::path writeFile(const fs::path& path, const QByteArray& bytes) {
 QByteArray audioBytes(int size) {
     QByteArray bytes(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7919) % 251);
+        bytes[i] = static_cast<char>((static_cast<qint64>(i) * 7919) % 251);
     return bytes;
 }
 
