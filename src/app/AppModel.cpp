@@ -506,17 +506,4 @@ QCoro::Task<> AppModel::refreshPermissions(bool verifySystem) {
     assign(checkingPermissions_, false, &AppModel::checkingPermissionsChanged);
 }
 
-void AppModel::scheduleUploads() {
-    // Uploading needs a session with the service; without one nothing is ever due.
-    if (!connected_)
-        return;
-}
-
-QCoro::Task<> AppModel::synchronize() {
-    // Synchronizing needs a session with the service; without one there is nothing to refresh.
-    if (!connected_ || syncInProgress_)
-        co_return;
-    co_return;
-}
-
 } // namespace parlo

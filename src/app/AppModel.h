@@ -106,6 +106,11 @@ public:
     // The part of importAccessFile() after the file has been chosen.
     void importAccessFileAt(const QString& path);
     QCoro::Task<> logout();
+    QCoro::Task<> synchronize();
+    void retry(const Uuid& id);
+    QCoro::Task<> loadDetail(const Uuid& id);
+    // The upload queue is running.
+    bool uploading() const { return queueRunning_; }
 
     ServerClient& client() const { return *client_; }
 
@@ -152,7 +157,9 @@ private:
     QCoro::Task<> startUp();
     void refreshPermissionMirrors();
     void scheduleUploads();
-    QCoro::Task<> synchronize();
+    QCoro::Task<> runQueue();
+    // Copies the service's view of a meeting into a recording.
+    static void applyResult(LocalRecording& item, const ServerMeeting& meeting);
 
     const bool isPreview_;
     AppModelServices services_;
@@ -191,6 +198,8 @@ private:
     QDateTime nextAttempt_;
     QDateTime lastSync_;
     bool syncInProgress_ = false;
+    bool queueRunning_ = false;
+    bool queueCancelled_ = false;
 };
 
 } // namespace parlo

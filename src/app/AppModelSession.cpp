@@ -4,7 +4,6 @@
 #include "server/ParloError.h"
 
 #include <QFile>
-#include <QStringDecoder>
 
 namespace parlo {
 
@@ -60,27 +59,15 @@ void AppModel::importAccessFileAt(const QString& path) {
         setMessage(file.errorString());
         return;
     }
-    // Read one byte past the limit: enough to tell a file that is too large without reading it all.
-    constexpr qint64 kLimit = 8192;
-    const QByteArray bytes = file.read(kLimit);
+    // Reading up to the limit is enough to tell a file that is too large without reading all of it.
+    const QByteArray bytes = file.read(8192);
     if (file.error() != QFileDevice::NoError) {
         setMessage(file.errorString());
         return;
     }
-    const QString notFound = QStringLiteral("В файле не найден ключ Mello Parlo.");
-    if (bytes.size() >= kLimit) {
-        setMessage(notFound);
-        return;
-    }
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        setMessage(notFound);
-        return;
-    }
-    std::optional<QString> key = accessKeyFromText(text);
+    std::optional<QString> key = accessKeyFromFile(bytes);
     if (!key) {
-        setMessage(notFound);
+        setMessage(QStringLiteral("В файле не найден ключ Mello Parlo."));
         return;
     }
     setPassword(*key);
