@@ -1,0 +1,98 @@
+#include "ui/AudioPlayback.h"
+
+#include "server/ParloError.h"
+
+#include <QAudioOutput>
+#include <QFileInfo>
+#include <QMediaPlayer>
+#include <QPointer>
+#include <QUrl>
+#include <qcoro/qcorosignal.h>
+
+namespace parlo {
+
+namespace {
+
+constexpr auto kLoadTimeout = std::chrono::seconds(5);
+
+// The FFmpeg media backend of Qt 6.4 crashes; GStreamer plays everything we write. Chosen before
+// the first player exists, unless the environment already names a backend.
+void chooseBackend() {
+    static const bool chosen = [] {
+        if (!qEnvironmentVariableIsSet("QT_MEDIA_BACKEND"))
+            qputenv("QT_MEDIA_BACKEND", "gstreamer");
+        return true;
+    }();
+    (void)chosen;
+}
+
+} // namespace
+
+AudioPlayback::AudioPlayback(QObject* parent) : QObject(parent) {
+    chooseBackend();
+    player_ = new QMediaPlayer(this);
+    // Without an audio output GStreamer reports every file invalid; with no sound card it plays into
+    // a fake sink, which keeps time all the same.
+    output_ = new QAudioOutput(this);
+    player_->setAudioOutput(output_);
+}
+
+AudioPlayback::~AudioPlayback() = default;
+
+QCoro::Task<> AudioPlayback::open(const std::filesystem::path& file) {
+    const QString path = QString::fromStdString(file.string());
+    if (!QFileInfo::exists(path))
+        throw PlatformError(QStringLiteral("Файл записи не найден: ") + path);
+    QPointer<AudioPlayback> self(this);
+    player_->stop();
+    player_->setSource(QUrl::fromLocalFile(path));
+    for (;;) {
+        switch (player_->mediaStatus()) {
+        case QMediaPlayer::LoadedMedia:
+        case QMediaPlayer::BufferedMedia:
+        case QMediaPlayer::BufferingMedia:
+        case QMediaPlayer::EndOfMedia:
+            co_return;
+        case QMediaPlayer::InvalidMedia: {
+            const QString reason = player_->errorString();
+            throw PlatformError(reason.isEmpty() ? QStringLiteral("Не удалось открыть звук записи.")
+                                                 : reason);
+        }
+        case QMediaPlayer::NoMedia:
+        case QMediaPlayer::LoadingMedia:
+        case QMediaPlayer::StalledMedia:
+            break;
+        }
+        const auto changed = co_await qCoro(player_, &QMediaPlayer::mediaStatusChanged, kLoadTimeout);
+        if (!self)
+            co_return;
+        if (!changed)
+            throw PlatformError(QStringLiteral("Звук записи не загрузился вовремя."));
+    }
+}
+
+void AudioPlayback::play() {
+    player_->play();
+}
+
+void AudioPlayback::pause() {
+    player_->pause();
+}
+
+void AudioPlayback::seek(double seconds) {
+    player_->setPosition(static_cast<qint64>(std::max(0.0, seconds) * 1000.0));
+}
+
+bool AudioPlayback::isPlaying() const {
+    return player_->playbackState() == QMediaPlayer::PlayingState;
+}
+
+double AudioPlayback::position() const {
+    return static_cast<double>(player_->position()) / 1000.0;
+}
+
+double AudioPlayback::duration() const {
+    return static_cast<double>(player_->duration()) / 1000.0;
+}
+
+} // namespace parlo
