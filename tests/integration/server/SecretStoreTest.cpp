@@ -97,6 +97,28 @@ TEST_F(SecretStore, ARememberingClientKeepsItsSessionAcrossRunsAndForgetsItOnEve
     }
 }
 
+TEST_F(SecretStore, OperationsStartedTogetherAllWaitForTheOneRestore) {
+    ScopedDataDir data;
+    LoopbackService loopback;
+    {
+        auto first = loopback.client(true);
+        runTask(first->login(QStringLiteral("parlo-dev-key")));
+    }
+    loopback.service.clearRequests();
+    auto client = loopback.client(true);
+    int restored = 0;
+    QObject::connect(client.get(), &ServerClient::sessionRestored, client.get(), [&restored] { ++restored; });
+    // Both start before the store has answered; the second waits for the first one's read.
+    QCoro::Task<bool> check = client->checkSession();
+    QCoro::Task<std::vector<ServerMeeting>> list = client->list();
+    EXPECT_TRUE(runTask(std::move(check)));
+    EXPECT_NO_THROW(runTask(std::move(list)));
+    EXPECT_EQ(restored, 1);
+    EXPECT_EQ(loopback.service.requests().size(), 2);
+    for (const dev::RecordedRequest& request : loopback.service.requests())
+        EXPECT_TRUE(request.hasHeader("cookie")) << request.path.toStdString();
+}
+
 // Run with DBUS_SESSION_BUS_ADDRESS pointing nowhere and PARLO_EXPECT_NO_SECRET_STORE=1.
 class SecretStoreUnreachable : public ::testing::Test {
 protected:
