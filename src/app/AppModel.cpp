@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QSettings>
 #include <QTimer>
+#include <qcoro/qcorosignal.h>
 
 #include <algorithm>
 
@@ -466,6 +467,15 @@ QCoro::Task<> AppModel::quit() {
     QPointer<AppModel> self(this);
     if (recordingID_) {
         co_await stopRecording(true);
+        if (!self)
+            co_return;
+    }
+    if (queueRunning_) {
+        // The queue's upload is aborted; its failure step runs before the library is saved below.
+        queueCancelled_ = true;
+        client_->cancelAll();
+        while (queueRunning_ && self)
+            co_await qCoro(this, &AppModel::uploadingChanged);
         if (!self)
             co_return;
     }

@@ -138,6 +138,7 @@ Q_SIGNALS:
     void startingChanged();
     void checkingPermissionsChanged();
     void permissionCheckMessageChanged();
+    void uploadingChanged();
     // Asks the application to end; emitted by quit() once everything is saved.
     void terminationRequested();
 
@@ -157,6 +158,7 @@ private:
     QCoro::Task<> startUp();
     void refreshPermissionMirrors();
     void scheduleUploads();
+    void setUploading(bool running);
     QCoro::Task<> runQueue();
     // Copies the service's view of a meeting into a recording.
     static void applyResult(LocalRecording& item, const ServerMeeting& meeting);

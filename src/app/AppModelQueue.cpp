@@ -33,13 +33,17 @@ void AppModel::applyResult(LocalRecording& item, const ServerMeeting& meeting) {
     }
 }
 
+void AppModel::setUploading(bool running) {
+    assign(queueRunning_, running, &AppModel::uploadingChanged);
+}
+
 void AppModel::scheduleUploads() {
     if (!connected_ || queueRunning_ || syncInProgress_ || services_.clock->now() < nextAttempt_)
         return;
     if (std::none_of(items_.begin(), items_.end(), isUploadCandidate))
         return;
-    queueRunning_ = true;
     queueCancelled_ = false;
+    setUploading(true);
     runQueue(); // runs on its own; holds the model weakly
 }
 
@@ -49,7 +53,7 @@ QCoro::Task<> AppModel::runQueue() {
         auto candidate = std::find_if(items_.begin(), items_.end(), isUploadCandidate);
         if (candidate == items_.end() || !connected_ || queueCancelled_ || !candidate->folderName ||
             !candidate->fileName) {
-            queueRunning_ = false;
+            setUploading(false);
             co_return;
         }
         const Uuid id = candidate->id;
@@ -98,7 +102,7 @@ QCoro::Task<> AppModel::runQueue() {
                 persist();
             }
             nextAttempt_ = services_.clock->now().addMSecs(kBackOffMs);
-            queueRunning_ = false;
+            setUploading(false);
             co_return;
         }
     }

@@ -60,6 +60,7 @@ struct DeleteLater {
 struct ExchangeState {
     bool redirectRefused = false;
     bool totalExpired = false;
+    bool cancelled = false;
     std::optional<QString> sinkError;
 };
 
@@ -240,6 +241,10 @@ QCoro::Task<HttpAnswer> ServerClient::send(QNetworkRequest request, QByteArray v
             raw->abort();
         }
     });
+    connect(this, &ServerClient::cancelRequested, raw, [raw, state] {
+        state->cancelled = true;
+        raw->abort();
+    });
     QTimer::singleShot(options_.timeouts.total, raw, [raw, state] {
         state->totalExpired = true;
         raw->abort();
@@ -268,6 +273,8 @@ QCoro::Task<HttpAnswer> ServerClient::send(QNetworkRequest request, QByteArray v
             answer.body = raw->readAll();
         co_return answer;
     }
+    if (state->cancelled)
+        throw PlatformError(QStringLiteral("Обмен с сервером прерван."));
     if (state->sinkError)
         throw PlatformError(*state->sinkError);
     if (state->totalExpired)

@@ -122,7 +122,11 @@ public:
     // Throws ParloError "Некорректный номер записи." unless `id` is 32 hexadecimal characters.
     static void validateID(const QString& id);
 
+    // Aborts every exchange in flight; each fails with a PlatformError (used when the application quits).
+    void cancelAll() { Q_EMIT cancelRequested(); }
+
 Q_SIGNALS:
+    void cancelRequested();
     // The token appeared or went away (login, logout, a 401, a refused session check).
     void tokenChanged();
     void sessionRestored();

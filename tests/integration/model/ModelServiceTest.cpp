@@ -3,6 +3,7 @@
 #include "library/LocalStore.h"
 
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -289,4 +290,21 @@ TEST_F(ModelServiceTest, AccessFileImportLogsIn) {
     std::ofstream(file) << "пароль: parlo-dev-key\n";
     model->importAccessFileAt(QString::fromStdString(file.string()));
     EXPECT_EQ(model->message(), QStringLiteral("В файле не найден ключ Mello Parlo."));
+}
+
+TEST_F(ModelServiceTest, QuitCancelsARunningUploadWithoutLeavingItsBody) {
+    LocalStore::save({capture("Запись", 100)});
+    auto model = makeModel();
+    loopback.service.injectFault("POST", QStringLiteral("/api/meetings"), dev::Fault::stall());
+    logIn(*model);
+    ASSERT_TRUE(model->uploading());
+    ASSERT_TRUE(waitUntil([&] { return loopback.service.stalledConnections() > 0; }));
+
+    QSignalSpy terminated(model.get(), &AppModel::terminationRequested);
+    test::runTask(model->quit(), std::chrono::seconds(10));
+    EXPECT_EQ(terminated.count(), 1);
+    EXPECT_FALSE(model->uploading());
+    EXPECT_EQ(LocalStore::load()[0].status, "local") << "saved after the queue let go of it";
+    for (const auto& entry : std::filesystem::directory_iterator(LocalStore::root()))
+        EXPECT_NE(entry.path().extension(), ".multipart") << entry.path();
 }
