@@ -299,7 +299,7 @@ bool DevService::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
             return true;
         case Fault::Kind::Redirect:
             send(request, socket,
-                 Answer{fault->status, {}, "application/json", {{"Location", fault->location}}});
+                 Answer{fault->status, fault->body, fault->contentType, {{"Location", fault->location}}});
             return true;
         }
     }
