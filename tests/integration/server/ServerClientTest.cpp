@@ -322,9 +322,8 @@ TEST_F(ServerClientTest, NoBodyFileRemainsAfterAFailedOrResetUpload) {
 
 TEST_F(ServerClientTest, TheBodyFileIsPrivateWhileTheUploadRunsAndGoneWhenItTimesOut) {
     ServerClientOptions options = loopback.clientOptions();
-    options.timeouts.request = 800ms;
-    ServerClient impatient(false, options);
-    runTask(impatient.login(QStringLiteral("parlo-dev-key")));
+    options.timeouts.request = 1500ms;
+    ServerClient impatient(false, options); // no login needed: the stall comes before any session check
     const fs::path file = writeFile(data.path() / "meeting.m4a", audioBytes(200 * 1024));
     loopback.service.injectFault("POST", QStringLiteral("/api/meetings"), Fault::stall());
 
@@ -348,7 +347,7 @@ TEST_F(ServerClientTest, TheBodyFileIsPrivateWhileTheUploadRunsAndGoneWhenItTime
 
 TEST_F(ServerClientTest, AStalledServiceTripsTheIdleAndTheTotalTimeOuts) {
     ServerClientOptions options = loopback.clientOptions();
-    options.timeouts.request = 600ms;
+    options.timeouts.request = 1500ms;
     ServerClient impatient(false, options);
     loopback.service.injectFault("GET", QStringLiteral("/api/session"), Fault::stall());
     runTask(impatient.login(QStringLiteral("parlo-dev-key")));
@@ -358,9 +357,8 @@ TEST_F(ServerClientTest, AStalledServiceTripsTheIdleAndTheTotalTimeOuts) {
     EXPECT_EQ(s(idle), "Истекло время ожидания ответа сервера.");
 
     options.timeouts.request = 60s;
-    options.timeouts.total = 700ms;
+    options.timeouts.total = 1500ms;
     ServerClient bounded(false, options);
-    runTask(bounded.login(QStringLiteral("parlo-dev-key")));
     loopback.service.injectFault("GET", QStringLiteral("/api/meetings"), Fault::stall());
     EXPECT_EQ(failureOf(bounded.list(), 10s), idle);
 }
