@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "app/QuitProtocol.h"
 #include "capture/CapturePermissions.h"
+#include "capture/SystemAudioRecorder.h"
 #include "detection/CallActivityProbe.h"
 #include "library/LocalStore.h"
 
@@ -23,6 +24,7 @@ AppModelServices realServices(QSettings* settings) {
     services.clock = std::make_shared<SystemClock>();
     services.settings = settings;
     services.probe = std::make_shared<SystemCallProbe>();
+    services.recorderFactory = SystemAudioRecorder::factory();
     services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
     services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
     services.verifySystemAudio = [] { return CapturePermissions::verifyScreenAccess(); };
