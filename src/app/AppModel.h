@@ -41,6 +41,8 @@ struct AppModelServices {
     bool rememberSession = true;
     // Asks the user for a personal access file; nothing when cancelled.
     std::function<std::optional<QString>()> chooseAccessFile;
+    // Asks the user for an audio or video file to add; nothing when cancelled.
+    std::function<std::optional<QString>()> chooseAudioFile;
 };
 
 // The one application model: every piece of state the interface shows and every operation it can
@@ -107,6 +109,9 @@ public:
     void importAccessFileAt(const QString& path);
     QCoro::Task<> logout();
     QCoro::Task<> synchronize();
+    void importAudio();
+    // The part of importAudio() after the file has been chosen.
+    void importAudioAt(const QString& path);
     void retry(const Uuid& id);
     QCoro::Task<> loadDetail(const Uuid& id);
     // The upload queue is running.

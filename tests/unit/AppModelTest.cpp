@@ -498,3 +498,51 @@ TEST_F(AppModelTest, RefreshPermissionsChoosesTheSentence) {
               QStringLiteral("Микрофон и системный звук доступны. Можно нажать «Записать»."));
     EXPECT_EQ(tests, 2);
 }
+
+TEST_F(AppModelTest, ImportCopiesTheFileIntoAFolderOfItsOwn) {
+    auto model = makeModel();
+    QTemporaryDir sources;
+    const QString interview = sources.filePath(QStringLiteral("Interview.MP3"));
+    { std::ofstream(interview.toStdString()) << std::string(1000, 'x'); }
+    model->importAudioAt(interview);
+    model->importAudioAt(interview);
+    ASSERT_EQ(model->items().size(), 2u);
+    const LocalRecording& first = model->items()[0];
+    EXPECT_EQ(first.title, "Interview");
+    EXPECT_EQ(first.fileName, std::optional<std::string>("import.mp3"));
+    EXPECT_EQ(first.status, "waiting_login");
+    EXPECT_EQ(first.stage, "Запись сохранена");
+    EXPECT_EQ(first.source, "Импорт");
+    ASSERT_TRUE(first.folderName);
+    EXPECT_NE(*first.folderName, first.id.toString());
+    EXPECT_TRUE(Uuid::parse(*first.folderName));
+    EXPECT_NE(first.folderName, model->items()[1].folderName) << "two imports, two recordings";
+    EXPECT_EQ(model->selection(), first.id);
+    const auto copy = *LocalStore::media(first);
+    EXPECT_EQ(std::filesystem::file_size(copy), 1000u);
+    EXPECT_EQ(std::filesystem::status(copy).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(LocalStore::load().size(), 2u);
+}
+
+TEST_F(AppModelTest, ImportAcceptsExactlyNinetyMebibytes) {
+    auto model = makeModel();
+    QTemporaryDir sources;
+    const std::string largest = sources.filePath(QStringLiteral("largest.wav")).toStdString();
+    const std::string tooLarge = sources.filePath(QStringLiteral("too large.wav")).toStdString();
+    { std::ofstream(largest) << ""; }
+    { std::ofstream(tooLarge) << ""; }
+    std::filesystem::resize_file(largest, 94'371'840); // sparse: no disk is spent
+    std::filesystem::resize_file(tooLarge, 94'371'841);
+
+    model->importAudioAt(QString::fromStdString(tooLarge));
+    EXPECT_EQ(model->message(), QStringLiteral("Максимальный размер файла — 90 МБ."));
+    EXPECT_TRUE(model->items().empty());
+    model->importAudioAt(QString::fromStdString(largest));
+    ASSERT_EQ(model->items().size(), 1u);
+    EXPECT_EQ(model->items()[0].fileName, std::optional<std::string>("import.wav"));
+
+    model->importAudioAt(sources.filePath(QStringLiteral("missing.ogg")));
+    EXPECT_EQ(model->items().size(), 1u);
+    EXPECT_TRUE(model->message()->contains(QStringLiteral("missing.ogg")));
+}

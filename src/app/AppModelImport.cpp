@@ -1,0 +1,81 @@
+// Adding an existing audio or video file to the library: copied into a folder of its own and then
+// sent like any finished recording.
+#include "app/AppModel.h"
+
+#include "library/LocalStore.h"
+#include "server/ParloError.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace parlo {
+
+namespace {
+
+constexpr qint64 kLargestImport = 90LL * 1024 * 1024;
+
+[[noreturn]] void throwErrno(const std::string& what, const std::filesystem::path& path) {
+    throw PlatformError(what + " " + path.string() + ": " + std::strerror(errno));
+}
+
+} // namespace
+
+void AppModel::importAudio() {
+    if (!services_.chooseAudioFile)
+        return;
+    if (std::optional<QString> path = services_.chooseAudioFile())
+        importAudioAt(*path);
+}
+
+void AppModel::importAudioAt(const QString& path) {
+    const QFileInfo source(path);
+    LocalRecording record;
+    try {
+        namespace fs = std::filesystem;
+        const fs::path from = fs::path(path.toStdString());
+        std::error_code error;
+        const std::uintmax_t size = fs::file_size(from, error);
+        if (error)
+            throw PlatformError(error.message() + ": " + from.string());
+        if (static_cast<qint64>(size) > kLargestImport)
+            throw ParloError(QStringLiteral("Максимальный размер файла — 90 МБ."));
+
+        record.id = Uuid::random();
+        const std::string folderName = Uuid::random().toString(); // never the recording's own id
+        const fs::path folder = LocalStore::recordingsFolder() / folderName;
+        fs::create_directories(folder, error);
+        if (error)
+            throw PlatformError(error.message() + ": " + folder.string());
+        if (::chmod(folder.c_str(), 0700) != 0)
+            throwErrno("Не удалось изменить права папки", folder);
+        const std::string fileName = "import." + source.suffix().toLower().toStdString();
+        const fs::path copy = folder / fileName;
+        fs::copy_file(from, copy, fs::copy_options::overwrite_existing, error);
+        if (error)
+            throw PlatformError(error.message() + ": " + copy.string());
+        if (::chmod(copy.c_str(), 0600) != 0)
+            throwErrno("Не удалось изменить права файла", copy);
+
+        record.title = source.completeBaseName().toStdString();
+        record.created = toLibraryTime(services_.clock->now());
+        record.folderName = folderName;
+        record.fileName = fileName;
+        record.status = connected_ ? RecordingStatus::local : RecordingStatus::waitingLogin;
+        record.stage = "Запись сохранена";
+        record.source = "Импорт";
+    } catch (const std::exception& error) {
+        setMessage(describeError(error));
+        return;
+    }
+    const Uuid id = record.id;
+    items_.insert(items_.begin(), std::move(record));
+    Q_EMIT itemsChanged();
+    setSelection(id);
+    persist();
+    scheduleUploads();
+}
+
+} // namespace parlo
