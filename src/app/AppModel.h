@@ -43,6 +43,9 @@ struct AppModelServices {
     std::function<std::optional<QString>()> chooseAccessFile;
     // Asks the user for an audio or video file to add; nothing when cancelled.
     std::function<std::optional<QString>()> chooseAudioFile;
+    // Asks where to save an export, proposing a file name; nothing when cancelled.
+    std::function<std::optional<QString>(const QString& proposedName, const QString& format)>
+        chooseExportFile;
 };
 
 // The one application model: every piece of state the interface shows and every operation it can
@@ -114,6 +117,8 @@ public:
     void importAudioAt(const QString& path);
     void retry(const Uuid& id);
     QCoro::Task<> loadDetail(const Uuid& id);
+    // Saves the service's export of a recording ("md", "txt", "srt" or "json") where the user says.
+    QCoro::Task<> exportRecording(const Uuid& id, QString format);
     // The upload queue is running.
     bool uploading() const { return queueRunning_; }
 

@@ -6,6 +6,8 @@
 #include "library/LocalStore.h"
 #include "server/ParloError.h"
 
+#include <QSaveFile>
+
 #include <algorithm>
 
 namespace parlo {
@@ -218,6 +220,31 @@ QCoro::Task<> AppModel::loadDetail(const Uuid& id) {
             persist();
         }
     }
+}
+
+QCoro::Task<> AppModel::exportRecording(const Uuid& id, QString format) {
+    const LocalRecording* item = find(id);
+    if (!item || !item->remoteID || !services_.chooseExportFile)
+        co_return;
+    const QString remoteID = QString::fromStdString(*item->remoteID);
+    const std::optional<QString> destination =
+        services_.chooseExportFile(QStringLiteral("Mello Parlo.") + format, format);
+    if (!destination)
+        co_return;
+    QPointer<AppModel> self(this);
+    QByteArray bytes;
+    try {
+        bytes = co_await client_->exportMeeting(remoteID, format);
+    } catch (...) {
+        if (self)
+            setMessage(describeError(std::current_exception()));
+        co_return;
+    }
+    if (!self)
+        co_return;
+    QSaveFile file(*destination);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        setMessage(file.errorString());
 }
 
 } // namespace parlo

@@ -308,3 +308,33 @@ TEST_F(ModelServiceTest, QuitCancelsARunningUploadWithoutLeavingItsBody) {
     for (const auto& entry : std::filesystem::directory_iterator(LocalStore::root()))
         EXPECT_NE(entry.path().extension(), ".multipart") << entry.path();
 }
+
+TEST_F(ModelServiceTest, ExportWritesTheChosenFileWhole) {
+    LocalStore::save({capture("Запись", 100)});
+    QString proposed;
+    const auto target = dataDir.path() / "export.md";
+    AppModelServices services;
+    services.clock = clock;
+    services.settings = &settings;
+    services.rememberSession = false;
+    services.server = loopback.clientOptions();
+    services.chooseExportFile = [&](const QString& name, const QString&) -> std::optional<QString> {
+        proposed = name;
+        return QString::fromStdString(target.string());
+    };
+    AppModel model(false, std::move(services));
+    logIn(model);
+    ASSERT_TRUE(waitUntil([&] { return !model.uploading() && model.items()[0].remoteID; }));
+    const Uuid id = model.items()[0].id;
+
+    { std::ofstream(target) << "old"; }
+    test::runTask(model.exportRecording(id, QStringLiteral("md")));
+    EXPECT_EQ(proposed, QStringLiteral("Mello Parlo.md"));
+    std::ifstream in(target);
+    const std::string written((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_GT(written.size(), 10u);
+    EXPECT_NE(written, "old");
+
+    test::runTask(model.exportRecording(id, QStringLiteral("pdf")));
+    EXPECT_EQ(model.message(), QStringLiteral("Неизвестный формат."));
+}
