@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <atomic>
 #include <coroutine>
 #include <exception>
 #include <functional>
@@ -28,6 +29,10 @@ public:
         : executor_(std::move(executor))
         , work_(std::move(work)) {}
 
+    // The coroutine machinery may copy the awaitable before suspending; nothing has run by then.
+    OffThread(const OffThread& other) : executor_(other.executor_), work_(other.work_) {}
+    OffThread& operator=(const OffThread&) = delete;
+
     bool await_ready() const noexcept { return false; }
 
     void await_suspend(std::coroutine_handle<> awaiting) {
@@ -42,6 +47,9 @@ public:
             } catch (...) {
                 error_ = std::current_exception();
             }
+            // Qt's event queue orders this thread before the resumption, but through locks that
+            // thread sanitizers cannot see; the explicit release makes the order visible.
+            done_.store(true, std::memory_order_release);
             QMetaObject::invokeMethod(
                 home,
                 [awaiting, home] {
@@ -53,6 +61,7 @@ public:
     }
 
     T await_resume() {
+        done_.load(std::memory_order_acquire);
         if (error_)
             std::rethrow_exception(error_);
         if constexpr (!std::is_void_v<T>)
@@ -65,6 +74,7 @@ private:
     std::function<T()> work_;
     std::optional<std::conditional_t<std::is_void_v<T>, Nothing, T>> result_;
     std::exception_ptr error_;
+    std::atomic<bool> done_{false};
 };
 
 // Runs `work` on a thread of its own.
