@@ -5,21 +5,35 @@
 #include "capture/CapturePermissions.h"
 #include "capture/SystemAudioRecorder.h"
 #include "detection/CallActivityProbe.h"
-#include "library/LocalStore.h"
+#include "ui/ApplicationWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/TrayMenu.h"
+#include "ui/WindowActions.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QMenu>
+#include <QFileDialog>
+#include <QIcon>
+#include <QPointer>
 #include <QSessionManager>
 #include <QSettings>
-#include <QStyle>
-#include <QSystemTrayIcon>
+#include <QStandardPaths>
 
 namespace parlo {
 
 namespace {
 
-AppModelServices realServices(QSettings* settings) {
+// The file choosers of the model. They are modal over the main window when it is up (the dialogs
+// go through the desktop's portal where it has one).
+std::optional<QString> chooseFile(const QPointer<QWidget>& parent, const QString& title,
+                                  const QString& filter) {
+    const QString path = QFileDialog::getOpenFileName(
+        parent.data(), title, QStandardPaths::writableLocation(QStandardPaths::HomeLocation), filter);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWidget>> dialogParent) {
     AppModelServices services;
     services.clock = std::make_shared<SystemClock>();
     services.settings = settings;
@@ -28,57 +42,46 @@ AppModelServices realServices(QSettings* settings) {
     services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
     services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
     services.verifySystemAudio = [] { return CapturePermissions::verifyScreenAccess(); };
+    services.chooseAccessFile = [dialogParent] {
+        return chooseFile(*dialogParent, QStringLiteral("Файл доступа"),
+                          QStringLiteral("Текстовые файлы (*.txt *.text *.md);;Все файлы (*)"));
+    };
+    services.chooseAudioFile = [dialogParent] {
+        return chooseFile(
+            *dialogParent, QStringLiteral("Добавить запись"),
+            QStringLiteral("Аудио и видео (*.m4a *.mp3 *.wav *.aac *.flac *.ogg *.oga *.opus "
+                           "*.webm *.aif *.aiff *.caf *.wma *.amr *.mp4 *.m4v *.mov *.mkv *.avi "
+                           "*.3gp);;Все файлы (*)"));
+    };
     return services;
 }
 
-// The tray icon: what runs, and the ways to start, stop and quit.
-void installTray(QApplication& app, AppModel& model, QuitProtocol& quit) {
-    auto* tray = new QSystemTrayIcon(&app);
-    auto* menu = new QMenu();
-    QObject::connect(&app, &QObject::destroyed, menu, [menu] { delete menu; });
-    auto* status = menu->addAction(QString());
-    status->setEnabled(false);
-    auto* record = menu->addAction(QStringLiteral("Записать"));
-    auto* stop = menu->addAction(QStringLiteral("Завершить запись"));
-    menu->addSeparator();
-    auto* quitAction = menu->addAction(QStringLiteral("Выйти"));
-    quitAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
-
+// The window's operations beyond those it starts on the model itself.
+WindowActions windowActions(AppModel& model) {
     QPointer<AppModel> weak(&model);
-    QObject::connect(record, &QAction::triggered, &model, [weak] {
+    WindowActions actions;
+    actions.importAudio = [weak] {
         if (weak)
-            weak->recordNow();
-    });
-    QObject::connect(stop, &QAction::triggered, &model, [weak] {
-        if (weak)
-            weak->stopRecording(true);
-    });
-    QObject::connect(quitAction, &QAction::triggered, &quit, &QuitProtocol::requestQuit);
-
-    auto refresh = [tray, status, record, stop, weak] {
-        if (!weak)
-            return;
-        const bool recording = weak->recordingID().has_value();
-        status->setText(recording ? QString::fromStdString(clockLabel(weak->recordingSeconds()))
-                                  : weak->statusTitle());
-        record->setVisible(!recording);
-        record->setEnabled(!weak->starting() && !weak->finalizing());
-        stop->setVisible(recording);
-        stop->setEnabled(!weak->finalizing());
-        tray->setToolTip(recording ? QStringLiteral("Mello Parlo · ") +
-                                         QString::fromStdString(clockLabel(weak->recordingSeconds()))
-                                   : QStringLiteral("Mello Parlo"));
-        const auto icon = recording ? QStyle::SP_MediaStop : QStyle::SP_MediaVolume;
-        tray->setIcon(QApplication::style()->standardIcon(icon));
+            weak->importAudio();
     };
-    for (auto signal :
-         {&AppModel::recordingIDChanged, &AppModel::recordingSecondsChanged, &AppModel::startingChanged,
-          &AppModel::finalizingChanged, &AppModel::callActivityChanged, &AppModel::audioPermissionChanged,
-          &AppModel::microphonePermissionChanged, &AppModel::autoEnabledChanged})
-        QObject::connect(&model, signal, tray, refresh);
-    refresh();
-    tray->setContextMenu(menu);
-    tray->show();
+    actions.loadDetail = [weak](const Uuid& id) {
+        if (weak)
+            weak->loadDetail(id);
+    };
+    actions.refreshPermissions = [weak](bool verifySystem) {
+        if (weak)
+            weak->refreshPermissions(verifySystem);
+    };
+    // The reliable test records from the monitor for a moment: worth it once the user has asked for
+    // access, or when the cheap answer already says yes and only needs confirming.
+    actions.verifySystemOnActivation = [] {
+        return CapturePermissions::requestedSystemAudioAccess() || CapturePermissions::systemAudioPreflight();
+    };
+    actions.retry = [weak](const Uuid& id) {
+        if (weak)
+            weak->retry(id);
+    };
+    return actions;
 }
 
 } // namespace
@@ -87,11 +90,14 @@ int runApplication(QApplication& app, bool preview) {
     QApplication::setOrganizationName(QStringLiteral("fernwick"));
     QApplication::setApplicationName(QStringLiteral("parlo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Mello Parlo"));
+    // Ties the windows to the installed desktop entry (its name and icon in the desktop's switcher).
+    QGuiApplication::setDesktopFileName(QStringLiteral("mello-parlo"));
     // The application lives in the tray: closing its window never quits it.
     QApplication::setQuitOnLastWindowClosed(false);
 
     QSettings settings;
-    AppModel model(preview, realServices(&settings));
+    auto dialogParent = std::make_shared<QPointer<QWidget>>();
+    AppModel model(preview, realServices(&settings, dialogParent));
     QuitProtocol quit(&model);
     quit.installSignalHandlers();
     QObject::connect(&quit, &QuitProtocol::finished, &app,
@@ -100,7 +106,19 @@ int runApplication(QApplication& app, bool preview) {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &quit,
                      [&quit](QSessionManager&) { quit.requestQuit(); });
 
-    installTray(app, model, quit);
+    ApplicationWindow window(model, windowActions(model));
+    TrayMenu::Actions trayActions;
+    trayActions.openWindow = [&window, dialogParent] {
+        window.open();
+        *dialogParent = window.window();
+    };
+    trayActions.quit = [&quit] { quit.requestQuit(); };
+    TrayMenu tray(model, trayActions);
+    QApplication::setWindowIcon(TrayMenu::applicationIcon());
+    window.setQuitAction(tray.quitAction());
+    tray.show();
+    // The window group opens its window at launch, like any desktop application started by hand.
+    trayActions.openWindow();
     return app.exec();
 }
 

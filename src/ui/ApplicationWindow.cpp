@@ -1,0 +1,62 @@
+#include "ui/ApplicationWindow.h"
+
+#include "app/AppModel.h"
+#include "ui/MainWindow.h"
+#include "ui/SettingsPanel.h"
+
+#include <QAction>
+
+namespace parlo {
+
+ApplicationWindow::ApplicationWindow(AppModel& model, WindowActions actions, QObject* parent)
+    : QObject(parent)
+    , model_(model)
+    , actions_(std::move(actions)) {
+    import_ = new QAction(QStringLiteral("Добавить запись…"), this);
+    import_->setObjectName(QStringLiteral("importCommand"));
+    import_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    QObject::connect(import_, &QAction::triggered, this, [this] {
+        if (actions_.importAudio)
+            actions_.importAudio();
+    });
+}
+
+ApplicationWindow::~ApplicationWindow() {
+    delete window_.data();
+}
+
+void ApplicationWindow::setQuitAction(QAction* quit) {
+    if (window_ && quit_)
+        window_->removeAction(quit_);
+    quit_ = quit;
+    if (window_ && quit_)
+        window_->addAction(quit_);
+}
+
+void ApplicationWindow::create() {
+    window_ = new MainWindow(model_, actions_);
+    window_->setProperty("windowIdentifier", QString::fromLatin1(identifier));
+    // Closing the window only hides it: the application lives on in the tray, and the window comes
+    // back as it was.
+    window_->setAttribute(Qt::WA_DeleteOnClose, false);
+    window_->setWindowTitle(QStringLiteral("Mello Parlo"));
+    window_->resize(MainWindow::defaultWidth, MainWindow::defaultHeight);
+    AppModel* model = &model_;
+    window_->setSettingsPanelFactory([model](QWidget* parent) { return new SettingsPanel(*model, parent); });
+    window_->addAction(import_);
+    if (quit_)
+        window_->addAction(quit_);
+}
+
+void ApplicationWindow::open() {
+    if (!window_)
+        create();
+    if (window_->isMinimized())
+        window_->showNormal();
+    else
+        window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+} // namespace parlo

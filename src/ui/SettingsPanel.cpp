@@ -1,0 +1,421 @@
+#include "ui/SettingsPanel.h"
+
+#include "app/AppModel.h"
+#include "capture/CapturePermissions.h"
+#include "ui/Controls.h"
+#include "ui/LogoView.h"
+#include "ui/Palette.h"
+#include "ui/SoftButton.h"
+#include "ui/Surface.h"
+#include "ui/Theme.h"
+
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace parlo {
+
+namespace {
+
+constexpr int kCardRadius = 20;
+constexpr int kCardPadding = 20;
+
+QVBoxLayout* column(QWidget* widget, int spacing, QMargins margins = {}) {
+    auto* layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+QHBoxLayout* row(QWidget* widget, int spacing, QMargins margins = {}) {
+    auto* layout = new QHBoxLayout(widget);
+    layout->setContentsMargins(margins);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
+// A raised card whose content keeps the card's padding inside the shape.
+QWidget* card(QWidget* parent, const char* name) {
+    auto* widget = new QWidget(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    Raised::apply(widget, kCardRadius, Palette::surface());
+    return widget;
+}
+
+QVBoxLayout* cardColumn(QWidget* card, int spacing) {
+    return column(card, spacing, QMargins(kCardPadding, kCardPadding, kCardPadding, kCardPadding));
+}
+
+// The scrolling column of the sheet. Like the window's, it keeps its minimum height at what its
+// wrapped texts need for the actual width, so the scroll area never squeezes the cards.
+class SheetContent : public DecorationHost {
+public:
+    using DecorationHost::DecorationHost;
+
+protected:
+    bool event(QEvent* event) override {
+        const bool handled = DecorationHost::event(event);
+        if (event->type() == QEvent::LayoutRequest)
+            fit();
+        return handled;
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        DecorationHost::resizeEvent(event);
+        fit();
+    }
+
+private:
+    void fit() {
+        if (!layout() || !layout()->hasHeightForWidth())
+            return;
+        const int needed = layout()->totalHeightForWidth(width());
+        if (needed != minimumHeight())
+            setMinimumHeight(needed);
+        if (height() < needed)
+            resize(width(), needed);
+    }
+};
+
+// Starts an operation of the model as a task of its own: the view never waits for it. The
+// coroutine holds the model weakly, as the sheet may be closed (and the model gone) meanwhile.
+void requestThenVerify(QPointer<AppModel> model) {
+    [](QPointer<AppModel> weak) -> QCoro::Task<> {
+        co_await CapturePermissions::request();
+        if (weak)
+            co_await weak->refreshPermissions(true);
+    }(std::move(model));
+}
+
+} // namespace
+
+SettingsPanel::SettingsPanel(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    Theme::load();
+    setObjectName(QStringLiteral("settingsPanel"));
+    resize(sheetWidth, sheetHeight);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Palette::background());
+    palette.setColor(QPalette::WindowText, Palette::dark());
+    palette.setColor(QPalette::Text, Palette::dark());
+    palette.setColor(QPalette::Base, Palette::background());
+    palette.setColor(QPalette::PlaceholderText, Palette::muted());
+    setPalette(palette);
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("settingsScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(true);
+    QPalette viewport = scroll->viewport()->palette();
+    viewport.setColor(QPalette::Window, Palette::background());
+    scroll->viewport()->setPalette(viewport);
+    column(this, 0)->addWidget(scroll);
+
+    auto* content = new SheetContent();
+    content->setObjectName(QStringLiteral("settingsContent"));
+    auto* layout = column(content, 24, QMargins(30, 30, 30, 30));
+    layout->addWidget(buildHeader(content));
+    layout->addWidget(buildPermissions(content));
+    layout->addWidget(buildAccount(content));
+    layout->addWidget(buildAutoStart(content));
+
+    message_ = Theme::label(QString(), Theme::font(11), Palette::muted(), content, true);
+    message_->setObjectName(QStringLiteral("settingsMessage"));
+    message_->setAlignment(Qt::AlignLeft);
+    layout->addWidget(message_);
+
+    auto* done = new SoftButton(QStringLiteral("Готово"), QString(), false, false, content);
+    done->setObjectName(QStringLiteral("settingsDone"));
+    QObject::connect(done, &QAbstractButton::clicked, this, [this] { model_.setSettingsVisible(false); });
+    layout->addWidget(done, 0, Qt::AlignLeft);
+    layout->addStretch(1);
+    scroll->setWidget(content);
+
+    openSoundSettings_ = [] { return CapturePermissions::openSoundSettings(); };
+
+    connectModel();
+    refreshPermissions();
+    refreshAccount();
+    refreshAutoStart();
+    refreshMessage();
+}
+
+SettingsPanel::~SettingsPanel() = default;
+
+void SettingsPanel::setOpenSoundSettings(std::function<bool()> open) {
+    openSoundSettings_ = std::move(open);
+}
+
+QWidget* SettingsPanel::buildHeader(QWidget* parent) {
+    auto* header = new QWidget(parent);
+    auto* headerRow = row(header, 14);
+    headerRow->addWidget(new LogoView(48, header), 0, Qt::AlignVCenter);
+    auto* texts = new QWidget(header);
+    auto* textColumn = column(texts, 4);
+    textColumn->addWidget(Theme::label(QStringLiteral("Доступ к звуку"), Theme::rounded(24, QFont::Bold),
+                                       Palette::dark(), texts));
+    textColumn->addWidget(Theme::label(QStringLiteral("Для любого звонка или голосовой заметки."),
+                                       Theme::font(11), Palette::muted(), texts));
+    headerRow->addWidget(texts, 0, Qt::AlignVCenter);
+    headerRow->addStretch(1);
+    auto* close =
+        new PlainButton(QString(), QStringLiteral("xmark"), Theme::font(13), Palette::dark(), header);
+    close->setObjectName(QStringLiteral("settingsClose"));
+    close->setToolTip(QStringLiteral("Закрыть"));
+    QObject::connect(close, &QAbstractButton::clicked, this, [this] { model_.setSettingsVisible(false); });
+    headerRow->addWidget(close, 0, Qt::AlignTop);
+    return header;
+}
+
+QWidget* SettingsPanel::permissionRow(QWidget* parent, const QString& name, const QString& title,
+                                      PermissionRow& parts) {
+    auto* widget = new QWidget(parent);
+    widget->setObjectName(name + QStringLiteral("Row"));
+    auto* layout = row(widget, 10);
+    parts.granted = new Symbol(QStringLiteral("checkmark.circle.fill"), 16, Palette::dark(), widget);
+    parts.granted->setObjectName(name + QStringLiteral("Granted"));
+    parts.missing = new Symbol(QStringLiteral("circle"), 16, Palette::orange(), widget);
+    parts.missing->setObjectName(name + QStringLiteral("Missing"));
+    layout->addWidget(parts.granted, 0, Qt::AlignVCenter);
+    layout->addWidget(parts.missing, 0, Qt::AlignVCenter);
+    auto* texts = new QWidget(widget);
+    auto* textColumn = column(texts, 2);
+    textColumn->addWidget(Theme::label(title, Theme::font(11), Palette::dark(), texts));
+    parts.state = Theme::label(QString(), Theme::font(9), Palette::muted(), texts);
+    parts.state->setObjectName(name + QStringLiteral("State"));
+    textColumn->addWidget(parts.state);
+    layout->addWidget(texts, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+    auto* settings =
+        new PlainButton(QStringLiteral("Настройки"), QString(), Theme::font(10), Palette::muted(), widget);
+    settings->setObjectName(name + QStringLiteral("Settings"));
+    QObject::connect(settings, &QAbstractButton::clicked, this, [this] { openSoundSettings(); });
+    layout->addWidget(settings, 0, Qt::AlignVCenter);
+    return widget;
+}
+
+void SettingsPanel::showPermission(const PermissionRow& row, bool granted) {
+    row.granted->setVisible(granted);
+    row.missing->setVisible(!granted);
+    row.state->setText(granted ? QStringLiteral("Разрешено") : QStringLiteral("Нужно разрешение"));
+    QPalette palette = row.state->palette();
+    palette.setColor(QPalette::WindowText, granted ? Palette::muted() : Palette::orange());
+    row.state->setPalette(palette);
+}
+
+void SettingsPanel::openSoundSettings() {
+    // Linux has no per-application privacy pane for sound: both rows lead to the sound settings,
+    // where the default input and output (and so the monitor we record) are chosen.
+    if (openSoundSettings_ && openSoundSettings_())
+        return;
+    model_.setMessage(QStringLiteral("Не удалось открыть настройки звука. Установите pavucontrol или "
+                                     "откройте настройки звука рабочего стола."));
+}
+
+QWidget* SettingsPanel::buildPermissions(QWidget* parent) {
+    QWidget* permissions = card(parent, "permissionsCard");
+    auto* layout = cardColumn(permissions, 14);
+    layout->addWidget(Theme::label(QStringLiteral("Разрешения macOS"), Theme::font(14, QFont::DemiBold),
+                                   Palette::dark(), permissions));
+    layout->addWidget(
+        permissionRow(permissions, QStringLiteral("microphone"), QStringLiteral("Микрофон"), microphoneRow_));
+    layout->addWidget(permissionRow(permissions, QStringLiteral("audio"),
+                                    QStringLiteral("Запись экрана и системного звука"), audioRow_));
+    layout->addWidget(Theme::paragraph(
+        QStringLiteral("Приложение сохраняет системный звук всех приложений и ваш микрофон. В запись могут "
+                       "попасть другие звуки компьютера, например уведомления. Видео экрана не сохраняется."),
+        Theme::font(10), Palette::muted(), 3, permissions));
+
+    auto* buttons = new QWidget(permissions);
+    auto* buttonRow = row(buttons, 12);
+    requestButton_ = new SoftButton(QStringLiteral("Разрешить запись звука"), QStringLiteral("lock.open"),
+                                    true, false, buttons);
+    requestButton_->setObjectName(QStringLiteral("requestAccessButton"));
+    QObject::connect(requestButton_, &QAbstractButton::clicked, this,
+                     [this] { requestThenVerify(QPointer<AppModel>(&model_)); });
+    buttonRow->addWidget(requestButton_, 0, Qt::AlignVCenter);
+    checkButton_ = new SoftButton(QStringLiteral("Проверить доступ"), QString(), false, true, buttons);
+    checkButton_->setObjectName(QStringLiteral("checkAccessButton"));
+    QObject::connect(checkButton_, &QAbstractButton::clicked, this,
+                     [this] { model_.refreshPermissions(true); });
+    buttonRow->addWidget(checkButton_, 0, Qt::AlignVCenter);
+    buttonRow->addStretch(1);
+    layout->addWidget(buttons);
+
+    checkMessage_ = Theme::label(QString(), Theme::font(11), Palette::muted(), permissions, true);
+    checkMessage_->setObjectName(QStringLiteral("permissionCheckMessage"));
+    layout->addWidget(checkMessage_);
+    return permissions;
+}
+
+QWidget* SettingsPanel::buildAccount(QWidget* parent) {
+    QWidget* account = card(parent, "accountCard");
+    auto* layout = cardColumn(account, 14);
+
+    auto* titles = new QWidget(account);
+    auto* titleColumn = column(titles, 3);
+    titleColumn->addWidget(Theme::label(QStringLiteral("Личный кабинет"), Theme::font(14, QFont::DemiBold),
+                                        Palette::dark(), titles));
+    QLabel* host = Theme::label(model_.client().base().host(), Theme::font(11), Palette::muted(), titles);
+    host->setObjectName(QStringLiteral("serviceHost"));
+    titleColumn->addWidget(host);
+    layout->addWidget(titles);
+
+    // Connected: what is on, where to go, how to leave.
+    connectedForm_ = new QWidget(account);
+    connectedForm_->setObjectName(QStringLiteral("connectedForm"));
+    auto* connectedColumn = column(connectedForm_, 12);
+    auto* state = new QWidget(connectedForm_);
+    auto* stateRow = row(state, 6);
+    stateRow->addWidget(new Symbol(QStringLiteral("checkmark.circle.fill"), 14, Palette::dark(), state), 0,
+                        Qt::AlignVCenter);
+    stateRow->addWidget(Theme::label(QStringLiteral("Подключён. Расшифровка включена."), Theme::font(12),
+                                     Palette::dark(), state));
+    stateRow->addStretch(1);
+    connectedColumn->addWidget(state);
+    auto* actions = new QWidget(connectedForm_);
+    auto* actionRow = row(actions, 16);
+    auto* open = new SoftButton(QStringLiteral("Открыть кабинет"), QString(), false, true, actions);
+    open->setObjectName(QStringLiteral("openAccountButton"));
+    QObject::connect(open, &QAbstractButton::clicked, this,
+                     [this] { QDesktopServices::openUrl(model_.client().base()); });
+    actionRow->addWidget(open, 0, Qt::AlignVCenter);
+    auto* logout =
+        new PlainButton(QStringLiteral("Выйти"), QString(), Theme::font(11), Palette::muted(), actions);
+    logout->setObjectName(QStringLiteral("logoutButton"));
+    QObject::connect(logout, &QAbstractButton::clicked, this, [this] { model_.logout(); });
+    actionRow->addWidget(logout, 0, Qt::AlignVCenter);
+    actionRow->addStretch(1);
+    connectedColumn->addWidget(actions);
+    layout->addWidget(connectedForm_);
+
+    // Not connected: the key, typed or read from the access file.
+    keyForm_ = new QWidget(account);
+    keyForm_->setObjectName(QStringLiteral("keyForm"));
+    auto* keyColumn = column(keyForm_, 12);
+    auto* well = new QWidget(keyForm_);
+    Engraved::apply(well, 14);
+    auto* wellRow = new QHBoxLayout(well);
+    wellRow->setContentsMargins(Engraved::padding, Engraved::padding, Engraved::padding, Engraved::padding);
+    keyField_ = new QLineEdit(well);
+    keyField_->setObjectName(QStringLiteral("keyField"));
+    keyField_->setEchoMode(QLineEdit::Password);
+    keyField_->setPlaceholderText(QStringLiteral("Ключ личного доступа"));
+    keyField_->setFrame(false);
+    keyField_->setFont(Theme::font(12));
+    keyField_->setAttribute(Qt::WA_MacShowFocusRect, false);
+    // Plain: no background of its own, the well shows through.
+    QPalette fieldPalette = keyField_->palette();
+    fieldPalette.setColor(QPalette::Base, Qt::transparent);
+    keyField_->setPalette(fieldPalette);
+    keyField_->setText(model_.password());
+    // Only the model holds the key; Return in the field does nothing (no returnPressed handler).
+    QObject::connect(keyField_, &QLineEdit::textEdited, this,
+                     [this](const QString& text) { model_.setPassword(text); });
+    wellRow->addWidget(keyField_);
+    keyColumn->addWidget(well);
+
+    auto* keyActions = new QWidget(keyForm_);
+    auto* keyRow = row(keyActions, 16);
+    connectButton_ = new SoftButton(QStringLiteral("Подключить"), QString(), true, false, keyActions);
+    connectButton_->setObjectName(QStringLiteral("connectButton"));
+    QObject::connect(connectButton_, &QAbstractButton::clicked, this, [this] { model_.login(); });
+    keyRow->addWidget(connectButton_, 0, Qt::AlignVCenter);
+    auto* file = new PlainButton(QStringLiteral("Выбрать файл доступа"), QString(), Theme::font(11),
+                                 Palette::muted(), keyActions);
+    file->setObjectName(QStringLiteral("accessFileButton"));
+    QObject::connect(file, &QAbstractButton::clicked, this, [this] { model_.importAccessFile(); });
+    keyRow->addWidget(file, 0, Qt::AlignVCenter);
+    keyRow->addStretch(1);
+    keyColumn->addWidget(keyActions);
+    layout->addWidget(keyForm_);
+
+    QLabel* note = Theme::label(
+        QStringLiteral("Сессия сохраняется в Связке ключей macOS. Сам ключ доступа не сохраняется."),
+        Theme::font(9), Palette::muted(), account, true);
+    note->setObjectName(QStringLiteral("sessionNote"));
+    layout->addWidget(note);
+    return account;
+}
+
+QWidget* SettingsPanel::buildAutoStart(QWidget* parent) {
+    QWidget* autoStart = card(parent, "autoStartCard");
+    auto* layout = cardColumn(autoStart, 12);
+    auto* switchRow = new QWidget(autoStart);
+    auto* switchLayout = row(switchRow, 10);
+    switchLayout->addWidget(
+        Theme::label(QStringLiteral("Автостарт звонков"), Theme::font(12), Palette::dark(), switchRow), 0,
+        Qt::AlignVCenter);
+    switchLayout->addStretch(1);
+    autoToggle_ = new Toggle(switchRow);
+    autoToggle_->setObjectName(QStringLiteral("settingsAutoToggle"));
+    QObject::connect(autoToggle_, &Toggle::toggleRequested, this, [this](bool on) {
+        model_.setAutoEnabled(on);
+        // setAutoEnabled may refuse and leave the value as it was: the switch shows the model's.
+        refreshAutoStart();
+    });
+    switchLayout->addWidget(autoToggle_, 0, Qt::AlignVCenter);
+    layout->addWidget(switchRow);
+    layout->addWidget(Theme::paragraph(
+        QStringLiteral(
+            "Автостарт следит за использованием микрофона другими приложениями; Zoom также "
+            "определяется по выходному звуку. Диктовка и аудиотесты тоже могут включить запись. Для "
+            "звонков без микрофона можно нажать «Записать» вручную."),
+        Theme::font(10), Palette::muted(), 3, autoStart));
+    layout->addWidget(Theme::paragraph(
+        QStringLiteral("Ручная запись идёт до нажатия «Завершить». Микрофон Mello записывается независимо от "
+                       "кнопки mute в приложении звонка. Для чистого звука рекомендуются наушники."),
+        Theme::font(10), Palette::muted(), 3, autoStart));
+    return autoStart;
+}
+
+void SettingsPanel::connectModel() {
+    for (auto signal : {&AppModel::microphonePermissionChanged, &AppModel::audioPermissionChanged,
+                        &AppModel::checkingPermissionsChanged, &AppModel::permissionCheckMessageChanged})
+        QObject::connect(&model_, signal, this, [this] { refreshPermissions(); });
+    for (auto signal : {&AppModel::connectedChanged, &AppModel::loggingInChanged, &AppModel::passwordChanged})
+        QObject::connect(&model_, signal, this, [this] { refreshAccount(); });
+    QObject::connect(&model_, &AppModel::autoEnabledChanged, this, [this] { refreshAutoStart(); });
+    QObject::connect(&model_, &AppModel::messageChanged, this, [this] { refreshMessage(); });
+}
+
+void SettingsPanel::refreshPermissions() {
+    showPermission(microphoneRow_, model_.microphonePermission());
+    showPermission(audioRow_, model_.audioPermission());
+    const bool checking = model_.checkingPermissions();
+    requestButton_->setEnabled(!checking);
+    checkButton_->setEnabled(!checking);
+    checkButton_->setText(checking ? QStringLiteral("Проверяю…") : QStringLiteral("Проверить доступ"));
+    const std::optional<QString> sentence = model_.permissionCheckMessage();
+    checkMessage_->setVisible(sentence.has_value());
+    checkMessage_->setText(sentence.value_or(QString()));
+}
+
+void SettingsPanel::refreshAccount() {
+    const bool connected = model_.connected();
+    connectedForm_->setVisible(connected);
+    keyForm_->setVisible(!connected);
+    if (keyField_->text() != model_.password())
+        keyField_->setText(model_.password());
+    const bool loggingIn = model_.loggingIn();
+    connectButton_->setText(loggingIn ? QStringLiteral("Подключаю…") : QStringLiteral("Подключить"));
+    // The key is not trimmed here: a blank enables the button, and the login then ignores it.
+    connectButton_->setEnabled(!loggingIn && !model_.password().isEmpty());
+}
+
+void SettingsPanel::refreshAutoStart() {
+    autoToggle_->setOn(model_.autoEnabled());
+}
+
+void SettingsPanel::refreshMessage() {
+    const std::optional<QString> message = model_.message();
+    message_->setVisible(message.has_value());
+    message_->setText(message.value_or(QString()));
+}
+
+} // namespace parlo
