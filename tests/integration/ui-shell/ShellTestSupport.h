@@ -1,0 +1,165 @@
+#pragma once
+
+#include "LoopbackService.h"
+#include "app/AppModel.h"
+#include "capture/AudioRecorder.h"
+#include "capture/CapturePermissions.h"
+#include "detection/CallActivitySnapshot.h"
+#include "support/Gate.h"
+#include "support/TestSupport.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+namespace parlo::test {
+
+// The sound server's answers as a test sets them; the reliable test can be held open by a gate.
+class ScriptedPermissions final : public PermissionBackend {
+public:
+    bool microphone = false;
+    bool system = false;
+    int verifications = 0;
+    Gate gate;
+
+    bool microphoneAuthorized() override { return microphone; }
+    bool systemAudioPreflight() override { return system; }
+    QCoro::Task<> verifySystemAudio() override {
+        ++verifications;
+        co_await gate.pass();
+        if (!system)
+            throw std::runtime_error("no monitor");
+    }
+};
+
+// A recorder whose start and stop each wait at a gate while the test holds it closed.
+class GatedRecorder final : public AudioRecorder {
+public:
+    GatedRecorder(Gate* starting, Gate* stopping) : starting_(starting), stopping_(stopping) {}
+    QCoro::Task<> start(std::filesystem::path folder) override {
+        folder_ = std::move(folder);
+        co_await starting_->pass();
+    }
+    QCoro::Task<CaptureResult> stop() override {
+        co_await stopping_->pass();
+        CaptureResult result;
+        result.file = folder_ / "conversation.m4a";
+        result.duration = 4;
+        co_return result;
+    }
+
+private:
+    Gate* starting_;
+    Gate* stopping_;
+    std::filesystem::path folder_;
+};
+
+class DrivenClock final : public Clock {
+public:
+    double uptimeValue = 1000;
+    QDateTime wall = QDateTime::currentDateTimeUtc();
+    double uptime() const override { return uptimeValue; }
+    QDateTime now() const override { return wall; }
+    void advance(double seconds) {
+        uptimeValue += seconds;
+        wall = wall.addMSecs(static_cast<qint64>(seconds * 1000));
+    }
+};
+
+class ScriptedProbe final : public CallProbe {
+public:
+    bool active = false;
+    CallActivitySnapshot snapshot() override {
+        CallActivitySnapshot s;
+        s.active = active;
+        s.probeAvailable = true;
+        if (active)
+            s.applications = {"Chromium"};
+        return s;
+    }
+};
+
+template <typename Predicate>
+bool waitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        spin(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// A real model over a temporary data folder, reading its permissions through CapturePermissions
+// with a scripted backend, recording with gated recorders, talking to a loopback service only.
+class ShellTest : public ::testing::Test {
+protected:
+    ScopedDataDir dataDir;
+    QTemporaryDir settingsDir;
+    QSettings settings{settingsDir.filePath(QStringLiteral("parlo.ini")), QSettings::IniFormat};
+    std::shared_ptr<ScriptedPermissions> permissions = std::make_shared<ScriptedPermissions>();
+    std::shared_ptr<DrivenClock> clock = std::make_shared<DrivenClock>();
+    std::shared_ptr<ScriptedProbe> probe = std::make_shared<ScriptedProbe>();
+    Gate starting;
+    Gate stopping;
+    std::unique_ptr<LoopbackService> service;
+
+    void SetUp() override {
+        // request() writes a user setting: keep it out of the real configuration.
+        QStandardPaths::setTestModeEnabled(true);
+        CapturePermissions::setBackend(permissions);
+    }
+    void TearDown() override {
+        starting.open();
+        stopping.open();
+        CapturePermissions::setBackend(nullptr);
+        QStandardPaths::setTestModeEnabled(false);
+    }
+
+    void grant(bool on) {
+        permissions->microphone = on;
+        permissions->system = on;
+    }
+
+    std::unique_ptr<AppModel> makeModel(bool withService = false) {
+        AppModelServices services;
+        services.clock = clock;
+        services.settings = &settings;
+        services.probe = probe;
+        // No secret store in tests, and no service but the loopback one.
+        services.rememberSession = false;
+        if (withService) {
+            service = std::make_unique<LoopbackService>();
+            services.server = service->clientOptions();
+        } else {
+            // Nothing listens there: a request that escaped would fail at once instead of reaching a
+            // service someone runs on this machine.
+            ServerClientOptions nowhere;
+            nowhere.base = QUrl(QStringLiteral("https://127.0.0.1:9"));
+            services.server = nowhere;
+        }
+        services.recorderFactory = [this] { return std::make_unique<GatedRecorder>(&starting, &stopping); };
+        services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
+        services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
+        services.verifySystemAudio = [] { return CapturePermissions::verifyScreenAccess(); };
+        auto model = std::make_unique<AppModel>(false, std::move(services));
+        spin(std::chrono::milliseconds(20)); // the start-up session check (no session: no request)
+        return model;
+    }
+
+    // Ticks until the model has started an automatic recording for the probe's call.
+    void tickIntoAutomaticRecording(AppModel& model) {
+        probe->active = true;
+        for (int i = 0; i < 4 && !model.recordingID(); ++i) {
+            runTask(model.tick());
+            clock->advance(0.8);
+        }
+        ASSERT_TRUE(model.recordingID().has_value());
+    }
+};
+
+} // namespace parlo::test
