@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
 
 #include <atomic>
@@ -13,6 +14,33 @@
 #include <utility>
 
 namespace parlo {
+
+namespace detail {
+
+// Resumes a coroutine on its own thread when the worker's event arrives.
+class Resumer final : public QObject {
+public:
+    static constexpr QEvent::Type eventType = QEvent::User;
+
+    Resumer(std::coroutine_handle<> awaiting, const std::atomic<bool>* done)
+        : awaiting_(awaiting)
+        , done_(done) {}
+
+    bool event(QEvent* event) override {
+        if (event->type() != eventType)
+            return QObject::event(event);
+        done_->load(std::memory_order_acquire);
+        deleteLater();
+        awaiting_.resume(); // may destroy the awaitable: nothing of it is used afterwards
+        return true;
+    }
+
+private:
+    std::coroutine_handle<> awaiting_;
+    const std::atomic<bool>* done_;
+};
+
+} // namespace detail
 
 // An awaitable that runs blocking work elsewhere (a worker queue, a fresh thread) and resumes the
 // awaiting coroutine on the thread it suspended on, through that thread's Qt event loop. So a
@@ -36,9 +64,9 @@ public:
     bool await_ready() const noexcept { return false; }
 
     void await_suspend(std::coroutine_handle<> awaiting) {
-        // Created here, so it belongs to the awaiting thread: the queued call runs there.
-        auto* home = new QObject();
-        executor_([this, awaiting, home] {
+        // Created here, so it belongs to the awaiting thread: the posted event is handled there.
+        auto* home = new detail::Resumer(awaiting, &done_);
+        executor_([this, home] {
             try {
                 if constexpr (std::is_void_v<T>)
                     work_();
@@ -48,20 +76,15 @@ public:
                 error_ = std::current_exception();
             }
             // Qt's event queue orders this thread before the resumption, but through locks that
-            // thread sanitizers cannot see; the explicit release makes the order visible.
+            // thread sanitizers cannot see; the explicit release makes the order visible. The
+            // event carries nothing and is owned by Qt from here: this thread touches nothing of
+            // the awaiting side afterwards.
             done_.store(true, std::memory_order_release);
-            QMetaObject::invokeMethod(
-                home,
-                [awaiting, home] {
-                    home->deleteLater();
-                    awaiting.resume();
-                },
-                Qt::QueuedConnection);
+            QCoreApplication::postEvent(home, new QEvent(detail::Resumer::eventType));
         });
     }
 
     T await_resume() {
-        done_.load(std::memory_order_acquire);
         if (error_)
             std::rethrow_exception(error_);
         if constexpr (!std::is_void_v<T>)

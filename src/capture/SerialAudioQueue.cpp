@@ -17,10 +17,10 @@ SerialAudioQueue::~SerialAudioQueue() {
 }
 
 void SerialAudioQueue::post(std::function<void()> job) {
-    {
-        std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
-    }
+    // Notify while holding the lock: once it is released the job may run, hand back the result,
+    // and the owner may destroy the queue, so the poster must not touch it any more.
+    std::lock_guard lock(mutex_);
+    jobs_.push_back(std::move(job));
     wake_.notify_one();
 }
 
