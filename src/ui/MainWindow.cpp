@@ -104,6 +104,41 @@ private:
     std::function<void()> dismiss_;
 };
 
+// The scrolling column, sized by itself rather than by the scroll area: its width is the
+// viewport's and its height what its layout needs at that width. The scroll area would size it from
+// minimum sizes, which for wrapped text and the transcript are not the heights they need, and the
+// column would then be squeezed into the window's height.
+class ScrollContent : public DecorationHost {
+public:
+    explicit ScrollContent(QScrollArea* area) : area_(area) { area_->viewport()->installEventFilter(this); }
+
+protected:
+    bool event(QEvent* event) override {
+        const bool handled = DecorationHost::event(event);
+        if (event->type() == QEvent::LayoutRequest)
+            fit();
+        return handled;
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == area_->viewport() && event->type() == QEvent::Resize)
+            fit();
+        return DecorationHost::eventFilter(watched, event);
+    }
+
+private:
+    void fit() {
+        if (!layout())
+            return;
+        const QSize viewport = area_->viewport()->size();
+        const int needed = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(viewport.width())
+                                                         : layout()->totalSizeHint().height();
+        const QSize size(viewport.width(), std::max(viewport.height(), needed));
+        if (this->size() != size)
+            resize(size);
+    }
+    QScrollArea* area_;
+};
+
 } // namespace
 
 MessageToast::MessageToast(QWidget* parent) : QWidget(parent) {
@@ -294,14 +329,14 @@ QWidget* MainWindow::buildContent() {
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName(QStringLiteral("contentScroll"));
     scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setWidgetResizable(true);
+    scroll_->setWidgetResizable(false);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->viewport()->setAutoFillBackground(true);
     QPalette palette = scroll_->viewport()->palette();
     palette.setColor(QPalette::Window, Palette::background());
     scroll_->viewport()->setPalette(palette);
 
-    auto* content = new DecorationHost();
+    auto* content = new ScrollContent(scroll_);
     content->setObjectName(QStringLiteral("content"));
     auto* layout = column(content, 28, QMargins(30, 30, 30, 30));
 
@@ -545,12 +580,10 @@ QWidget* MainWindow::buildLibrary(QWidget* parent) {
     QLabel* heading = Theme::label(QStringLiteral("Всё важное — рядом"), Theme::rounded(17, QFont::DemiBold),
                                    Palette::dark(), placeholder_);
     placeholderColumn->addWidget(heading, 0, Qt::AlignHCenter);
-    placeholderColumn->addWidget(
-        Theme::paragraph(
-            QStringLiteral("Выберите разговор, чтобы послушать запись,\nпрочитать итоги и вернуться к "
-                           "нужным словам."),
-            Theme::font(11), Palette::muted(), 4, placeholder_, Qt::AlignHCenter),
-        0, Qt::AlignHCenter);
+    placeholderColumn->addWidget(Theme::paragraph(
+        QStringLiteral("Выберите разговор, чтобы послушать запись,\nпрочитать итоги и вернуться к "
+                       "нужным словам."),
+        Theme::font(11), Palette::muted(), 4, placeholder_, Qt::AlignHCenter));
     placeholderColumn->addStretch(1);
     paneLayout->addWidget(placeholder_);
     bodyRow->addWidget(detailPane_, 1, Qt::AlignTop);

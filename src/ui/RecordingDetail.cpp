@@ -7,6 +7,7 @@
 #include "ui/Palette.h"
 #include "ui/SoftButton.h"
 #include "ui/Theme.h"
+#include "ui/TranscriptView.h"
 #include "ui/WindowActions.h"
 
 #include <QDesktopServices>
@@ -152,6 +153,9 @@ void RecordingDetail::rebuild() {
         layout->addWidget(buildWaiting(content_));
     }
     layout_->addWidget(content_);
+    // Shown now rather than on the layout's queued show: until then the layouts above count the new
+    // content as absent and size the window's column without it.
+    content_->show();
     updatePlayer();
 }
 
@@ -372,33 +376,13 @@ QWidget* RecordingDetail::buildSection(QWidget* parent, const QString& title,
 }
 
 QWidget* RecordingDetail::buildTranscript(QWidget* parent, const MeetingResult& result) {
-    auto* box = new QWidget(parent);
-    box->setObjectName(QStringLiteral("transcriptTab"));
-    auto* layout = column(box, 0);
-    for (const TranscriptSegment& segment : result.segments) {
-        auto* line = new QWidget(box);
-        line->setObjectName(QStringLiteral("transcriptRow"));
-        auto* lineRow = row(line, 12);
-        lineRow->setContentsMargins(0, 6, 0, 6);
-        const double start = segment.start;
-        auto* time = new PlainButton(clock(start), QString(), Theme::font(9), Palette::muted(), line);
-        time->setObjectName(QStringLiteral("timeButton"));
-        time->setProperty("seconds", start);
-        time->setMinimumContentWidth(40);
-        time->setEnabled(static_cast<bool>(actions_->play));
-        QObject::connect(time, &QAbstractButton::clicked, this, [this, start] {
-            if (recording_ && actions_->play)
-                actions_->play(*recording_, start);
-        });
-        lineRow->addWidget(time, 0, Qt::AlignTop);
-        auto* texts = new QWidget(line);
-        auto* textColumn = column(texts, 5);
-        textColumn->addWidget(Theme::label(qs(segment.speaker), Theme::font(9), Palette::muted(), texts));
-        textColumn->addWidget(Theme::paragraph(qs(segment.text), Theme::font(11), Palette::dark(), 4, texts));
-        lineRow->addWidget(texts, 1);
-        layout->addWidget(line);
-    }
-    return box;
+    auto* view = new TranscriptView(result.segments, parent);
+    view->setPlayable(static_cast<bool>(actions_->play));
+    view->onPlay = [this](double start) {
+        if (recording_ && actions_->play)
+            actions_->play(*recording_, start);
+    };
+    return view;
 }
 
 QWidget* RecordingDetail::buildWaiting(QWidget* parent) {

@@ -7,6 +7,7 @@
 #include "ui/RecordingDetail.h"
 #include "ui/SoftButton.h"
 #include "ui/Surface.h"
+#include "ui/TranscriptView.h"
 #include "ui/WindowActions.h"
 
 #include <QApplication>
@@ -262,4 +263,29 @@ TEST_F(MainWindowTest, LevelMetersLightOneBarPerSixteenthOfTheLevel) {
     EXPECT_EQ(meter.litBars(), 8);
     meter.setLevel(1.0f);
     EXPECT_EQ(meter.litBars(), 16);
+}
+
+TEST_F(MainWindowTest, ALongTranscriptLengthensTheScrollingColumnInsteadOfBeingCutOff) {
+    LocalRecording r = recording("Длинная встреча", 100);
+    MeetingResult result;
+    result.language = "ru";
+    for (int i = 1; i <= 300; ++i)
+        result.segments.push_back(
+            segment(i, i * 5.0, "Давайте зафиксируем, что релиз переносится на четверг."));
+    result.duration = 1500;
+    result.summary.mode = "meeting";
+    r.result = std::make_shared<const StoredResult>(std::move(result));
+    auto model = makeModel({r});
+    MainWindow window(*model, actions());
+    window.resize(1260, 870);
+    window.show();
+    model->setSelection(r.id);
+    QTest::mouseClick(child<QAbstractButton>(window, "transcriptTabButton"), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    auto* transcript = child<TranscriptView>(window, "transcriptTab");
+    // Every row is laid out at its full height, and the column scrolls to show it all.
+    EXPECT_EQ(transcript->height(), transcript->heightForWidth(transcript->width()));
+    EXPECT_GT(transcript->height(), 300 * 30);
+    auto* content = child<QWidget>(window, "content");
+    EXPECT_GE(content->height(), transcript->mapTo(content, QPoint(0, transcript->height())).y());
 }

@@ -4,6 +4,7 @@
 #include "ui/Controls.h"
 #include "ui/RecordingDetail.h"
 #include "ui/SoftButton.h"
+#include "ui/TranscriptView.h"
 #include "ui/WindowActions.h"
 
 #include <QLabel>
@@ -94,13 +95,16 @@ TEST_F(RecordingDetailTest, TheTranscriptTabHasOneRowPerSegmentWhoseTimeButtonPl
     r.result = sampleResult();
     auto detail = show(r, QStringLiteral("transcript"));
     EXPECT_EQ(detail->findChild<QWidget*>(QStringLiteral("summaryTab")), nullptr);
-    const auto rows = detail->findChildren<QWidget*>(QStringLiteral("transcriptRow"));
-    ASSERT_EQ(rows.size(), 2);
-    const QList<PlainButton*> buttons = timeButtons(*detail);
-    ASSERT_EQ(buttons.size(), 2);
-    QTest::mouseClick(buttons[1], Qt::LeftButton);
+    auto* transcript = detail->findChild<TranscriptView*>(QStringLiteral("transcriptTab"));
+    ASSERT_NE(transcript, nullptr);
+    ASSERT_EQ(transcript->count(), 2);
+    EXPECT_EQ(transcript->timeText(0), QStringLiteral("00:12"));
+    QTest::mouseClick(transcript, Qt::LeftButton, {}, transcript->timeRect(1).center());
     ASSERT_EQ(plays.size(), 1u);
     EXPECT_EQ(plays[0].at, std::optional<double>(-4));
+    // The text beside the time is not a button.
+    QTest::mouseClick(transcript, Qt::LeftButton, {}, transcript->timeRect(0).center() + QPoint(200, 0));
+    EXPECT_EQ(plays.size(), 1u);
 
     QString chosen;
     detail->onTabChosen = [&chosen](const QString& tab) { chosen = tab; };
