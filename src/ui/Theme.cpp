@@ -50,6 +50,16 @@ public:
     QSize minimumSizeHint() const override {
         return {qMin(QLabel::minimumSizeHint().width(), 40), fontMetrics().height()};
     }
+    // Layouts ask for the same widths many times while they settle; QLabel lays the text out anew
+    // on every call.
+    int heightForWidth(int width) const override {
+        if (width != cachedWidth_ || text() != cachedText_) {
+            cachedWidth_ = width;
+            cachedText_ = text();
+            cachedHeight_ = QLabel::heightForWidth(width);
+        }
+        return cachedHeight_;
+    }
     QSize sizeHint() const override {
         const QSize natural = QLabel::sizeHint();
         return {natural.width(), width() > 0 ? heightForWidth(width()) : natural.height()};
@@ -61,6 +71,16 @@ protected:
         if (heightForWidth(width()) != height())
             updateGeometry();
     }
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            cachedWidth_ = -1;
+        QLabel::changeEvent(event);
+    }
+
+private:
+    mutable int cachedWidth_ = -1;
+    mutable int cachedHeight_ = 0;
+    mutable QString cachedText_;
 };
 
 } // namespace
