@@ -289,3 +289,18 @@ TEST_F(MainWindowTest, ALongTranscriptLengthensTheScrollingColumnInsteadOfBeingC
     auto* content = child<QWidget>(window, "content");
     EXPECT_GE(content->height(), transcript->mapTo(content, QPoint(0, transcript->height())).y());
 }
+
+TEST_F(MainWindowTest, BecomingTheActiveApplicationRefreshesPermissionsVerifyingWhenAsked) {
+    auto model = makeModel({});
+    std::vector<bool> refreshes;
+    bool wanted = false;
+    WindowActions a = actions();
+    a.refreshPermissions = [&refreshes](bool verify) { refreshes.push_back(verify); };
+    a.verifySystemOnActivation = [&wanted] { return wanted; };
+    MainWindow window(*model, a);
+    Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
+    wanted = true;
+    Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
+    Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(refreshes, (std::vector<bool>{false, true}));
+}

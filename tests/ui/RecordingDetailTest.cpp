@@ -241,3 +241,28 @@ TEST_F(RecordingDetailTest, AnUnchangedRecordingAndTabAreNotRebuilt) {
     detail->display(r, QStringLiteral("transcript"));
     EXPECT_EQ(detail->builds(), builds + 1);
 }
+
+TEST_F(RecordingDetailTest, MovingTheSliderSeeksWithinTheRangeOnlyWhenSeekingIsPossible) {
+    LocalRecording r = recording("Встреча", 10);
+    r.result = sampleResult();
+    std::vector<double> seeks;
+    auto detail = show(r);
+    detail->onSeek = [&seeks](double s) { seeks.push_back(s); };
+    detail->setPlayback(false, 0, 100);
+    auto* slider = detail->findChild<PlayerSlider*>(QStringLiteral("playerSlider"));
+    // Without a seek operation the slider is disabled and does nothing.
+    EXPECT_FALSE(slider->isEnabled());
+    QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() / 2, slider->height() / 2));
+    EXPECT_TRUE(seeks.empty());
+
+    actions->seek = [](double) {};
+    r.title = "Снова";
+    detail->display(r, QStringLiteral("summary"));
+    slider = detail->findChild<PlayerSlider*>(QStringLiteral("playerSlider"));
+    ASSERT_TRUE(slider->isEnabled());
+    QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() / 2, slider->height() / 2));
+    ASSERT_EQ(seeks.size(), 1u);
+    EXPECT_NEAR(seeks[0], 50.0, 3.0);
+    QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() + 40, slider->height() / 2));
+    EXPECT_DOUBLE_EQ(seeks.back(), 100.0);
+}
