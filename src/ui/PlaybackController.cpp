@@ -1,0 +1,84 @@
+#include "ui/PlaybackController.h"
+
+#include "library/LocalRecording.h"
+#include "library/LocalStore.h"
+#include "server/ParloError.h"
+#include "ui/AudioPlayback.h"
+
+#include <QPointer>
+
+#include <system_error>
+
+namespace parlo {
+
+PlaybackController::PlaybackController(Download download, QObject* parent)
+    : QObject(parent)
+    , download_(std::move(download)) {}
+
+PlaybackController::~PlaybackController() = default;
+
+std::filesystem::path PlaybackController::downloadedAudio(const std::string& remoteID) {
+    return LocalStore::root() / "Playback" / (remoteID + ".wav");
+}
+
+QCoro::Task<> PlaybackController::play(LocalRecording recording, std::optional<double> at) {
+    QPointer<PlaybackController> self(this);
+    if (!player_ || item_ != recording.id) {
+        if (player_)
+            player_->pause();
+        std::filesystem::path file;
+        std::error_code error;
+        const std::optional<std::filesystem::path> media = LocalStore::media(recording);
+        if (media && std::filesystem::exists(*media, error)) {
+            file = *media;
+        } else if (recording.remoteID) {
+            file = downloadedAudio(*recording.remoteID);
+            if (!std::filesystem::exists(file, error)) {
+                if (!download_)
+                    throw ParloError("Звук пока не готов.");
+                std::filesystem::create_directories(file.parent_path(), error);
+                std::filesystem::permissions(file.parent_path(), std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::replace, error);
+                co_await download_(*recording.remoteID, file);
+                if (!self)
+                    co_return;
+            }
+        } else {
+            throw ParloError("Звук пока не готов.");
+        }
+        auto next = std::make_unique<AudioPlayback>();
+        co_await next->open(file);
+        if (!self)
+            co_return;
+        player_ = std::move(next);
+        item_ = recording.id;
+        ++loads_;
+    }
+    if (at) {
+        player_->seek(*at);
+        player_->play();
+    } else if (player_->isPlaying()) {
+        player_->pause();
+    } else {
+        player_->play();
+    }
+}
+
+void PlaybackController::seek(double seconds) {
+    if (player_)
+        player_->seek(seconds);
+}
+
+bool PlaybackController::isPlaying() const {
+    return player_ && player_->isPlaying();
+}
+
+double PlaybackController::position() const {
+    return player_ ? player_->position() : 0;
+}
+
+double PlaybackController::duration() const {
+    return player_ ? player_->duration() : 0;
+}
+
+} // namespace parlo
