@@ -145,8 +145,9 @@ bool TrayMenu::showsRecordMark() const {
 }
 
 void TrayMenu::show() {
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        tray_->show();
+    // Shown even when no tray is there yet: a panel that starts after the application (as at login)
+    // picks the icon up when it appears.
+    tray_->show();
 }
 
 void TrayMenu::refresh() {

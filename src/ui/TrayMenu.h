@@ -49,7 +49,7 @@ public:
     // The application's mark (also the windows' icon and the installed desktop entry's).
     static QIcon applicationIcon();
 
-    // Shows the icon when the desktop has a tray; the application runs on without one.
+    // Shows the icon in the desktop's tray, now or when one appears; the application runs on without.
     void show();
 
 Q_SIGNALS:

@@ -1,0 +1,257 @@
+// The real application on a real X server with a real tray host: Xvfb, trayer as the tray and
+// xdotool as the user's mouse and keyboard. The application is started with --preview, so nothing is
+// captured or sent; the test finds its icon in the tray, opens the menu, chooses "Настройки…", sees
+// the settings sheet dim the window, and quits through the menu.
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRect>
+#include <QRgb>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QString text(const char* s) {
+    return QString::fromUtf8(s);
+}
+
+template <typename Predicate> bool waitUntil(Predicate done, std::chrono::milliseconds limit) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limit.count())
+            return false;
+        parlo::test::spin(50ms);
+    }
+    return true;
+}
+
+struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0;
+    QRect rect() const { return {x, y, width, height}; }
+};
+
+// A helper process that is ended (by its own pid) when the test ends.
+class Helper {
+public:
+    Helper(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
+        process_.setProcessEnvironment(env);
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(program, arguments);
+        process_.waitForStarted(5000);
+    }
+    ~Helper() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(2000);
+            }
+        }
+    }
+    bool running() const { return process_.state() == QProcess::Running; }
+    QProcess& process() { return process_; }
+
+private:
+    QProcess process_;
+};
+
+class TrayHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"Xvfb", "trayer", "xdotool"})
+            if (QStandardPaths::findExecutable(text(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
+        ASSERT_TRUE(home.isValid());
+        QDir(home.path()).mkpath(text("fb"));
+        // A display number nobody uses: no socket and no lock file.
+        for (int n = 73; n < 200; ++n) {
+            if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) &&
+                !QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))) {
+                display = n;
+                break;
+            }
+        }
+        ASSERT_GT(display, 0);
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(text("DISPLAY"), QStringLiteral(":%1").arg(display));
+        // No session bus: the tray icon takes the XEmbed road that trayer hosts.
+        env.insert(text("DBUS_SESSION_BUS_ADDRESS"), text("unix:path=/nonexistent/parlo-test-bus"));
+        env.insert(text("XDG_CONFIG_HOME"), home.filePath(text("config")));
+        env.insert(text("MELLO_PARLO_DATA_DIR"), home.filePath(text("data")));
+
+        server = std::make_unique<Helper>(
+            text("Xvfb"),
+            QStringList{QStringLiteral(":%1").arg(display), text("-screen"), text("0"), text("1600x1000x24"),
+                        text("-fbdir"), home.filePath(text("fb")), text("-nolisten"), text("tcp")},
+            env);
+        ASSERT_TRUE(
+            waitUntil([&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)); }, 10s))
+            << "Xvfb did not start";
+        tray = std::make_unique<Helper>(text("trayer"),
+                                        QStringList{text("--edge"), text("top"), text("--align"),
+                                                    text("right"), text("--widthtype"), text("request"),
+                                                    text("--height"), text("32")},
+                                        env);
+        ASSERT_TRUE(waitUntil([&] { return !windows(text("^panel$")).isEmpty(); }, 10s))
+            << "trayer did not start";
+    }
+
+    // Runs xdotool and returns its standard output.
+    QString xdotool(const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(text("xdotool"), arguments);
+        process.waitForFinished(10000);
+        return QString::fromUtf8(process.readAllStandardOutput());
+    }
+
+    QStringList windows(const QString& namePattern, bool onlyVisible = false) {
+        QStringList arguments{text("search")};
+        if (onlyVisible)
+            arguments << text("--onlyvisible");
+        arguments << text("--name") << namePattern;
+        return xdotool(arguments).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    std::optional<Geometry> geometry(const QString& window) {
+        const QString out = xdotool({text("getwindowgeometry"), text("--shell"), window});
+        Geometry g;
+        int found = 0;
+        for (const QString& line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QString key = line.section(QLatin1Char('='), 0, 0);
+            const int value = line.section(QLatin1Char('='), 1).toInt();
+            if (key == text("X"))
+                g.x = value, ++found;
+            else if (key == text("Y"))
+                g.y = value, ++found;
+            else if (key == text("WIDTH"))
+                g.width = value, ++found;
+            else if (key == text("HEIGHT"))
+                g.height = value, ++found;
+        }
+        if (found != 4)
+            return std::nullopt;
+        return g;
+    }
+
+    // The application's windows named "Mello Parlo": the tray icon is the small one, the main window
+    // the large one.
+    std::optional<Geometry> applicationWindow(bool icon) {
+        // By the name each window reports: a name search does not reach the icon embedded in the tray.
+        for (const QString& window : windows(text(""), true)) {
+            if (xdotool({text("getwindowname"), window}).trimmed() != text("Mello Parlo"))
+                continue;
+            const std::optional<Geometry> g = geometry(window);
+            if (!g)
+                continue;
+            const bool small = g->width >= 12 && g->width <= 64 && g->height >= 12 && g->height <= 64;
+            const bool large = g->width >= 600 && g->height >= 400;
+            if (icon ? small : large)
+                return g;
+        }
+        return std::nullopt;
+    }
+
+    // One pixel of the screen, from the framebuffer file Xvfb keeps (XWD format).
+    QRgb pixel(int x, int y) {
+        QFile file(home.filePath(text("fb/Xvfb_screen0")));
+        if (!file.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray header = file.read(100);
+        if (header.size() < 100)
+            return 0;
+        auto field = [&](int index) { return qFromBigEndian<quint32>(header.constData() + 4 * index); };
+        const qint64 data = field(0) + static_cast<qint64>(field(19)) * 12;
+        const qint64 at = data + static_cast<qint64>(y) * field(12) + static_cast<qint64>(x) * 4;
+        file.seek(at);
+        const QByteArray bytes = file.read(4);
+        if (bytes.size() < 4)
+            return 0;
+        const auto b = static_cast<quint8>(bytes[0]), g = static_cast<quint8>(bytes[1]),
+                   r = static_cast<quint8>(bytes[2]);
+        return field(7) == 0 ? qRgb(r, g, b)
+                             : qRgb(static_cast<quint8>(bytes[1]), static_cast<quint8>(bytes[2]),
+                                    static_cast<quint8>(bytes[3]));
+    }
+
+    // Clicks the tray icon and waits for the menu: a new visible window by the icon.
+    bool openMenu(const Geometry& icon) {
+        const QStringList before = windows(text(""), true);
+        xdotool({text("mousemove"), QString::number(icon.x + icon.width / 2),
+                 QString::number(icon.y + icon.height / 2), text("click"), text("1")});
+        return waitUntil(
+            [&] {
+                for (const QString& window : windows(text(""), true)) {
+                    if (before.contains(window))
+                        continue;
+                    const std::optional<Geometry> g = geometry(window);
+                    if (g && g->width > 100 && g->height > 100)
+                        return true;
+                }
+                return false;
+            },
+            10s);
+    }
+
+    QTemporaryDir home;
+    int display = 0;
+    QProcessEnvironment env;
+    std::unique_ptr<Helper> server;
+    std::unique_ptr<Helper> tray;
+};
+
+} // namespace
+
+TEST_F(TrayHostTest, ThePreviewShowsItsIconOpensSettingsFromTheMenuAndQuitsThroughIt) {
+    QProcessEnvironment appEnv = env;
+    appEnv.insert(text("QT_QPA_PLATFORM"), text("xcb"));
+    Helper app(text(MELLO_PARLO_BINARY), {text("--preview")}, appEnv);
+    ASSERT_TRUE(app.running());
+
+    std::optional<Geometry> icon;
+    ASSERT_TRUE(waitUntil([&] { return (icon = applicationWindow(true)).has_value(); }, 20s))
+        << "no tray icon; application output: " << app.process().readAll().toStdString();
+    std::optional<Geometry> window;
+    ASSERT_TRUE(waitUntil([&] { return (window = applicationWindow(false)).has_value(); }, 20s));
+    EXPECT_EQ(window->width, 1260);
+    EXPECT_EQ(window->height, 870);
+
+    // A point of the window far from the sheet: the sheet dims everything around it.
+    const QPoint corner = window->rect().bottomLeft() + QPoint(6, -6);
+    QRgb before = 0;
+    ASSERT_TRUE(waitUntil([&] { return qGray(before = pixel(corner.x(), corner.y())) > 150; }, 10s))
+        << "the window is not drawn";
+
+    ASSERT_TRUE(openMenu(*icon)) << "the tray menu did not open";
+    // Down from the top: "Открыть приложение", "Автостарт звонков", "Записать", "Настройки…" (the two
+    // texts above are disabled and skipped).
+    xdotool({text("key"), text("--delay"), text("80"), text("Down"), text("Down"), text("Down"), text("Down"),
+             text("Return")});
+    QRgb after = before;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            after = pixel(corner.x(), corner.y());
+            return qGray(after) < qGray(before) * 0.92;
+        },
+        10s))
+        << "the settings sheet did not dim the window: " << qGray(before) << " then " << qGray(after);
+
+    ASSERT_TRUE(openMenu(*icon)) << "the tray menu did not open again";
+    // Up from nothing selected lands on the last item, "Завершить Mello Parlo".
+    xdotool({text("key"), text("--delay"), text("80"), text("Up"), text("Return")});
+    ASSERT_TRUE(app.process().waitForFinished(20000)) << "the application did not quit";
+    EXPECT_EQ(app.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.process().exitCode(), 0);
+}
