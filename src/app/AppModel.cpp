@@ -63,9 +63,11 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
 
 QCoro::Task<> AppModel::startUp() {
     QPointer<AppModel> self(this);
-    const bool session = co_await client_->checkSession();
+    bool session = co_await client_->checkSession();
     if (!self)
         co_return;
+    // A login that finished while the check was under way wins over the check's older answer.
+    session = session || client_->hasToken();
     assign(connected_, session, &AppModel::connectedChanged);
     if (!session)
         co_return;
@@ -381,10 +383,6 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     assign(recordingID_, std::optional<Uuid>(id), &AppModel::recordingIDChanged);
     assign(recordingSeconds_, 0.0, &AppModel::recordingSecondsChanged);
     started_ = services_.clock->now();
-    // The preview never stores or reads a session.
-    const bool remember = !isPreview_ && services_.rememberSession;
-    client_ = services_.server ? new ServerClient(remember, *services_.server, this)
-                               : new ServerClient(remember, this);
     manualRecording_ = !automatic;
     if (!automatic)
         lifecycle_.phase = MeetingLifecycle::Phase::manualRecording;

@@ -1,3 +1,4 @@
+#include "LoopbackService.h"
 #include "TestSoundServer.h"
 #include "app/AppModel.h"
 #include "capture/CapturePermissions.h"
@@ -158,4 +159,52 @@ TEST(RecordingEndToEnd, SigtermDuringARecordingFinishesAndSavesIt) {
     EXPECT_EQ(items[0].status, "waiting_login") << items[0].error.value_or("");
     EXPECT_TRUE(LocalStore::media(items[0]) && std::filesystem::exists(*LocalStore::media(items[0])));
     qunsetenv("MELLO_PARLO_DATA_DIR");
+}
+
+TEST(RecordingEndToEnd, ARecordingWithASessionEndsTranscribedWithoutTheUser) {
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+        GTEST_SKIP() << "needs the test sound server (scripts/test-sound-server)";
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.ready());
+    ScopedDataDir dataDir;
+    QTemporaryDir settingsDir;
+    QSettings settings(settingsDir.filePath(text("parlo.ini")), QSettings::IniFormat);
+    dev::DevServiceOptions options;
+    options.stageInterval = std::chrono::milliseconds(300);
+    LoopbackService loopback(options);
+
+    AppModelServices services;
+    services.settings = &settings;
+    services.rememberSession = false;
+    services.server = loopback.clientOptions();
+    services.probe = std::make_shared<SystemCallProbe>();
+    services.recorderFactory = SystemAudioRecorder::factory();
+    services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
+    services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
+    AppModel model(false, std::move(services));
+    model.setPassword(text("parlo-dev-key"));
+    runTask(model.login());
+    ASSERT_TRUE(model.connected());
+
+    QTemporaryDir playDir;
+    Player speakers(playDir.path(), "speakers", tone(440, 5.0, 0.3f));
+    Player micfeed(playDir.path(), "micfeed", tone(1000, 5.0, 0.3f));
+    runTask(model.recordNow());
+    ASSERT_TRUE(model.recordingID()) << model.message().value_or(QString()).toStdString();
+    spin(std::chrono::seconds(3));
+    runTask(model.stopRecording(true), std::chrono::seconds(30));
+
+    // From here on only the timer's ticks and the queue move the recording.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto items = LocalStore::load();
+            return !items.empty() && items[0].status == "done" && items[0].result;
+        },
+        std::chrono::seconds(40)))
+        << model.items().at(0).status << " " << model.items().at(0).stage << " "
+        << model.items().at(0).error.value_or("");
+    const LocalRecording stored = LocalStore::load().at(0);
+    EXPECT_TRUE(stored.remoteID);
+    EXPECT_FALSE(stored.result->value().segments.empty());
+    EXPECT_EQ(stored.fileName, std::optional<std::string>("conversation.m4a"));
 }
