@@ -5,6 +5,7 @@
 #include "ui/Palette.h"
 
 #include <QAction>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
@@ -109,6 +110,10 @@ TrayMenu::TrayMenu(AppModel& model, Actions actions, QObject* parent)
             actions_.quit();
     });
 
+    // An open popup menu does not hand its actions' shortcuts to the shortcut map on every platform
+    // plugin (on X11 without a window manager it does not): the menu answers Ctrl+Q itself.
+    menu_->installEventFilter(this);
+
     tray_ = new QSystemTrayIcon(this);
     tray_->setContextMenu(menu_.get());
     // A left click opens the same menu as a right click: on most Linux panels that is what a tray
@@ -148,6 +153,18 @@ void TrayMenu::show() {
     // Shown even when no tray is there yet: a panel that starts after the application (as at login)
     // picks the icon up when it appears.
     tray_->show();
+}
+
+bool TrayMenu::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menu_.get() && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (QKeySequence(key->keyCombination()) == quit_->shortcut()) {
+            menu_->close();
+            quit_->trigger();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void TrayMenu::refresh() {

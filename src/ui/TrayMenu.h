@@ -56,6 +56,9 @@ Q_SIGNALS:
     // A notification was sent (or would have been, without a tray).
     void notified(const QString& title, const QString& body);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void refresh();
     void recordingChanged();

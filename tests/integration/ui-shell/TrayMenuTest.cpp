@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTest>
 
 using namespace parlo;
 using parlo::test::ShellTest;
@@ -280,4 +281,18 @@ TEST_F(TrayMenuTest, RecordingsStartedOrStoppedByTheUserAreNotAnnounced) {
     ASSERT_TRUE(waitUntil([&] { return !model->recordingID().has_value(); }));
     ASSERT_EQ(notified.count(), 1);
     EXPECT_EQ(notified.at(0).at(0).toString(), QStringLiteral("Идёт запись звонка"));
+}
+
+TEST_F(TrayMenuTest, CtrlQWhileTheMenuIsOpenQuits) {
+    auto model = makeModel();
+    auto tray = makeTray(*model);
+    tray->menu()->popup(QPoint(10, 10));
+    ASSERT_TRUE(waitUntil([&] { return tray->menu()->isVisible(); }));
+    QTest::keyClick(tray->menu(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(quitRequested, 1);
+    EXPECT_FALSE(tray->menu()->isVisible());
+    // Other keys still navigate the menu.
+    tray->menu()->popup(QPoint(10, 10));
+    QTest::keyClick(tray->menu(), Qt::Key_Q);
+    EXPECT_EQ(quitRequested, 1);
 }
