@@ -301,7 +301,8 @@ QWidget* SettingsPanel::buildAccount(QWidget* parent) {
     auto* well = new QWidget(keyForm_);
     Engraved::apply(well, 14);
     auto* wellRow = new QHBoxLayout(well);
-    wellRow->setContentsMargins(Engraved::padding, Engraved::padding, Engraved::padding, Engraved::padding);
+    // The well pads itself (Engraved::apply); the row only adds a little room beside the text.
+    wellRow->setContentsMargins(4, 0, 4, 0);
     keyField_ = new QLineEdit(well);
     keyField_->setObjectName(QStringLiteral("keyField"));
     keyField_->setEchoMode(QLineEdit::Password);
