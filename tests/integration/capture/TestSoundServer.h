@@ -7,18 +7,23 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <numbers>
 #include <optional>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -27,6 +32,101 @@ namespace parlo::test {
 inline QString text(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
+
+// A child process started with posix_spawn and ended by its pid. Not QProcess: its fork runs Qt
+// code in the child, which upsets the thread sanitizer's bookkeeping in the parent (the recorder
+// runs under it in these tests).
+class Child {
+public:
+    // `environment` entries ("NAME=value") are added to ours. With `capture`, stdout goes into a
+    // pipe read by readAll()/readableWithin(); otherwise to `logFile`, like stderr.
+    Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
+          bool capture = false, const std::string& logFile = "/dev/null") {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            env.emplace_back(*e);
+        env.insert(env.end(), environment.begin(), environment.end());
+        std::vector<char*> argv;
+        for (const auto& a : arguments)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const auto& e : env)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        int pipeFds[2] = {-1, -1};
+        if (capture && ::pipe2(pipeFds, O_CLOEXEC) == 0) {
+            posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+            readFd_ = pipeFds[0];
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                             0600);
+        }
+        posix_spawn_file_actions_addopen(&actions, 2, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        if (pipeFds[1] >= 0)
+            ::close(pipeFds[1]);
+    }
+    ~Child() {
+        stop(SIGTERM);
+        if (readFd_ >= 0)
+            ::close(readFd_);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    int readFd() const { return readFd_; }
+
+    // Sends `signal` (if still running) and reaps the child; returns its exit status or -1.
+    int stop(int signal) {
+        if (pid_ <= 0)
+            return status_;
+        ::kill(pid_, signal);
+        return wait();
+    }
+
+    int wait() {
+        if (pid_ <= 0)
+            return status_;
+        int status = 0;
+        if (::waitpid(pid_, &status, 0) == pid_)
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_ = -1;
+        return status_;
+    }
+
+    // Everything the child writes to its stdout until it ends (capture mode).
+    std::string readAll() {
+        std::string out;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(readFd_, buffer, sizeof buffer);
+            if (n > 0)
+                out.append(buffer, static_cast<std::size_t>(n));
+            else if (n == 0 || errno != EINTR)
+                break;
+        }
+        return out;
+    }
+
+    // Whether stdout delivers something within `milliseconds` (capture mode).
+    bool readableWithin(int milliseconds) {
+        pollfd fd{readFd_, POLLIN, 0};
+        return ::poll(&fd, 1, milliseconds) > 0 && (fd.revents & POLLIN);
+    }
+
+private:
+    pid_t pid_ = -1;
+    int readFd_ = -1;
+    int status_ = -1;
+};
 
 // A PulseAudio daemon of this test alone, laid out like scripts/test-sound-server, in a private
 // runtime folder; PULSE_SERVER points at it while it lives. Stopped by its own pid.
@@ -58,19 +158,16 @@ public:
                      "set-default-source mic\n");
         config.close();
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(text("HOME"), dir_.path() + text("/home"));
-        env.insert(text("XDG_RUNTIME_DIR"), runtime);
-        daemon_.setProcessEnvironment(env);
-        daemon_.setStandardOutputFile(QProcess::nullDevice());
-        daemon_.setStandardErrorFile(dir_.path() + text("/daemon.log"));
-        daemon_.start(text("pulseaudio"),
-                      {text("--daemonize=no"), text("--exit-idle-time=-1"), text("-n"), text("-F"),
-                       config.fileName(), text("--use-pid-file=no"), text("--disallow-exit")});
+        daemon_ = std::make_unique<Child>(
+            std::vector<std::string>{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "-F",
+                                     config.fileName().toStdString(), "--use-pid-file=no", "--disallow-exit"},
+            std::vector<std::string>{"HOME=" + QString(dir_.path() + text("/home")).toStdString(),
+                                     "XDG_RUNTIME_DIR=" + runtime.toStdString()},
+            false, QString(dir_.path() + text("/daemon.log")).toStdString());
         previous_ = qgetenv("PULSE_SERVER");
         server_ = "unix:" + socket.toUtf8();
         qputenv("PULSE_SERVER", server_);
-        if (!daemon_.waitForStarted(5000))
+        if (!daemon_->started())
             return;
         for (int i = 0; i < 200 && !ready_; ++i) {
             ready_ = pactl({text("info")}).has_value();
@@ -86,7 +183,8 @@ public:
     }
 
     ~PrivateSoundServer() {
-        kill();
+        if (daemon_)
+            daemon_->stop(SIGTERM);
         qputenv("PULSE_SERVER", previous_);
         CapturePermissions::setBackend(nullptr);
     }
@@ -95,23 +193,13 @@ public:
     QByteArray server() const { return server_; }
 
     // Ends the daemon the hard way, as a crash would.
-    void kill() {
-        const qint64 pid = daemon_.processId();
-        if (pid > 0 && daemon_.state() != QProcess::NotRunning) {
-            ::kill(static_cast<pid_t>(pid), SIGKILL);
-            daemon_.waitForFinished(5000);
-        }
-    }
+    void kill() { daemon_->stop(SIGKILL); }
 
     bool warmUp(const char* source) {
         for (int attempt = 0; attempt < 40; ++attempt) {
-            QProcess parec;
-            parec.start(text("parec"),
-                        {text("--device=") + text(source), text("--raw"), text("--latency-msec=10")});
-            parec.waitForStarted(5000);
-            const bool prompt = parec.waitForReadyRead(150);
-            parec.kill();
-            parec.waitForFinished(3000);
+            Child parec({"parec", std::string("--device=") + source, "--raw", "--latency-msec=10"}, {}, true);
+            const bool prompt = parec.readableWithin(150);
+            parec.stop(SIGKILL);
             if (prompt)
                 return true;
         }
@@ -119,16 +207,19 @@ public:
     }
 
     std::optional<QString> pactl(const QStringList& arguments) const {
-        QProcess process;
-        process.start(text("pactl"), arguments);
-        if (!process.waitForFinished(5000) || process.exitCode() != 0)
+        std::vector<std::string> argv{"pactl"};
+        for (const auto& a : arguments)
+            argv.push_back(a.toStdString());
+        Child process(argv, {}, true);
+        const std::string out = process.readAll();
+        if (process.wait() != 0)
             return std::nullopt;
-        return QString::fromUtf8(process.readAllStandardOutput());
+        return QString::fromStdString(out);
     }
 
 private:
     QTemporaryDir dir_;
-    QProcess daemon_;
+    std::unique_ptr<Child> daemon_;
     QByteArray previous_;
     QByteArray server_;
     bool ready_ = false;
@@ -154,27 +245,24 @@ public:
         out.write(reinterpret_cast<const char*>(samples.data()),
                   static_cast<std::streamsize>(samples.size() * 4));
         out.close();
-        QStringList arguments{text("--playback"),         text("--device=") + text(sink),
-                              text("--format=float32le"), text("--rate=48000"),
-                              text("--channels=1"),       text("--raw"),
-                              text("--latency-msec=20"),  text("--client-name=test player")};
+        std::vector<std::string> arguments{"pacat",
+                                           "--playback",
+                                           std::string("--device=") + sink,
+                                           "--format=float32le",
+                                           "--rate=48000",
+                                           "--channels=1",
+                                           "--raw",
+                                           "--latency-msec=20",
+                                           "--client-name=test player"};
         for (const auto& property : properties)
-            arguments << text("--property=") + property;
-        arguments << file;
-        process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.start(text("pacat"), arguments);
-        process_.waitForStarted(5000);
-    }
-    ~Player() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            process_.waitForFinished(3000);
-        }
+            arguments.push_back("--property=" + property.toStdString());
+        arguments.push_back(file.toStdString());
+        process_ = std::make_unique<Child>(arguments);
     }
 
 private:
     static inline int counter = 0;
-    QProcess process_;
+    std::unique_ptr<Child> process_; // ended by its pid when the player goes
 };
 
 // The amplitude of the `hz` component of `samples` (a sine of amplitude a gives about a).
