@@ -125,9 +125,16 @@ struct Library {
     }
 };
 
-Library& library() {
-    static Library instance;
+// Made on first use and destroyed by main while the QApplication still exists.
+std::unique_ptr<Library>& libraryHolder() {
+    static std::unique_ptr<Library> instance;
     return instance;
+}
+
+Library& library() {
+    if (!libraryHolder())
+        libraryHolder() = std::make_unique<Library>();
+    return *libraryHolder();
 }
 
 // Typing one more letter and taking it back, alternately: each iteration is one keystroke.
@@ -186,5 +193,6 @@ int main(int argc, char** argv) {
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    libraryHolder().reset();
     return 0;
 }
