@@ -6,6 +6,7 @@
 #include "ui/SoftButton.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -218,6 +219,13 @@ TEST_F(SettingsPanelTest, LoginReadsConnectingThenSwitchesTheCardAndLogoutSwitch
     EXPECT_FALSE(shown(*panel, "keyForm"));
     EXPECT_TRUE(part<QLineEdit>(*panel, "keyField")->text().isEmpty()) << "the key is not kept";
     EXPECT_EQ(text(*panel, "settingsMessage"), QStringLiteral("Личный кабинет подключён."));
+
+    test::OpenedUrls browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+    click(*panel, "openAccountButton");
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    ASSERT_EQ(browser.urls.size(), 1);
+    EXPECT_EQ(browser.urls.front(), service->service.baseUrl());
 
     click(*panel, "logoutButton");
     ASSERT_TRUE(waitUntil([&] { return !model->connected(); }));

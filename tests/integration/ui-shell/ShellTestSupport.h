@@ -8,9 +8,11 @@
 #include "support/Gate.h"
 #include "support/TestSupport.h"
 
+#include <QList>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -81,6 +83,15 @@ public:
             s.applications = {"Chromium"};
         return s;
     }
+};
+
+// Receives the URLs the application opens in the browser (QDesktopServices::setUrlHandler).
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl& url) { urls.append(url); }
 };
 
 template <typename Predicate>
