@@ -98,21 +98,39 @@ void load() {
         QApplication::setFont(font(13));
 }
 
-QFont font(qreal size, int weight, qreal letterSpacing) {
-    QFont f(QString::fromLatin1(kPlainFamily));
+namespace {
+
+// Fonts are kept once made, with their metrics asked for: a font engine stays loaded while a font
+// that used it lives, so rebuilding a pane does not load the same faces and glyph advances again.
+QFont cachedFont(const char* family, qreal size, int weight, qreal letterSpacing) {
+    static QHash<QString, QFont> cache;
+    const QString key = QStringLiteral("%1:%2:%3:%4")
+                            .arg(QString::fromLatin1(family))
+                            .arg(qRound(size))
+                            .arg(weight)
+                            .arg(letterSpacing);
+    if (auto it = cache.constFind(key); it != cache.constEnd())
+        return *it;
+    QFont f(QString::fromLatin1(family));
     f.setPixelSize(qRound(size));
     f.setWeight(static_cast<QFont::Weight>(weight));
     f.setStyleStrategy(QFont::PreferAntialias);
     f.setHintingPreference(QFont::PreferNoHinting);
     if (letterSpacing != 0)
         f.setLetterSpacing(QFont::AbsoluteSpacing, letterSpacing);
+    (void)QFontMetrics(f).height();
+    cache.insert(key, f);
     return f;
 }
 
+} // namespace
+
+QFont font(qreal size, int weight, qreal letterSpacing) {
+    return cachedFont(kPlainFamily, size, weight, letterSpacing);
+}
+
 QFont rounded(qreal size, int weight, qreal letterSpacing) {
-    QFont f = font(size, weight, letterSpacing);
-    f.setFamily(QString::fromLatin1(kRoundedFamily));
-    return f;
+    return cachedFont(kRoundedFamily, size, weight, letterSpacing);
 }
 
 QColor faded(const QColor& colour, qreal opacity) {
