@@ -2,7 +2,7 @@
 
 #include "library/LocalStore.h"
 #include "server/ParloError.h"
-#include "support/Gate.h"
+#include "support/ModelFakes.h"
 #include "support/TestSupport.h"
 
 #include <QSettings>
@@ -15,80 +15,18 @@ using namespace parlo;
 
 namespace {
 
-class ManualClock : public Clock {
-public:
-    double uptimeValue = 1000;
-    QDateTime wall = QDateTime(QDate(2026, 3, 8), QTime(9, 5), Qt::LocalTime).toUTC();
-    double uptime() const override { return uptimeValue; }
-    QDateTime now() const override { return wall; }
-    void advance(double seconds) {
-        uptimeValue += seconds;
-        wall = wall.addMSecs(static_cast<qint64>(seconds * 1000));
-    }
-};
-
-class ScriptedProbe : public CallProbe {
-public:
-    CallActivitySnapshot next = CallActivitySnapshot::idle();
-    int calls = 0;
-    CallActivitySnapshot snapshot() override {
-        ++calls;
-        return next;
-    }
-    void call(bool active) {
-        next = CallActivitySnapshot::idle();
-        next.active = active;
-        if (active)
-            next.applications = {"Chromium"};
-    }
-};
-
-using test::Gate;
-
-struct RecorderScript {
-    std::optional<QString> startFailure;
-    std::optional<QString> stopFailure;
-    QStringList warnings;
-    Gate startGate;
-    Gate stopGate;
-    int created = 0;
-    int stops = 0;
-    std::filesystem::path lastFolder;
-};
-
-class FakeRecorder : public AudioRecorder {
-public:
-    explicit FakeRecorder(RecorderScript& script) : script_(script) {}
-    QCoro::Task<> start(std::filesystem::path folder) override {
-        script_.lastFolder = folder;
-        co_await script_.startGate.pass();
-        if (script_.startFailure)
-            throw ParloError(*script_.startFailure);
-    }
-    QCoro::Task<CaptureResult> stop() override {
-        ++script_.stops;
-        co_await script_.stopGate.pass();
-        if (script_.stopFailure)
-            throw ParloError(*script_.stopFailure);
-        CaptureResult result;
-        result.file = script_.lastFolder / "conversation.m4a";
-        result.duration = 12.5;
-        result.warnings = script_.warnings;
-        co_return result;
-    }
-
-private:
-    RecorderScript& script_;
-};
+QDateTime marchEighth() {
+    return QDateTime(QDate(2026, 3, 8), QTime(9, 5), Qt::LocalTime).toUTC();
+}
 
 class AppModelTest : public ::testing::Test {
 protected:
     test::ScopedDataDir dataDir;
     QTemporaryDir settingsDir;
     QSettings settings{settingsDir.filePath(QStringLiteral("parlo.ini")), QSettings::IniFormat};
-    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-    std::shared_ptr<ScriptedProbe> probe = std::make_shared<ScriptedProbe>();
-    RecorderScript script;
+    std::shared_ptr<test::DrivenClock> clock = std::make_shared<test::DrivenClock>(marchEighth());
+    std::shared_ptr<test::ScriptedProbe> probe = std::make_shared<test::ScriptedProbe>();
+    test::RecorderScript script;
     bool microphone = true;
     bool systemAudio = true;
 
@@ -100,7 +38,7 @@ protected:
         services.probe = probe;
         services.recorderFactory = [this] {
             ++script.created;
-            return std::make_unique<FakeRecorder>(script);
+            return std::make_unique<test::FakeRecorder>(script);
         };
         services.microphoneAuthorized = [this] { return microphone; };
         services.systemAudioPermission = [this] { return systemAudio; };

@@ -1,6 +1,7 @@
 #include "LoopbackService.h"
 #include "app/AppModel.h"
 #include "library/LocalStore.h"
+#include "support/ModelFakes.h"
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -14,18 +15,6 @@ using namespace parlo;
 using parlo::test::LoopbackService;
 
 namespace {
-
-class DrivenClock : public Clock {
-public:
-    double uptimeValue = 100;
-    QDateTime wall = QDateTime::currentDateTimeUtc();
-    double uptime() const override { return uptimeValue; }
-    QDateTime now() const override { return wall; }
-    void advance(double seconds) {
-        uptimeValue += seconds;
-        wall = wall.addMSecs(static_cast<qint64>(seconds * 1000));
-    }
-};
 
 template <typename Predicate>
 bool waitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
@@ -43,7 +32,7 @@ protected:
     test::ScopedDataDir dataDir;
     QTemporaryDir settingsDir;
     QSettings settings{settingsDir.filePath(QStringLiteral("parlo.ini")), QSettings::IniFormat};
-    std::shared_ptr<DrivenClock> clock = std::make_shared<DrivenClock>();
+    std::shared_ptr<test::DrivenClock> clock = std::make_shared<test::DrivenClock>();
     LoopbackService loopback;
 
     // A finished capture on disk and in the library, waiting for a session.

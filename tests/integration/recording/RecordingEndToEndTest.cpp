@@ -52,6 +52,18 @@ template <typename Predicate> bool waitUntil(Predicate done, std::chrono::millis
     return true;
 }
 
+// The model's parts as the application has them, on the sound server of the test; no secret store.
+AppModelServices soundServerServices(QSettings& settings) {
+    AppModelServices services;
+    services.settings = &settings;
+    services.rememberSession = false;
+    services.probe = std::make_shared<SystemCallProbe>();
+    services.recorderFactory = SystemAudioRecorder::factory();
+    services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
+    services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
+    return services;
+}
+
 } // namespace
 
 TEST(RecordingEndToEnd, ACallIsRecordedAndSavedWithoutTheUser) {
@@ -64,13 +76,7 @@ TEST(RecordingEndToEnd, ACallIsRecordedAndSavedWithoutTheUser) {
     QSettings settings(settingsDir.filePath(text("parlo.ini")), QSettings::IniFormat);
     settings.setValue(text("automaticCallRecording"), true);
 
-    AppModelServices services;
-    services.settings = &settings;
-    services.rememberSession = false;
-    services.probe = std::make_shared<SystemCallProbe>();
-    services.recorderFactory = SystemAudioRecorder::factory();
-    services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
-    services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
+    AppModelServices services = soundServerServices(settings);
     AppModel model(false, std::move(services));
     ASSERT_TRUE(model.autoEnabled());
 
@@ -173,14 +179,8 @@ TEST(RecordingEndToEnd, ARecordingWithASessionEndsTranscribedWithoutTheUser) {
     options.stageInterval = std::chrono::milliseconds(300);
     LoopbackService loopback(options);
 
-    AppModelServices services;
-    services.settings = &settings;
-    services.rememberSession = false;
+    AppModelServices services = soundServerServices(settings);
     services.server = loopback.clientOptions();
-    services.probe = std::make_shared<SystemCallProbe>();
-    services.recorderFactory = SystemAudioRecorder::factory();
-    services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
-    services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
     AppModel model(false, std::move(services));
     model.setPassword(text("parlo-dev-key"));
     runTask(model.login());

@@ -1,0 +1,86 @@
+#pragma once
+
+// Stand-ins for the model's collaborators: a clock the test moves, a probe that reports what the
+// test says, and a recorder whose start and stop the test scripts (and can hold half-way).
+
+#include "app/Clock.h"
+#include "capture/AudioRecorder.h"
+#include "detection/CallActivitySnapshot.h"
+#include "server/ParloError.h"
+#include "support/Gate.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+
+namespace parlo::test {
+
+class DrivenClock final : public Clock {
+public:
+    explicit DrivenClock(QDateTime start = QDateTime::currentDateTimeUtc()) : wall(std::move(start)) {}
+    double uptimeValue = 1000;
+    QDateTime wall;
+    double uptime() const override { return uptimeValue; }
+    QDateTime now() const override { return wall; }
+    void advance(double seconds) {
+        uptimeValue += seconds;
+        wall = wall.addMSecs(static_cast<qint64>(seconds * 1000));
+    }
+};
+
+class ScriptedProbe final : public CallProbe {
+public:
+    CallActivitySnapshot next = CallActivitySnapshot::idle();
+    int calls = 0;
+    CallActivitySnapshot snapshot() override {
+        ++calls;
+        return next;
+    }
+    void call(bool active) {
+        next = CallActivitySnapshot::idle();
+        next.active = active;
+        if (active)
+            next.applications = {"Chromium"};
+    }
+};
+
+struct RecorderScript {
+    std::optional<QString> startFailure;
+    std::optional<QString> stopFailure;
+    QStringList warnings;
+    Gate startGate;
+    Gate stopGate;
+    int created = 0;
+    int stops = 0;
+    std::filesystem::path lastFolder;
+};
+
+class FakeRecorder final : public AudioRecorder {
+public:
+    explicit FakeRecorder(RecorderScript& script) : script_(script) {}
+    QCoro::Task<> start(std::filesystem::path folder) override {
+        script_.lastFolder = folder;
+        co_await script_.startGate.pass();
+        if (script_.startFailure)
+            throw ParloError(*script_.startFailure);
+    }
+    QCoro::Task<CaptureResult> stop() override {
+        ++script_.stops;
+        co_await script_.stopGate.pass();
+        if (script_.stopFailure)
+            throw ParloError(*script_.stopFailure);
+        CaptureResult result;
+        result.file = script_.lastFolder / "conversation.m4a";
+        result.duration = 12.5;
+        result.warnings = script_.warnings;
+        co_return result;
+    }
+
+private:
+    RecorderScript& script_;
+};
+
+} // namespace parlo::test
