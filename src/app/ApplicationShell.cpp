@@ -2,9 +2,11 @@
 
 #include "app/AppModel.h"
 #include "app/QuitProtocol.h"
+#include "app/SingleInstance.h"
 #include "capture/CapturePermissions.h"
 #include "capture/SystemAudioRecorder.h"
 #include "detection/CallActivityProbe.h"
+#include "library/LocalStore.h"
 #include "ui/ApplicationWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/TrayMenu.h"
@@ -17,6 +19,7 @@
 #include <QSessionManager>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
 
 namespace parlo {
 
@@ -95,6 +98,12 @@ int runApplication(QApplication& app, bool preview) {
     // The application lives in the tray: closing its window never quits it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // A second start over the same library only brings up the running application's window.
+    SingleInstance instance(QString::fromStdString(LocalStore::root().string()) +
+                            (preview ? QStringLiteral("#preview") : QString()));
+    if (!instance.claim())
+        return 0;
+
     QSettings settings;
     auto dialogParent = std::make_shared<QPointer<QWidget>>();
     AppModel model(preview, realServices(&settings, dialogParent));
@@ -114,6 +123,13 @@ int runApplication(QApplication& app, bool preview) {
     };
     trayActions.quit = [&quit] { quit.requestQuit(); };
     TrayMenu tray(model, trayActions);
+    instance.onActivation = trayActions.openWindow;
+    // Without a tray the window is the only way back in: closing it ends the application (a running
+    // recording is saved first) instead of leaving a process nobody can reach.
+    window.onClosed = [&quit] {
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            quit.requestQuit();
+    };
     QApplication::setWindowIcon(TrayMenu::applicationIcon());
     window.setQuitAction(tray.quitAction());
     tray.show();

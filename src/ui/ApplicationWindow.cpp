@@ -5,6 +5,7 @@
 #include "ui/SettingsPanel.h"
 
 #include <QAction>
+#include <QEvent>
 
 namespace parlo {
 
@@ -43,9 +44,24 @@ void ApplicationWindow::create() {
     window_->resize(MainWindow::defaultWidth, MainWindow::defaultHeight);
     AppModel* model = &model_;
     window_->setSettingsPanelFactory([model](QWidget* parent) { return new SettingsPanel(*model, parent); });
+    window_->installEventFilter(this);
     window_->addAction(import_);
     if (quit_)
         window_->addAction(quit_);
+}
+
+bool ApplicationWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_.data() && event->type() == QEvent::Close && onClosed) {
+        // After the close has gone through, so the callback sees the window hidden.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (onClosed && window_ && !window_->isVisible())
+                    onClosed();
+            },
+            Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ApplicationWindow::open() {

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
+
 class QAction;
 
 namespace parlo {
@@ -34,6 +36,12 @@ public:
     QAction* importAction() const { return import_; }
     // Lets Ctrl+Q work while the window has the focus; the action belongs to the caller.
     void setQuitAction(QAction* quit);
+
+    // Called each time the user closes the window (it is hidden, not destroyed).
+    std::function<void()> onClosed;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void create();

@@ -207,7 +207,8 @@ void TrayMenu::startingChanged() {
 void TrayMenu::notify(const QString& title, const QString& body) {
     if (tray_->isVisible() && QSystemTrayIcon::supportsMessages())
         tray_->showMessage(title, body, recordIcon_, 8000);
-    Q_EMIT notified(title, body);
+    if (onNotified)
+        onNotified(title, body);
 }
 
 } // namespace parlo

@@ -24,7 +24,6 @@ class AppModel;
 // Besides the menu, it tells the desktop (a freedesktop notification through the tray) when a
 // recording starts or stops by itself, so nobody is recorded without knowing it.
 class TrayMenu : public QObject {
-    Q_OBJECT
 public:
     struct Actions {
         // Brings up the main window, creating it when needed, in front of other applications.
@@ -52,9 +51,8 @@ public:
     // Shows the icon in the desktop's tray, now or when one appears; the application runs on without.
     void show();
 
-Q_SIGNALS:
-    // A notification was sent (or would have been, without a tray).
-    void notified(const QString& title, const QString& body);
+    // Told of every notification sent (or that would have been, without a tray).
+    std::function<void(const QString& title, const QString& body)> onNotified;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

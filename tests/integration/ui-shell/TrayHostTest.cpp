@@ -2,6 +2,7 @@
 // xdotool as the user's mouse and keyboard. The application is started with --preview, so nothing is
 // captured or sent; the test finds its icon in the tray, opens the menu, chooses "Настройки…", sees
 // the settings sheet dim the window, and quits through the menu.
+#include "app/SingleInstance.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -254,4 +255,30 @@ TEST_F(TrayHostTest, ThePreviewShowsItsIconOpensSettingsFromTheMenuAndQuitsThrou
     ASSERT_TRUE(app.process().waitForFinished(20000)) << "the application did not quit";
     EXPECT_EQ(app.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.process().exitCode(), 0);
+}
+
+TEST(SecondStartTest, ASecondStartOverTheSameLibraryEndsAndLeavesTheFirstRunning) {
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(text("QT_QPA_PLATFORM"), text("offscreen"));
+    env.insert(text("DBUS_SESSION_BUS_ADDRESS"), text("unix:path=/nonexistent/parlo-test-bus"));
+    env.insert(text("XDG_CONFIG_HOME"), home.filePath(text("config")));
+    env.insert(text("MELLO_PARLO_DATA_DIR"), home.filePath(text("data")));
+    Helper first(text(MELLO_PARLO_BINARY), {}, env);
+    ASSERT_TRUE(first.running());
+    // The first answers later starts once its socket is there.
+    const QString socket =
+        QDir::tempPath() + QLatin1Char('/') + parlo::SingleInstance::socketName(home.filePath(text("data")));
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(socket); }, 20s)) << "the first start does not listen";
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(text(MELLO_PARLO_BINARY), {});
+    ASSERT_TRUE(second.waitForFinished(15000)) << "the second start did not end";
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(first.running());
+
+    first.process().terminate();
+    ASSERT_TRUE(first.process().waitForFinished(15000));
+    EXPECT_EQ(first.process().exitCode(), 0);
 }

@@ -1,6 +1,7 @@
 #include "ShellTestSupport.h"
 
 #include "app/QuitProtocol.h"
+#include "app/SingleInstance.h"
 #include "library/LocalStore.h"
 #include "ui/ApplicationWindow.h"
 #include "ui/MainWindow.h"
@@ -236,11 +237,12 @@ TEST_F(TrayMenuTest, ARecordingThatStartsAndStopsByItselfIsAnnounced) {
     auto model = makeModel();
     model->setAutoEnabled(true);
     auto tray = makeTray(*model);
-    QSignalSpy notified(tray.get(), &TrayMenu::notified);
+    QStringList notified;
+    tray->onNotified = [&notified](const QString& title, const QString&) { notified.append(title); };
 
     tickIntoAutomaticRecording(*model);
     ASSERT_EQ(notified.count(), 1);
-    EXPECT_EQ(notified.at(0).at(0).toString(), QStringLiteral("Идёт запись звонка"));
+    EXPECT_EQ(notified.at(0), QStringLiteral("Идёт запись звонка"));
 
     probe->active = false;
     ASSERT_TRUE(waitUntil([&] {
@@ -249,7 +251,7 @@ TEST_F(TrayMenuTest, ARecordingThatStartsAndStopsByItselfIsAnnounced) {
         return !model->recordingID().has_value();
     }));
     ASSERT_EQ(notified.count(), 2);
-    EXPECT_EQ(notified.at(1).at(0).toString(), QStringLiteral("Запись завершена"));
+    EXPECT_EQ(notified.at(1), QStringLiteral("Запись завершена"));
 }
 
 TEST_F(TrayMenuTest, RecordingsStartedOrStoppedByTheUserAreNotAnnounced) {
@@ -257,7 +259,8 @@ TEST_F(TrayMenuTest, RecordingsStartedOrStoppedByTheUserAreNotAnnounced) {
     auto model = makeModel();
     model->setAutoEnabled(true);
     auto tray = makeTray(*model);
-    QSignalSpy notified(tray.get(), &TrayMenu::notified);
+    QStringList notified;
+    tray->onNotified = [&notified](const QString& title, const QString&) { notified.append(title); };
 
     // By hand, during a call: the call ending does not stop it, the user does.
     probe->active = true;
@@ -280,7 +283,7 @@ TEST_F(TrayMenuTest, RecordingsStartedOrStoppedByTheUserAreNotAnnounced) {
     item(*tray, "trayStop")->trigger();
     ASSERT_TRUE(waitUntil([&] { return !model->recordingID().has_value(); }));
     ASSERT_EQ(notified.count(), 1);
-    EXPECT_EQ(notified.at(0).at(0).toString(), QStringLiteral("Идёт запись звонка"));
+    EXPECT_EQ(notified.at(0), QStringLiteral("Идёт запись звонка"));
 }
 
 TEST_F(TrayMenuTest, CtrlQWhileTheMenuIsOpenQuits) {
@@ -295,4 +298,36 @@ TEST_F(TrayMenuTest, CtrlQWhileTheMenuIsOpenQuits) {
     tray->menu()->popup(QPoint(10, 10));
     QTest::keyClick(tray->menu(), Qt::Key_Q);
     EXPECT_EQ(quitRequested, 1);
+}
+
+TEST_F(TrayMenuTest, ClosingTheWindowIsReportedEachTime) {
+    auto model = makeModel();
+    ApplicationWindow window(*model, WindowActions{});
+    int closed = 0;
+    window.onClosed = [&closed] { ++closed; };
+    window.open();
+    window.window()->close();
+    ASSERT_TRUE(waitUntil([&] { return closed == 1; }));
+    EXPECT_FALSE(window.window()->isVisible());
+    window.open();
+    EXPECT_TRUE(window.window()->isVisible()) << "the same window comes back";
+    window.window()->close();
+    ASSERT_TRUE(waitUntil([&] { return closed == 2; }));
+}
+
+TEST(SingleInstanceTest, ASecondClaimOnTheSameLibraryAsksTheFirstForItsWindow) {
+    const QString key = QStringLiteral("/tmp/parlo-single-instance-test-") +
+                        QString::number(QCoreApplication::applicationPid());
+    SingleInstance first(key);
+    int activations = 0;
+    first.onActivation = [&activations] { ++activations; };
+    ASSERT_TRUE(first.claim());
+
+    SingleInstance other(key + QStringLiteral("-elsewhere"));
+    EXPECT_TRUE(other.claim()) << "another library runs beside it";
+
+    SingleInstance second(key);
+    EXPECT_FALSE(second.claim());
+    ASSERT_TRUE(waitUntil([&] { return activations == 1; }));
+    EXPECT_EQ(activations, 1);
 }
