@@ -61,7 +61,22 @@ void writeSpeechLike(const std::filesystem::path& path, double seconds, unsigned
     }
 }
 
-double timeCommand(const std::string& command) {
+// Wall time and CPU time (user + system) of one job. On a shared machine the CPU time is the
+// fairer measure: it does not count the time other processes held the cores.
+struct Cost {
+    double wall = 0;
+    double cpu = 0;
+};
+
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+Cost timeCommand(const std::string& command) {
+    const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
@@ -69,7 +84,12 @@ double timeCommand(const std::string& command) {
         std::fprintf(stderr, "command failed (%d): %s\n", status, command.c_str());
         std::exit(1);
     }
-    return elapsed.count();
+    return {elapsed.count(), cpuSeconds(RUSAGE_CHILDREN) - cpuBefore};
+}
+
+void print(const char* name, double audio, const Cost& cost) {
+    std::printf("%-26s wall %6.2f s (%6.1f x real time)   cpu %6.2f s (%6.1f x real time)\n", name, cost.wall,
+                audio / cost.wall, cost.cpu, audio / cost.cpu);
 }
 
 long peakKilobytes() {
@@ -93,9 +113,11 @@ int main(int argc, char** argv) {
     writeSpeechLike(microphone, 5400.0, 2);
     const long peakBefore = peakKilobytes();
 
+    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
     const auto start = std::chrono::steady_clock::now();
     const double duration = parlo::AudioMixer::mix(system, microphone, folder / "conversation.m4a");
-    const std::chrono::duration<double> mixerTime = std::chrono::steady_clock::now() - start;
+    const std::chrono::duration<double> mixerWall = std::chrono::steady_clock::now() - start;
+    const Cost mixer{mixerWall.count(), cpuSeconds(RUSAGE_SELF) - cpuBefore};
     const long peakAfter = peakKilobytes();
 
     const std::string in =
@@ -105,14 +127,13 @@ int main(int argc, char** argv) {
                                    "aeval=exprs='if(isnan(val(0))+isinf(val(0)),0,max(-0.98,min(0.98,val(0)))"
                                    ")':c=same\" -c:a aac -b:a 48k " +
                                    (folder / "ffmpeg-mix.m4a").string();
-    const double ffmpegMix = timeCommand(mixCommand);
-    const double ffmpegOne = timeCommand(in + " -c:a aac -b:a 48k " + (folder / "ffmpeg-one.m4a").string());
+    const Cost ffmpegMix = timeCommand(mixCommand);
+    const Cost ffmpegOne = timeCommand(in + " -c:a aac -b:a 48k " + (folder / "ffmpeg-one.m4a").string());
 
     std::printf("audio length              %.1f s (mixer returned %.1f s)\n", longest, duration);
-    std::printf("AudioMixer::mix           %6.2f s  %6.1f x real time\n", mixerTime.count(),
-                longest / mixerTime.count());
-    std::printf("ffmpeg amix+aeval+aac     %6.2f s  %6.1f x real time\n", ffmpegMix, longest / ffmpegMix);
-    std::printf("ffmpeg aac, one track     %6.2f s  %6.1f x real time\n", ffmpegOne, longest / ffmpegOne);
+    print("AudioMixer::mix", longest, mixer);
+    print("ffmpeg amix+aeval+aac", longest, ffmpegMix);
+    print("ffmpeg aac, one track", longest, ffmpegOne);
     std::printf("peak memory of this process: %.1f MB before the mix, %.1f MB after (goal < 48 MB)\n",
                 static_cast<double>(peakBefore) / 1024.0, static_cast<double>(peakAfter) / 1024.0);
     std::printf("output sizes: mixer %.1f MB, ffmpeg mix %.1f MB\n",
