@@ -5,6 +5,7 @@
 #include "ui/Palette.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -150,9 +151,11 @@ bool TrayMenu::showsRecordMark() const {
 }
 
 void TrayMenu::show() {
-    // Shown even when no tray is there yet: a panel that starts after the application (as at login)
-    // picks the icon up when it appears.
-    tray_->show();
+    // On X11 shown even when no tray is there yet: a panel that starts after the application (as at
+    // login) picks the icon up when it appears. Elsewhere (offscreen, or a Wayland desktop whose tray
+    // goes through D-Bus) Qt has nothing to wait on, and only an available tray is worth showing in.
+    if (QSystemTrayIcon::isSystemTrayAvailable() || QGuiApplication::platformName() == QStringLiteral("xcb"))
+        tray_->show();
 }
 
 bool TrayMenu::eventFilter(QObject* watched, QEvent* event) {
