@@ -279,6 +279,9 @@ QCoro::Task<> AppModel::tick() {
             co_return;
     }
 
+    if (player_)
+        mirrorPlayer();
+
     if (connected_) {
         const bool busy = std::any_of(items_.begin(), items_.end(), [](const LocalRecording& r) {
             return r.status == RecordingStatus::processing || r.status == RecordingStatus::queued ||
@@ -389,6 +392,43 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     if (message_)
         setMessage(std::nullopt);
     assign(starting_, false, &AppModel::startingChanged);
+}
+
+void AppModel::mirrorPlayer() {
+    assign(isPlaying_, player_->isPlaying(), &AppModel::isPlayingChanged);
+    assign(playbackPosition_, player_->position(), &AppModel::playbackPositionChanged);
+    assign(playbackDuration_, player_->duration(), &AppModel::playbackDurationChanged);
+}
+
+QCoro::Task<> AppModel::play(const Uuid& id, std::optional<double> at) {
+    const LocalRecording* item = find(id);
+    if (!item)
+        co_return;
+    if (!player_) {
+        if (!services_.makePlayer)
+            co_return;
+        player_ = services_.makePlayer(*client_);
+    }
+    QPointer<AppModel> self(this);
+    const LocalRecording recording = *item;
+    try {
+        co_await player_->play(recording, at);
+    } catch (...) {
+        if (self)
+            setMessage(describeError(std::current_exception()));
+        co_return;
+    }
+    if (!self)
+        co_return;
+    assign(isPlaying_, player_->isPlaying(), &AppModel::isPlayingChanged);
+    assign(playbackDuration_, player_->duration(), &AppModel::playbackDurationChanged);
+}
+
+void AppModel::seek(double seconds) {
+    if (!player_)
+        return;
+    player_->seek(seconds);
+    setPlaybackPosition(seconds);
 }
 
 QCoro::Task<> AppModel::recordNow() {

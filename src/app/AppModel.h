@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Clock.h"
+#include "app/MediaPlayer.h"
 #include "app/MeetingLifecycle.h"
 #include "capture/AudioRecorder.h"
 #include "detection/CallActivitySnapshot.h"
@@ -46,6 +47,8 @@ struct AppModelServices {
     // Asks where to save an export, proposing a file name; nothing when cancelled.
     std::function<std::optional<QString>(const QString& proposedName, const QString& format)>
         chooseExportFile;
+    // Makes the audio player on first use; it downloads the service's audio through the client.
+    std::function<std::unique_ptr<MediaPlayer>(ServerClient& client)> makePlayer;
 };
 
 // The one application model: every piece of state the interface shows and every operation it can
@@ -119,6 +122,10 @@ public:
     QCoro::Task<> loadDetail(const Uuid& id);
     // Saves the service's export of a recording ("md", "txt", "srt" or "json") where the user says.
     QCoro::Task<> exportRecording(const Uuid& id, QString format);
+    // Plays a recording, from `at` seconds when given, else toggles play and pause.
+    QCoro::Task<> play(const Uuid& id, std::optional<double> at);
+    // Moves the loaded player (the slider).
+    void seek(double seconds);
     // The upload queue is running.
     bool uploading() const { return queueRunning_; }
 
@@ -202,6 +209,8 @@ private:
 
     ServerClient* client_ = nullptr;
     std::unique_ptr<AudioRecorder> capture_;
+    std::unique_ptr<MediaPlayer> player_;
+    void mirrorPlayer();
     MeetingLifecycle lifecycle_;
     QPointer<QTimer> tickTimer_;
     QDateTime started_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/MediaPlayer.h"
 #include "library/Uuid.h"
 
 #include <QObject>
@@ -19,7 +20,7 @@ struct LocalRecording;
 // The one player of the application and the rule that feeds it: play(_:at:) loads a recording's
 // audio when another one (or none) is loaded, seeks and plays for a time, and toggles otherwise.
 // The model owns one, calls play from its operation and mirrors isPlaying, position and duration.
-class PlaybackController : public QObject {
+class PlaybackController : public QObject, public MediaPlayer {
 public:
     // Fetches the service's audio of meeting `remoteID` into `destination` (ServerClient::audio).
     using Download = std::function<QCoro::Task<>(std::string remoteID, std::filesystem::path destination)>;
@@ -33,13 +34,13 @@ public:
     // Throws ParloError "Звук пока не готов." when there is neither a file nor a service
     // identifier, and the download's or the player's error otherwise; a failed load leaves the
     // loaded player (paused, as any load first stops it) and its recording in place.
-    QCoro::Task<> play(LocalRecording recording, std::optional<double> at);
+    QCoro::Task<> play(LocalRecording recording, std::optional<double> at) override;
     // Sets the loaded player's current time (the slider); nothing without a player.
-    void seek(double seconds);
+    void seek(double seconds) override;
 
-    bool isPlaying() const;
-    double position() const;
-    double duration() const;
+    bool isPlaying() const override;
+    double position() const override;
+    double duration() const override;
     std::optional<Uuid> playerItem() const { return item_; }
     // How many files have been loaded so far (each load replaces the player).
     int loads() const { return loads_; }

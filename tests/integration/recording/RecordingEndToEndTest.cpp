@@ -9,6 +9,8 @@
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QSettings>
 #include <gtest/gtest.h>
 
