@@ -23,7 +23,11 @@ ApplicationWindow::ApplicationWindow(AppModel& model, WindowActions actions, QOb
 }
 
 ApplicationWindow::~ApplicationWindow() {
-    delete window_.data();
+    if (window_) {
+        // No events of the window's own destruction reach the filter, where it is no MainWindow any more.
+        window_->removeEventFilter(this);
+        delete window_.data();
+    }
 }
 
 void ApplicationWindow::setQuitAction(QAction* quit) {
@@ -36,6 +40,7 @@ void ApplicationWindow::setQuitAction(QAction* quit) {
 
 void ApplicationWindow::create() {
     window_ = new MainWindow(model_, actions_);
+    windowObject_ = window_.data();
     window_->setProperty("windowIdentifier", QString::fromLatin1(identifier));
     // Closing the window only hides it: the application lives on in the tray, and the window comes
     // back as it was.
@@ -51,7 +56,8 @@ void ApplicationWindow::create() {
 }
 
 bool ApplicationWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == window_.data() && event->type() == QEvent::Close && onClosed) {
+    // Compared as objects: the filter may see a window that is being destroyed.
+    if (watched == windowObject_ && event->type() == QEvent::Close && onClosed) {
         // After the close has gone through, so the callback sees the window hidden.
         QMetaObject::invokeMethod(
             this,

@@ -49,6 +49,7 @@ private:
     AppModel& model_;
     WindowActions actions_;
     QPointer<MainWindow> window_;
+    const QObject* windowObject_ = nullptr;
     QAction* import_ = nullptr;
     QPointer<QAction> quit_;
 };

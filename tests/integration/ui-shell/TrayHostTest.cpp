@@ -46,9 +46,10 @@ struct Geometry {
 // A helper process that is ended (by its own pid) when the test ends.
 class Helper {
 public:
-    Helper(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
+    Helper(const QString& program, const QStringList& arguments, const QProcessEnvironment& env,
+           bool merged = true) {
         process_.setProcessEnvironment(env);
-        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.setProcessChannelMode(merged ? QProcess::MergedChannels : QProcess::ForwardedErrorChannel);
         process_.start(program, arguments);
         process_.waitForStarted(5000);
     }
@@ -76,38 +77,43 @@ protected:
                 GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
         ASSERT_TRUE(home.isValid());
         QDir(home.path()).mkpath(text("fb"));
-        // A display number nobody uses: no socket and no lock file.
-        for (int n = 73; n < 200; ++n) {
-            if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) &&
-                !QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))) {
-                display = n;
-                break;
-            }
-        }
-        ASSERT_GT(display, 0);
         env = QProcessEnvironment::systemEnvironment();
-        env.insert(text("DISPLAY"), QStringLiteral(":%1").arg(display));
         // No session bus: the tray icon takes the XEmbed road that trayer hosts.
         env.insert(text("DBUS_SESSION_BUS_ADDRESS"), text("unix:path=/nonexistent/parlo-test-bus"));
         env.insert(text("XDG_CONFIG_HOME"), home.filePath(text("config")));
         env.insert(text("MELLO_PARLO_DATA_DIR"), home.filePath(text("data")));
 
+        // Xvfb picks a free display itself and writes its number once it accepts clients.
         server = std::make_unique<Helper>(
             text("Xvfb"),
-            QStringList{QStringLiteral(":%1").arg(display), text("-screen"), text("0"), text("1600x1000x24"),
+            QStringList{text("-displayfd"), text("1"), text("-screen"), text("0"), text("1600x1000x24"),
                         text("-fbdir"), home.filePath(text("fb")), text("-nolisten"), text("tcp")},
-            env);
-        ASSERT_TRUE(
-            waitUntil([&] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)); }, 10s))
+            env, false);
+        QByteArray announced;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                announced += server->process().readAllStandardOutput();
+                return announced.contains('\n');
+            },
+            20s))
             << "Xvfb did not start";
-        tray = std::make_unique<Helper>(text("trayer"),
-                                        QStringList{text("--edge"), text("top"), text("--align"),
-                                                    text("right"), text("--widthtype"), text("request"),
-                                                    text("--height"), text("32")},
-                                        env);
-        ASSERT_TRUE(waitUntil([&] { return !windows(text("^panel$")).isEmpty(); }, 10s))
-            << "trayer did not start";
+        display = announced.trimmed().toInt();
+        env.insert(text("DISPLAY"), QStringLiteral(":%1").arg(display));
+
+        // trayer now and then gives up when it starts right after the server: try again.
+        for (int attempt = 0; attempt < 3 && !trayReady(); ++attempt) {
+            tray.reset();
+            tray = std::make_unique<Helper>(text("trayer"),
+                                            QStringList{text("--edge"), text("top"), text("--align"),
+                                                        text("right"), text("--widthtype"), text("request"),
+                                                        text("--height"), text("32")},
+                                            env);
+            waitUntil([&] { return trayReady() || !tray->running(); }, 10s);
+        }
+        ASSERT_TRUE(trayReady()) << "trayer did not start";
     }
+
+    bool trayReady() { return tray && tray->running() && !windows(text("^panel$")).isEmpty(); }
 
     // Runs xdotool and returns its standard output.
     QString xdotool(const QStringList& arguments) {
