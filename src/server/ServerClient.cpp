@@ -191,8 +191,10 @@ QCoro::Task<> ServerClient::restoreSession() {
     restore_ = Restore::Running;
     QPointer<ServerClient> self(this);
     std::optional<QString> stored = co_await SessionVault::load();
+    // The client went away while the secret store answered: every operation waiting here would go
+    // on with a dangling client, so they all end with this failure instead.
     if (!self)
-        co_return;
+        throw PlatformError(QStringLiteral("Клиент сервера закрыт."));
     restore_ = Restore::Done;
     if (stored && !token_)
         setToken(std::move(stored));
