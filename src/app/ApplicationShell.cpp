@@ -9,6 +9,7 @@
 #include "library/LocalStore.h"
 #include "ui/ApplicationWindow.h"
 #include "ui/MainWindow.h"
+#include "ui/PlaybackController.h"
 #include "ui/TrayMenu.h"
 #include "ui/WindowActions.h"
 
@@ -56,6 +57,22 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
                            "*.webm *.aif *.aiff *.caf *.wma *.amr *.mp4 *.m4v *.mov *.mkv *.avi "
                            "*.3gp);;Все файлы (*)"));
     };
+    services.chooseExportFile = [dialogParent](const QString& proposedName, const QString& format) {
+        const QString path = QFileDialog::getSaveFileName(
+            dialogParent->data(), QStringLiteral("Экспорт"),
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/') +
+                proposedName,
+            format.toUpper() + QStringLiteral(" (*.") + format + QStringLiteral(")"));
+        return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
+    };
+    services.makePlayer = [](ServerClient& client) -> std::unique_ptr<MediaPlayer> {
+        // The model owns both the client and the player it makes here, and drops the player first.
+        ServerClient* service = &client;
+        return std::make_unique<PlaybackController>(
+            [service](std::string remoteID, std::filesystem::path destination) {
+                return service->audio(QString::fromStdString(remoteID), std::move(destination));
+            });
+    };
     return services;
 }
 
@@ -83,6 +100,18 @@ WindowActions windowActions(AppModel& model) {
     actions.retry = [weak](const Uuid& id) {
         if (weak)
             weak->retry(id);
+    };
+    actions.play = [weak](const LocalRecording& recording, std::optional<double> at) {
+        if (weak)
+            weak->play(recording.id, at);
+    };
+    actions.seek = [weak](double seconds) {
+        if (weak)
+            weak->seek(seconds);
+    };
+    actions.exportResult = [weak](const LocalRecording& recording, const QString& format) {
+        if (weak)
+            weak->exportRecording(recording.id, format);
     };
     return actions;
 }
