@@ -10,6 +10,7 @@
 #include "ui/ApplicationWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/PlaybackController.h"
+#include "ui/Theme.h"
 #include "ui/TrayMenu.h"
 #include "ui/WindowActions.h"
 
@@ -133,6 +134,8 @@ int runApplication(QApplication& app, bool preview) {
     if (!instance.claim())
         return 0;
 
+    // The bundled fonts and resources (the preview's fixture among them) before anything reads them.
+    Theme::load();
     QSettings settings;
     auto dialogParent = std::make_shared<QPointer<QWidget>>();
     AppModel model(preview, realServices(&settings, dialogParent));
