@@ -6,6 +6,7 @@
 #include "capture/CapturePermissions.h"
 #include "detection/CallActivitySnapshot.h"
 #include "support/Gate.h"
+#include "support/ModelFakes.h"
 #include "support/TestSupport.h"
 
 #include <QList>
@@ -58,31 +59,6 @@ private:
     Gate* starting_;
     Gate* stopping_;
     std::filesystem::path folder_;
-};
-
-class DrivenClock final : public Clock {
-public:
-    double uptimeValue = 1000;
-    QDateTime wall = QDateTime::currentDateTimeUtc();
-    double uptime() const override { return uptimeValue; }
-    QDateTime now() const override { return wall; }
-    void advance(double seconds) {
-        uptimeValue += seconds;
-        wall = wall.addMSecs(static_cast<qint64>(seconds * 1000));
-    }
-};
-
-class ScriptedProbe final : public CallProbe {
-public:
-    bool active = false;
-    CallActivitySnapshot snapshot() override {
-        CallActivitySnapshot s;
-        s.active = active;
-        s.probeAvailable = true;
-        if (active)
-            s.applications = {"Chromium"};
-        return s;
-    }
 };
 
 // Receives the URLs the application opens in the browser (QDesktopServices::setUrlHandler).
@@ -164,7 +140,7 @@ protected:
 
     // Ticks until the model has started an automatic recording for the probe's call.
     void tickIntoAutomaticRecording(AppModel& model) {
-        probe->active = true;
+        probe->call(true);
         for (int i = 0; i < 4 && !model.recordingID(); ++i) {
             runTask(model.tick());
             clock->advance(0.8);

@@ -244,7 +244,7 @@ TEST_F(TrayMenuTest, ARecordingThatStartsAndStopsByItselfIsAnnounced) {
     ASSERT_EQ(notified.count(), 1);
     EXPECT_EQ(notified.at(0), QStringLiteral("Идёт запись звонка"));
 
-    probe->active = false;
+    probe->call(false);
     ASSERT_TRUE(waitUntil([&] {
         clock->advance(0.8);
         test::runTask(model->tick());
@@ -263,7 +263,7 @@ TEST_F(TrayMenuTest, RecordingsStartedOrStoppedByTheUserAreNotAnnounced) {
     tray->onNotified = [&notified](const QString& title, const QString&) { notified.append(title); };
 
     // By hand, during a call: the call ending does not stop it, the user does.
-    probe->active = true;
+    probe->call(true);
     item(*tray, "trayRecord")->trigger();
     ASSERT_TRUE(waitUntil([&] { return model->recordingID().has_value(); }));
     for (int i = 0; i < 6; ++i) {
@@ -275,7 +275,7 @@ TEST_F(TrayMenuTest, RecordingsStartedOrStoppedByTheUserAreNotAnnounced) {
 
     // Started by itself, stopped by the user: the start is announced, the stop is not.
     for (int i = 0; i < 10; ++i) { // the manual stop suppresses the call for 3 s after it ends
-        probe->active = false;
+        probe->call(false);
         clock->advance(0.8);
         test::runTask(model->tick());
     }
