@@ -94,11 +94,11 @@ struct PulseCapture::Impl {
             // A hole (bytes null) is audio the server lost: it is delivered as silence of its length,
             // so that the frame count, and with it the timeline, stays true to the clock.
             if (self->onChunk) {
-                const pa_sample_spec* spec = pa_stream_get_sample_spec(s);
+                const pa_sample_spec* sampleSpec = pa_stream_get_sample_spec(s);
                 CapturedChunk chunk;
                 chunk.source = slot->kind;
-                chunk.sampleRate = static_cast<int>(spec->rate);
-                chunk.channels = spec->channels;
+                chunk.sampleRate = static_cast<int>(sampleSpec->rate);
+                chunk.channels = sampleSpec->channels;
                 chunk.samples.resize(length / sizeof(float));
                 if (bytes)
                     std::memcpy(chunk.samples.data(), bytes, chunk.samples.size() * sizeof(float));

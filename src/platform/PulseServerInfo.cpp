@@ -164,10 +164,10 @@ void recordFromDefaultMonitor(std::chrono::milliseconds timeout) {
     if (devices.defaultSinkMonitor.empty())
         throw ParloError("Система не вернула доступный дисплей для захвата звука.");
 
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
+    const pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32LE, 48000, 2};
     auto props = pulse::ownProplist("Access check");
     connection.stream_ =
-        pa_stream_new_with_proplist(connection.context(), "Access check", &spec, nullptr, props.get());
+        pa_stream_new_with_proplist(connection.context(), "Access check", &sampleSpec, nullptr, props.get());
     if (!connection.stream_)
         throw PlatformError("Sound server: " + pulse::contextError(connection.context()));
     bool gotData = false;
@@ -185,7 +185,7 @@ void recordFromDefaultMonitor(std::chrono::milliseconds timeout) {
         &gotData);
     const pa_buffer_attr attributes{static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
                                     static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
-                                    static_cast<uint32_t>(pa_usec_to_bytes(20000, &spec))};
+                                    static_cast<uint32_t>(pa_usec_to_bytes(20000, &sampleSpec))};
     if (pa_stream_connect_record(connection.stream_, devices.defaultSinkMonitor.c_str(), &attributes,
                                  PA_STREAM_ADJUST_LATENCY) < 0)
         throw PlatformError("Sound server: " + pulse::contextError(connection.context()));

@@ -46,8 +46,8 @@ void openStream(pa_context* context, const Options& options) {
     const char* device = options.device.empty() ? nullptr : options.device.c_str();
     if (options.mode == "peak") {
         // What a volume control asks for: one float per 40 ms of the source's peaks.
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 25, 1};
-        pa_stream* stream = pa_stream_new(context, "Meter", &spec, nullptr);
+        const pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32LE, 25, 1};
+        pa_stream* stream = pa_stream_new(context, "Meter", &sampleSpec, nullptr);
         pa_stream_set_state_callback(stream, onStreamState, nullptr);
         pa_stream_set_read_callback(stream, onRead, nullptr);
         pa_buffer_attr attributes{};
@@ -58,15 +58,15 @@ void openStream(pa_context* context, const Options& options) {
         if (pa_stream_connect_record(stream, device, &attributes, flags) < 0)
             std::exit(1);
     } else if (options.mode == "corked-record") {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
-        pa_stream* stream = pa_stream_new(context, "Paused recording", &spec, nullptr);
+        const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, 48000, 2};
+        pa_stream* stream = pa_stream_new(context, "Paused recording", &sampleSpec, nullptr);
         pa_stream_set_state_callback(stream, onStreamState, nullptr);
         pa_stream_set_read_callback(stream, onRead, nullptr);
         if (pa_stream_connect_record(stream, device, nullptr, PA_STREAM_START_CORKED) < 0)
             std::exit(1);
     } else if (options.mode == "corked-playback") {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
-        pa_stream* stream = pa_stream_new(context, "Paused playback", &spec, nullptr);
+        const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, 48000, 2};
+        pa_stream* stream = pa_stream_new(context, "Paused playback", &sampleSpec, nullptr);
         pa_stream_set_state_callback(stream, onStreamState, nullptr);
         if (pa_stream_connect_playback(stream, device, nullptr, PA_STREAM_START_CORKED, nullptr, nullptr) < 0)
             std::exit(1);
