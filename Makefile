@@ -20,7 +20,7 @@ run: build
 
 # The whole suite, with the private sound server that the capture and detection tests talk to.
 test: build
-	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0 \
 	scripts/test-sound-server ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) --timeout 300
 
 test-asan:
