@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "library/LocalStore.h"
 #include "ui/Controls.h"
+#include "ui/Layouts.h"
 #include "ui/LibraryList.h"
 #include "ui/LogoView.h"
 #include "ui/Palette.h"
@@ -32,20 +33,6 @@ constexpr int kToastMaxWidth = 660;
 constexpr int kToastMargin = 24;
 constexpr int kSheetWidth = 630;
 constexpr int kSheetHeight = 720;
-
-QVBoxLayout* column(QWidget* widget, int spacing, QMargins margins = {}) {
-    auto* layout = new QVBoxLayout(widget);
-    layout->setContentsMargins(margins);
-    layout->setSpacing(spacing);
-    return layout;
-}
-
-QHBoxLayout* row(QWidget* widget, int spacing, QMargins margins = {}) {
-    auto* layout = new QHBoxLayout(widget);
-    layout->setContentsMargins(margins);
-    layout->setSpacing(spacing);
-    return layout;
-}
 
 QWidget* filledRect(QWidget* parent, const QColor& colour) {
     auto* w = new QWidget(parent);

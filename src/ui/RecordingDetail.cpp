@@ -4,6 +4,7 @@
 #include "library/LocalStore.h"
 #include "server/ServiceEndpoint.h"
 #include "ui/Controls.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/SoftButton.h"
 #include "ui/Theme.h"
@@ -34,20 +35,6 @@ QString clock(double seconds) {
 bool isWaitingStatus(const std::string& status) {
     return status == RecordingStatus::queued || status == RecordingStatus::uploading ||
            status == RecordingStatus::processing;
-}
-
-QVBoxLayout* column(QWidget* widget, int spacing) {
-    auto* layout = new QVBoxLayout(widget);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(spacing);
-    return layout;
-}
-
-QHBoxLayout* row(QWidget* widget, int spacing) {
-    auto* layout = new QHBoxLayout(widget);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(spacing);
-    return layout;
 }
 
 // A progress bar of `percent` out of 100, tinted muted.

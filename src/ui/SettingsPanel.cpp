@@ -3,6 +3,7 @@
 #include "app/AppModel.h"
 #include "capture/CapturePermissions.h"
 #include "ui/Controls.h"
+#include "ui/Layouts.h"
 #include "ui/LogoView.h"
 #include "ui/Palette.h"
 #include "ui/SoftButton.h"
@@ -23,20 +24,6 @@ namespace {
 
 constexpr int kCardRadius = 20;
 constexpr int kCardPadding = 20;
-
-QVBoxLayout* column(QWidget* widget, int spacing, QMargins margins = {}) {
-    auto* layout = new QVBoxLayout(widget);
-    layout->setContentsMargins(margins);
-    layout->setSpacing(spacing);
-    return layout;
-}
-
-QHBoxLayout* row(QWidget* widget, int spacing, QMargins margins = {}) {
-    auto* layout = new QHBoxLayout(widget);
-    layout->setContentsMargins(margins);
-    layout->setSpacing(spacing);
-    return layout;
-}
 
 // A raised card whose content keeps the card's padding inside the shape.
 QWidget* card(QWidget* parent, const char* name) {
