@@ -7,6 +7,16 @@
 
 namespace parlo {
 
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 void JsonReader::fail(const char* what) const {
     throw JsonError(std::string("JSON: ") + what + " at offset " + std::to_string(pos_));
 }
@@ -43,16 +53,6 @@ void appendUtf8(std::string& out, std::uint32_t code) {
         out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Plain characters run until a quote, a backslash or a control character. Transcripts make most of
@@ -126,7 +126,7 @@ void JsonReader::appendEscape(std::string& out) {
             fail("truncated \\u escape");
         std::uint32_t value = 0;
         for (int i = 0; i < 4; ++i) {
-            int digit = hexValue(text_[pos_++]);
+            int digit = hexDigitValue(text_[pos_++]);
             if (digit < 0)
                 fail("invalid \\u escape");
             value = value * 16 + static_cast<std::uint32_t>(digit);

@@ -11,6 +11,9 @@
 
 namespace parlo {
 
+// The value of a hexadecimal digit (either case), or -1.
+int hexDigitValue(char c);
+
 class JsonError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

@@ -1,5 +1,7 @@
 #include "library/Uuid.h"
 
+#include "library/Json.h"
+
 #include <random>
 
 namespace parlo {
@@ -33,17 +35,8 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
             ++i;
             continue;
         }
-        auto nibble = [](char c) -> int {
-            if (c >= '0' && c <= '9')
-                return c - '0';
-            if (c >= 'a' && c <= 'f')
-                return c - 'a' + 10;
-            if (c >= 'A' && c <= 'F')
-                return c - 'A' + 10;
-            return -1;
-        };
-        int high = nibble(text[i]);
-        int low = nibble(text[i + 1]);
+        int high = hexDigitValue(text[i]);
+        int low = hexDigitValue(text[i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         id.bytes_[byte++] = static_cast<std::uint8_t>(high * 16 + low);

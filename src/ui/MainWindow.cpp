@@ -184,14 +184,7 @@ MainWindow::MainWindow(AppModel& model, WindowActions actions, QWidget* parent)
     setWindowTitle(QStringLiteral("Mello Parlo"));
     setMinimumSize(1030, 720);
     resize(defaultWidth, defaultHeight);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Palette::background());
-    palette.setColor(QPalette::WindowText, Palette::dark());
-    palette.setColor(QPalette::Text, Palette::dark());
-    palette.setColor(QPalette::Base, Palette::background());
-    palette.setColor(QPalette::PlaceholderText, Palette::muted());
-    setPalette(palette);
+    Palette::applyToBackground(this);
 
     auto* layout = row(this, 0);
     layout->addWidget(buildSidebar());

@@ -1,6 +1,8 @@
 #include "ui/Palette.h"
 
 #include <QColor>
+#include <QPalette>
+#include <QWidget>
 
 namespace parlo::Palette {
 
@@ -41,6 +43,17 @@ const QColor& orange() {
 const QColor& recordingRed() {
     static const QColor colour = rgb(0.76, 0.34, 0.33);
     return colour;
+}
+
+void applyToBackground(QWidget* widget) {
+    widget->setAutoFillBackground(true);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, background());
+    palette.setColor(QPalette::WindowText, dark());
+    palette.setColor(QPalette::Text, dark());
+    palette.setColor(QPalette::Base, background());
+    palette.setColor(QPalette::PlaceholderText, muted());
+    widget->setPalette(palette);
 }
 
 } // namespace parlo::Palette

@@ -1,6 +1,7 @@
 #pragma once
 
 class QColor;
+class QWidget;
 
 namespace parlo {
 
@@ -17,6 +18,10 @@ const QColor& shade();      // every cast and inner shadow
 
 const QColor& orange();       // warnings and the "not connected" dot (the desktop's standard orange)
 const QColor& recordingRed(); // the status dot while recording
+
+// Fills `widget` with the background colour and gives its text the palette's colours: the window
+// and the settings sheet are both such backgrounds.
+void applyToBackground(QWidget* widget);
 
 } // namespace Palette
 

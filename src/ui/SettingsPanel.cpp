@@ -83,14 +83,7 @@ SettingsPanel::SettingsPanel(AppModel& model, QWidget* parent) : QWidget(parent)
     Theme::load();
     setObjectName(QStringLiteral("settingsPanel"));
     resize(sheetWidth, sheetHeight);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Palette::background());
-    palette.setColor(QPalette::WindowText, Palette::dark());
-    palette.setColor(QPalette::Text, Palette::dark());
-    palette.setColor(QPalette::Base, Palette::background());
-    palette.setColor(QPalette::PlaceholderText, Palette::muted());
-    setPalette(palette);
+    Palette::applyToBackground(this);
 
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("settingsScroll"));
