@@ -9,6 +9,7 @@
 #include "capture/StreamClock.h"
 #include "capture/TimelineTrack.h"
 #include "platform/AudioConverter.h"
+#include "platform/PlatformParts.h"
 
 #include <benchmark/benchmark.h>
 
@@ -42,13 +43,15 @@ void reportShare(benchmark::State& state) {
         bufferSeconds / 100.0, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
+const std::shared_ptr<parlo::AudioCodec> codec = parlo::platform::ffmpegCodec();
+
 std::filesystem::path trackPath(const char* name) {
     return std::filesystem::temp_directory_path() /
            (std::string("parlo-bench-") + std::to_string(::getpid()) + name);
 }
 
 void BM_ResampleOnly(benchmark::State& state) {
-    parlo::AudioConverter converter(48000, 2);
+    parlo::AudioConverter converter(48000, 2, 16000);
     const auto input = speechLikeStereo();
     std::vector<float> out;
     for (auto _ : state) {
@@ -65,7 +68,7 @@ void BM_Handler(benchmark::State& state) {
     {
         parlo::TimelineTrack systemTrack(system);
         parlo::TimelineTrack microphoneTrack(microphone);
-        parlo::CaptureHandler handler;
+        parlo::CaptureHandler handler(*codec);
         handler.setTracks(&systemTrack, &microphoneTrack);
         float sink = 0;
         handler.onLevel = [&sink](float s, float m) { sink += s + m; };
@@ -90,7 +93,7 @@ void BM_ClockAndHandler(benchmark::State& state) {
     const auto system = trackPath("-system2.pcm");
     {
         parlo::TimelineTrack systemTrack(system);
-        parlo::CaptureHandler handler;
+        parlo::CaptureHandler handler(*codec);
         handler.setTracks(&systemTrack, nullptr);
         parlo::StreamClock clock;
         const auto input = speechLikeStereo();

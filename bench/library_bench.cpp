@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 using namespace parlo;
-using Clock = std::chrono::steady_clock;
+using Stopwatch = std::chrono::steady_clock;
 
 namespace {
 
@@ -76,7 +76,7 @@ std::vector<LocalRecording> makeLibrary(int count) {
     return items;
 }
 
-double seconds(Clock::duration d) {
+double seconds(Stopwatch::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
@@ -106,10 +106,10 @@ void run(int count) {
 
     double baseline = inChild([] {});
     double peak = inChild([&] {
-        auto start = Clock::now();
+        auto start = Stopwatch::now();
         std::clock_t cpuStart = std::clock();
         auto items = LocalStore::load();
-        double t = seconds(Clock::now() - start);
+        double t = seconds(Stopwatch::now() - start);
         double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
         std::printf("  load:    %7.3f s  %7.0f MB/s  (%zu records; %.3f s of CPU)\n", t, mb / t, items.size(),
                     cpu);
@@ -124,10 +124,10 @@ void run(int count) {
         items[0].stage = "Изменено";
         double best = 1e9, bestCpu = 1e9;
         for (int i = 0; i < 3; ++i) {
-            auto start = Clock::now();
+            auto start = Stopwatch::now();
             std::clock_t cpuStart = std::clock();
             LocalStore::save(items);
-            best = std::min(best, seconds(Clock::now() - start));
+            best = std::min(best, seconds(Stopwatch::now() - start));
             bestCpu = std::min(bestCpu, double(std::clock() - cpuStart) / CLOCKS_PER_SEC);
         }
         std::printf("  persist: %7.3f s  %7.0f MB/s  (best of 3, including fdatasync; %.3f s of CPU)\n", best,
@@ -137,13 +137,13 @@ void run(int count) {
 
     inChild([&] {
         auto items = LocalStore::load();
-        auto start = Clock::now();
+        auto start = Stopwatch::now();
         std::size_t segments = 0;
         for (const auto& item : items)
             if (item.result)
                 segments += item.result->value().segments.size();
         std::printf("  decoding every result on demand: %.3f s (%zu segments)\n",
-                    seconds(Clock::now() - start), segments);
+                    seconds(Stopwatch::now() - start), segments);
     });
 }
 

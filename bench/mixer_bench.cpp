@@ -4,7 +4,9 @@
 //
 //   build/<dir>/bench/mixer_bench [folder]   (folder defaults to a fresh one under /tmp)
 
+#include "capture/AudioCodec.h"
 #include "capture/AudioMixer.h"
+#include "platform/PlatformParts.h"
 
 #include <chrono>
 #include <cmath>
@@ -115,7 +117,8 @@ int main(int argc, char** argv) {
 
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
     const auto start = std::chrono::steady_clock::now();
-    const double duration = parlo::AudioMixer::mix(system, microphone, folder / "conversation.m4a");
+    const double duration = parlo::AudioMixer::mix(system, microphone, folder / "conversation.m4a",
+                                                   *parlo::platform::ffmpegCodec());
     const std::chrono::duration<double> mixerWall = std::chrono::steady_clock::now() - start;
     const Cost mixer{mixerWall.count(), cpuSeconds(RUSAGE_SELF) - cpuBefore};
     const long peakAfter = peakKilobytes();

@@ -3,6 +3,7 @@
 // Run under scripts/test-sound-server: it needs PULSE_SERVER, parec and paplay.
 #include "detection/CallActivityProbe.h"
 #include "detection/ZoomProbe.h"
+#include "platform/PlatformParts.h"
 #include "platform/SoundServerProcesses.h"
 
 #include <benchmark/benchmark.h>
@@ -56,7 +57,7 @@ std::size_t clientStreams() {
         return 0;
     std::size_t count = 0;
     for (const auto& stream : state->streams)
-        count += stream.client != parlo::platform::SoundServerStream::noClient ? 1 : 0;
+        count += stream.client != parlo::SoundServerStream::noClient ? 1 : 0;
     return count;
 }
 
@@ -81,8 +82,9 @@ bool startClients() {
 
 void BM_CallActivitySnapshot(benchmark::State& state) {
     std::size_t applications = 0;
+    parlo::CallActivityProbe probe(parlo::platform::soundServerAudioSystem());
     for (auto _ : state) {
-        const parlo::CallActivitySnapshot snapshot = parlo::CallActivityProbe::snapshot();
+        const parlo::CallActivitySnapshot snapshot = probe.snapshot();
         applications = snapshot.applications.size();
         benchmark::DoNotOptimize(snapshot);
     }
@@ -93,8 +95,9 @@ void BM_CallActivitySnapshot(benchmark::State& state) {
 BENCHMARK(BM_CallActivitySnapshot)->Unit(benchmark::kMillisecond);
 
 void BM_ZoomSnapshot(benchmark::State& state) {
+    parlo::ZoomProbe probe(parlo::platform::soundServerAudioSystem());
     for (auto _ : state)
-        benchmark::DoNotOptimize(parlo::ZoomProbe::snapshot());
+        benchmark::DoNotOptimize(probe.snapshot());
 }
 BENCHMARK(BM_ZoomSnapshot)->Unit(benchmark::kMillisecond);
 

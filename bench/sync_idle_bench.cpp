@@ -4,8 +4,8 @@
 //
 //   sync_idle_bench [recordings=240]        (about 50 MB of library with the default)
 #include "DevService.h"
-#include "app/AppModel.h"
 #include "library/LocalStore.h"
+#include "model/AppModel.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
     services.clock = clock;
     services.settings = &settings;
     services.rememberSession = false;
-    services.server = ServerClientOptions{service.baseUrl(), QSslCertificate::fromPath(tls.certificate), {}};
+    services.server =
+        ServerClientOptions{service.baseUrl(), QSslCertificate::fromPath(tls.certificate), {}, {}, {}};
     AppModel model(false, std::move(services));
     model.setPassword(QStringLiteral("parlo-dev-key"));
     // Named, so that the closure outlives the coroutine that refers to its captures.

@@ -6,10 +6,10 @@
 //
 //   build/<dir>/bench/ui_bench [--benchmark_...]   (runs offscreen, in a temporary data folder)
 
-#include "app/AppModel.h"
 #include "library/LocalRecording.h"
 #include "library/LocalStore.h"
 #include "library/MeetingResult.h"
+#include "model/AppModel.h"
 #include "ui/LibraryList.h"
 #include "ui/MainWindow.h"
 #include "ui/Theme.h"

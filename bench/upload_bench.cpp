@@ -5,9 +5,9 @@
 //
 //   build/<dir>/bench/upload_bench [iterations]   (PARLO_DEVSERVICE overrides the service binary)
 
-#include "library/Uuid.h"
+#include "core/ParloError.h"
+#include "core/Uuid.h"
 #include "server/MultipartBody.h"
-#include "server/ParloError.h"
 #include "server/ServerClient.h"
 
 #include <QCoreApplication>

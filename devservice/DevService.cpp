@@ -1,6 +1,6 @@
 #include "DevService.h"
 
-#include "library/Json.h"
+#include "core/Json.h"
 #include "library/MeetingResult.h"
 
 #include <QDateTime>

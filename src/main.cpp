@@ -1,4 +1,4 @@
-#include "app/Entry.h"
+#include "shell/Entry.h"
 
 int main(int argc, char** argv) {
     return parlo::Entry::main(argc, argv);

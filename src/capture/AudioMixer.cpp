@@ -1,7 +1,7 @@
 #include "capture/AudioMixer.h"
 
-#include "platform/AacFileWriter.h"
-#include "server/ParloError.h"
+#include "capture/AudioCodec.h"
+#include "core/ParloError.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -86,10 +86,10 @@ std::size_t AudioMixer::mixChunk(const char* system, std::size_t systemBytes, co
 }
 
 double AudioMixer::mix(const std::filesystem::path& system, const std::filesystem::path& microphone,
-                       const std::filesystem::path& output) {
+                       const std::filesystem::path& output, AudioCodec& codec) {
     InputTrack systemTrack(system);
     InputTrack microphoneTrack(microphone);
-    AacFileWriter writer(output, sampleRate, bitRate);
+    const std::unique_ptr<AudioEncoder> writer = codec.createEncoder(output, sampleRate, bitRate);
 
     std::vector<char> systemChunk(chunkBytes);
     std::vector<char> microphoneChunk(chunkBytes);
@@ -102,10 +102,10 @@ double AudioMixer::mix(const std::filesystem::path& system, const std::filesyste
             break;
         const std::size_t frames =
             mixChunk(systemChunk.data(), systemBytes, microphoneChunk.data(), microphoneBytes, mixed.data());
-        writer.write(std::span<const float>(mixed.data(), frames));
+        writer->write(std::span<const float>(mixed.data(), frames));
         totalFrames += static_cast<std::int64_t>(frames);
     }
-    writer.finish();
+    writer->finish();
     if (::chmod(output.c_str(), 0600) != 0)
         throw PlatformError("Cannot set the permissions of " + output.string() + ": " + std::strerror(errno));
     return static_cast<double>(totalFrames) / sampleRate;

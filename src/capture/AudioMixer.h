@@ -4,6 +4,8 @@
 
 namespace parlo {
 
+class AudioCodec;
+
 // Mixes the two raw tracks of a recording (16 kHz mono float, one shared timeline) into the AAC
 // file the library keeps: a plain sum at unity gain, clipped to ±0.98, silence where a track has
 // ended; the longer track sets the length. Runs on the caller's thread, one second per step, so
@@ -19,7 +21,7 @@ public:
     // frames handed to the encoder / 16000. Throws PlatformError for unreadable input, unwritable
     // output or encoder failures; a partial output may then remain.
     static double mix(const std::filesystem::path& system, const std::filesystem::path& microphone,
-                      const std::filesystem::path& output);
+                      const std::filesystem::path& output, AudioCodec& codec);
 
     // One step of the mix: out[i] = clip(s[i] + m[i]), where a sample missing from a chunk (past its
     // end, or its last incomplete bytes) and a NaN or infinity count as 0.0. Returns the frames made:

@@ -1,7 +1,7 @@
 #include "capture/CaptureHandler.h"
 
+#include "capture/AudioCodec.h"
 #include "capture/TimelineTrack.h"
-#include "platform/AudioConverter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +10,7 @@
 
 namespace parlo {
 
-CaptureHandler::CaptureHandler() = default;
+CaptureHandler::CaptureHandler(AudioCodec& codec) : codec_(codec) {}
 CaptureHandler::~CaptureHandler() = default;
 
 void CaptureHandler::setTracks(TimelineTrack* system, TimelineTrack* microphone) {
@@ -24,7 +24,7 @@ void CaptureHandler::reset() {
     converters_[1].reset();
 }
 
-const AudioConverter* CaptureHandler::converter(CaptureSourceKind source) const {
+const SampleConverter* CaptureHandler::converter(CaptureSourceKind source) const {
     return converters_[static_cast<std::size_t>(source)].get();
 }
 
@@ -43,7 +43,7 @@ void CaptureHandler::handle(CaptureSourceKind source, int sampleRate, int channe
     auto& converter = converters_[key];
     if (!converter || converter->inputRate() != sampleRate || converter->inputChannels() != channels) {
         try {
-            converter = std::make_unique<AudioConverter>(sampleRate, channels);
+            converter = codec_.createConverter(sampleRate, channels, TimelineTrack::sampleRate);
         } catch (const std::exception&) {
             converter.reset();
             return;
@@ -61,7 +61,7 @@ void CaptureHandler::handle(CaptureSourceKind source, int sampleRate, int channe
     if (produced <= 0)
         return;
 
-    const double t = presentationTime - pending / AudioConverter::outputRate;
+    const double t = presentationTime - pending / TimelineTrack::sampleRate;
     if (!std::isfinite(t))
         return;
     if (!origin_)

@@ -12,7 +12,8 @@
 
 namespace parlo {
 
-class AudioConverter;
+class AudioCodec;
+class SampleConverter;
 class TimelineTrack;
 
 // The per-buffer work of a recording, run on the audio queue for every buffer of either source:
@@ -23,7 +24,7 @@ class CaptureHandler {
 public:
     static constexpr double levelInterval = 0.15; // seconds of stream time between level reports
 
-    CaptureHandler();
+    explicit CaptureHandler(AudioCodec& codec);
     ~CaptureHandler();
     CaptureHandler(const CaptureHandler&) = delete;
     CaptureHandler& operator=(const CaptureHandler&) = delete;
@@ -45,11 +46,12 @@ public:
     float systemLevel() const { return levels_[0]; }
     float microphoneLevel() const { return levels_[1]; }
     // The converter currently used for a source, to tell whether a new one was made.
-    const AudioConverter* converter(CaptureSourceKind source) const;
+    const SampleConverter* converter(CaptureSourceKind source) const;
 
 private:
+    AudioCodec& codec_;
     std::array<TimelineTrack*, 2> tracks_{};
-    std::array<std::unique_ptr<AudioConverter>, 2> converters_;
+    std::array<std::unique_ptr<SampleConverter>, 2> converters_;
     std::vector<float> converted_;
     std::optional<double> origin_;
     std::exception_ptr writingError_;

@@ -1,6 +1,6 @@
 #include "capture/CapturePermissions.h"
 
-#include "platform/PulsePermissionBackend.h"
+#include "core/ParloError.h"
 
 #include <QProcess>
 #include <QSettings>
@@ -11,6 +11,17 @@ namespace parlo::CapturePermissions {
 
 namespace {
 
+// Until the application installs the sound server's backend there is nothing to record from.
+class NoBackend final : public PermissionBackend {
+public:
+    bool microphoneAuthorized() override { return false; }
+    bool systemAudioPreflight() override { return false; }
+    QCoro::Task<> verifySystemAudio() override {
+        throw ParloError("Система не вернула доступный дисплей для захвата звука.");
+        co_return;
+    }
+};
+
 // Process-wide and main-thread only, like everything the model touches.
 struct State {
     std::shared_ptr<PermissionBackend> backend;
@@ -20,7 +31,7 @@ struct State {
 State& state() {
     static State s;
     if (!s.backend)
-        s.backend = makePulsePermissionBackend();
+        s.backend = std::make_shared<NoBackend>();
     return s;
 }
 
@@ -95,7 +106,7 @@ bool openSoundSettings() {
 
 void setBackend(std::shared_ptr<PermissionBackend> backend) {
     auto& s = state();
-    s.backend = backend ? std::move(backend) : makePulsePermissionBackend();
+    s.backend = backend ? std::move(backend) : std::make_shared<NoBackend>();
     s.verified.reset();
 }
 

@@ -53,8 +53,8 @@ bool requestedSystemAudioAccess();
 // Opens the desktop's sound settings (pavucontrol or the desktop's panel); false if none started.
 bool openSoundSettings();
 
-// Replaces the platform backend (tests); nullptr restores the sound-server one. Also forgets the
-// remembered test result.
+// Installs the backend that answers (the sound server's in the application, scripted ones in
+// tests); nullptr leaves none, so nothing is granted. Also forgets the remembered test result.
 void setBackend(std::shared_ptr<PermissionBackend> backend);
 
 } // namespace CapturePermissions

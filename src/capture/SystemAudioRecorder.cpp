@@ -2,10 +2,8 @@
 
 #include "capture/AudioMixer.h"
 #include "capture/CapturePermissions.h"
-#include "capture/OffThread.h"
-#include "platform/AacFileWriter.h"
-#include "platform/PulseCapture.h"
-#include "server/ParloError.h"
+#include "core/OffThread.h"
+#include "core/ParloError.h"
 
 #include <sys/stat.h>
 #include <system_error>
@@ -21,10 +19,10 @@ const char* const mixedFile = "conversation.m4a";
 
 } // namespace
 
-SystemAudioRecorder::SystemAudioRecorder()
-    : SystemAudioRecorder([] { return std::make_unique<PulseCapture>(); }) {}
-
-SystemAudioRecorder::SystemAudioRecorder(SourceFactory makeSource) : makeSource_(std::move(makeSource)) {
+SystemAudioRecorder::SystemAudioRecorder(SourceFactory makeSource, std::shared_ptr<AudioCodec> codec)
+    : makeSource_(std::move(makeSource))
+    , codec_(std::move(codec))
+    , handler_(*codec_) {
     handler_.onLevel = [this](float system, float microphone) {
         if (onLevel)
             onLevel(system, microphone);
@@ -35,10 +33,6 @@ SystemAudioRecorder::~SystemAudioRecorder() {
     // No buffer may be posted once the queue starts winding down.
     if (source_)
         source_->stop();
-}
-
-AudioRecorderFactory SystemAudioRecorder::factory() {
-    return [] { return std::make_unique<SystemAudioRecorder>(); };
 }
 
 QCoro::Task<> SystemAudioRecorder::start(std::filesystem::path folder) {
@@ -172,10 +166,10 @@ CaptureResult SystemAudioRecorder::finish() {
             "Звук не поступил ни с компьютера, ни с микрофона. Исходные файлы сохранены для проверки.");
 
     const auto output = *folder_ / mixedFile;
-    const double duration = AudioMixer::mix(systemTrack_->url(), micTrack_->url(), output);
+    const double duration = AudioMixer::mix(systemTrack_->url(), micTrack_->url(), output, *codec_);
     if (duration < 2.0)
         throw ParloError("Запись короче двух секунд. Исходные дорожки сохранены.");
-    if (audioFileFrames(output) <= 0)
+    if (codec_->fileFrames(output) <= 0)
         throw ParloError("Не удалось сохранить звук.");
 
     CaptureResult result;

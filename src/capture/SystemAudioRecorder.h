@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/AudioCodec.h"
 #include "capture/AudioRecorder.h"
 #include "capture/CaptureHandler.h"
 #include "capture/CaptureSource.h"
@@ -28,15 +29,13 @@ class SystemAudioRecorder final : public AudioRecorder {
 public:
     using SourceFactory = std::function<std::unique_ptr<CaptureSource>()>;
 
-    // The sound server's capture; tests hand in sources that deliver nothing or fail.
-    SystemAudioRecorder();
-    explicit SystemAudioRecorder(SourceFactory makeSource);
+    // `makeSource` gives the sound server's capture in the application; tests hand in sources that
+    // deliver nothing or fail. `codec` converts and encodes.
+    SystemAudioRecorder(SourceFactory makeSource, std::shared_ptr<AudioCodec> codec);
     ~SystemAudioRecorder() override;
 
     QCoro::Task<> start(std::filesystem::path folder) override;
     QCoro::Task<CaptureResult> stop() override;
-
-    static AudioRecorderFactory factory();
 
 private:
     void deliver(CapturedChunk&& chunk); // on the audio queue
@@ -44,6 +43,7 @@ private:
     void discardStart();                 // a start that failed after the tracks were made
 
     SourceFactory makeSource_;
+    std::shared_ptr<AudioCodec> codec_;
     std::shared_ptr<CaptureSource> source_; // the running capture ("stream")
     std::optional<std::filesystem::path> folder_;
     bool createdFolder_ = false;

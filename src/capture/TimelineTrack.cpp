@@ -1,6 +1,6 @@
 #include "capture/TimelineTrack.h"
 
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <cerrno>
 #include <cmath>

@@ -2,21 +2,22 @@
 
 #include "detection/CallActivitySnapshot.h"
 
+#include <memory>
+
 namespace parlo {
 
-// Is some other application in a call right now, and which? Reads the sound server's clients and
-// streams afresh on every call; never throws: a server that is absent, refuses or does not answer
-// in time gives `probeAvailable` false.
-class CallActivityProbe {
-public:
-    CallActivityProbe() = delete;
-    static CallActivitySnapshot snapshot();
-};
+class AudioSystem;
 
-// The probe as the monitoring tick holds it.
-class SystemCallProbe final : public CallProbe {
+// Is some other application in a call right now, and which? Reads what the audio system reports on
+// every call; never throws: a server that is absent, refuses or does not answer in time gives
+// `probeAvailable` false.
+class CallActivityProbe final : public CallProbe {
 public:
-    CallActivitySnapshot snapshot() override { return CallActivityProbe::snapshot(); }
+    explicit CallActivityProbe(std::shared_ptr<AudioSystem> system);
+    CallActivitySnapshot snapshot() override;
+
+private:
+    std::shared_ptr<AudioSystem> system_;
 };
 
 } // namespace parlo

@@ -1,6 +1,6 @@
 #include "detection/SnapshotJson.h"
 
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,6 +1,6 @@
 #include "library/LocalRecording.h"
 
-#include "library/Json.h"
+#include "core/Json.h"
 
 #include <cmath>
 

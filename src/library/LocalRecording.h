@@ -1,7 +1,8 @@
 #pragma once
 
+#include "core/Clock.h"
+#include "core/Uuid.h"
 #include "library/MeetingResult.h"
-#include "library/Uuid.h"
 
 #include <memory>
 #include <mutex>
@@ -31,10 +32,6 @@ private:
 };
 
 using ResultPointer = std::shared_ptr<const StoredResult>;
-
-// Seconds since 2001-01-01 00:00:00 UTC, the library's time base.
-using LibraryTime = double;
-inline constexpr double kUnixTimeOfLibraryEpoch = 978307200.0;
 
 // One recording of the library, captured or imported, or known only from the service.
 struct LocalRecording {

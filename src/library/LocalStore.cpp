@@ -1,6 +1,6 @@
 #include "library/LocalStore.h"
 
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <QStandardPaths>
 

@@ -1,6 +1,6 @@
 #include "library/MeetingResult.h"
 
-#include "library/Json.h"
+#include "core/Json.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "platform/AacFileWriter.h"
 
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <cstring>
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/AudioCodec.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -11,20 +13,20 @@ namespace parlo {
 // Writes mono float samples as AAC in an MPEG-4 audio file (".m4a"), with FFmpeg's native AAC
 // encoder and its iPod/MPEG-4 muxer. The file is created or replaced. All failures throw
 // PlatformError with FFmpeg's description. Memory stays at one encoder frame whatever the length.
-class AacFileWriter {
+class AacFileWriter final : public AudioEncoder {
 public:
     AacFileWriter(const std::filesystem::path& output, int sampleRate, int bitRate);
-    ~AacFileWriter();
+    ~AacFileWriter() override;
     AacFileWriter(const AacFileWriter&) = delete;
     AacFileWriter& operator=(const AacFileWriter&) = delete;
 
     // Hands samples to the encoder (they are gathered into encoder frames of 1024).
-    void write(std::span<const float> samples);
+    void write(std::span<const float> samples) override;
     // Flushes the encoder, writes the trailer and closes the file. Required for a playable file.
-    void finish();
+    void finish() override;
 
     // Samples handed to the encoder so far.
-    std::int64_t samplesWritten() const;
+    std::int64_t samplesWritten() const override;
 
 private:
     struct Impl;

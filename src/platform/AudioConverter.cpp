@@ -1,6 +1,6 @@
 #include "platform/AudioConverter.h"
 
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <string>
 
@@ -32,18 +32,19 @@ struct AudioConverter::Impl {
     ~Impl() { swr_free(&context); }
 };
 
-AudioConverter::AudioConverter(int inputRate, int inputChannels)
+AudioConverter::AudioConverter(int inputRate, int inputChannels, int outputRate)
     : impl_(std::make_unique<Impl>())
     , inputRate_(inputRate)
-    , inputChannels_(inputChannels) {
-    if (inputRate <= 0 || inputChannels <= 0 || inputChannels > 64)
+    , inputChannels_(inputChannels)
+    , outputRate_(outputRate) {
+    if (outputRate <= 0 || inputRate <= 0 || inputChannels <= 0 || inputChannels > 64)
         throw PlatformError("Unsupported audio format: " + std::to_string(inputRate) + " Hz, " +
                             std::to_string(inputChannels) + " channels");
     AVChannelLayout in{};
     AVChannelLayout out{};
     av_channel_layout_default(&in, inputChannels);
     av_channel_layout_default(&out, 1);
-    check(swr_alloc_set_opts2(&impl_->context, &out, AV_SAMPLE_FMT_FLT, outputRate, &in, AV_SAMPLE_FMT_FLT,
+    check(swr_alloc_set_opts2(&impl_->context, &out, AV_SAMPLE_FMT_FLT, outputRate_, &in, AV_SAMPLE_FMT_FLT,
                               inputRate, 0, nullptr),
           "Cannot create an audio converter");
     av_channel_layout_uninit(&in);
@@ -58,7 +59,8 @@ AudioConverter::~AudioConverter() = default;
 
 int AudioConverter::convert(const float* interleaved, int frames, std::vector<float>& out) {
     // The exact resampled length plus room for what the filter releases from earlier input.
-    const auto capacity = static_cast<int>(static_cast<std::int64_t>(frames) * outputRate / inputRate_ + 256);
+    const auto capacity =
+        static_cast<int>(static_cast<std::int64_t>(frames) * outputRate_ / inputRate_ + 256);
     if (out.capacity() < static_cast<std::size_t>(capacity))
         out.reserve(static_cast<std::size_t>(capacity));
     out.resize(static_cast<std::size_t>(capacity));
@@ -72,7 +74,7 @@ int AudioConverter::convert(const float* interleaved, int frames, std::vector<fl
 
 double AudioConverter::pendingOutputFrames() const {
     return static_cast<double>(
-               swr_get_delay(impl_->context, static_cast<std::int64_t>(outputRate) * delayScale)) /
+               swr_get_delay(impl_->context, static_cast<std::int64_t>(outputRate_) * delayScale)) /
            static_cast<double>(delayScale);
 }
 

@@ -1,8 +1,8 @@
 #include "platform/PulseCapture.h"
 
+#include "core/ParloError.h"
 #include "platform/PulseServerInfo.h"
 #include "platform/PulseSupport.h"
-#include "server/ParloError.h"
 
 #include <atomic>
 #include <cstring>

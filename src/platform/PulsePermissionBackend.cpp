@@ -1,6 +1,6 @@
-#include "platform/PulsePermissionBackend.h"
-
-#include "capture/OffThread.h"
+#include "capture/CapturePermissions.h"
+#include "core/OffThread.h"
+#include "platform/PlatformParts.h"
 #include "platform/PulseServerInfo.h"
 
 #include <chrono>
@@ -45,8 +45,12 @@ private:
 
 } // namespace
 
-std::shared_ptr<PermissionBackend> makePulsePermissionBackend() {
+namespace platform {
+
+std::shared_ptr<PermissionBackend> soundServerPermissions() {
     return std::make_shared<PulsePermissionBackend>();
 }
+
+} // namespace platform
 
 } // namespace parlo

@@ -1,7 +1,7 @@
 #include "platform/PulseServerInfo.h"
 
+#include "core/ParloError.h"
 #include "platform/PulseSupport.h"
-#include "server/ParloError.h"
 
 #include <functional>
 

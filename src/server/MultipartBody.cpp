@@ -1,6 +1,6 @@
 #include "server/MultipartBody.h"
 
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <QTextBoundaryFinder>
 #include <QUuid>

@@ -1,8 +1,7 @@
 #include "server/ServerClient.h"
 
-#include "library/LocalStore.h"
+#include "core/ParloError.h"
 #include "server/MultipartBody.h"
-#include "server/ParloError.h"
 #include "server/SessionVault.h"
 
 #include <QDir>
@@ -166,6 +165,7 @@ ServerClient::ServerClient(bool remember, ServerClientOptions options, QObject* 
     : QObject(parent)
     , remember_(remember)
     , options_(std::move(options))
+    , vault_(options_.secretStore)
     , tls_(QSslConfiguration::defaultConfiguration())
     , redirects_(options_.base)
     , network_(new QNetworkAccessManager(this)) {
@@ -181,6 +181,13 @@ ServerClient::ServerClient(bool remember, ServerClientOptions options, QObject* 
 
 ServerClient::~ServerClient() = default;
 
+fs::path ServerClient::scratchFolder() const {
+    if (options_.scratchFolder.empty())
+        return QDir::tempPath().toStdString();
+    createFolders(options_.scratchFolder);
+    return options_.scratchFolder;
+}
+
 QCoro::Task<> ServerClient::restoreSession() {
     if (restore_ == Restore::Done)
         co_return;
@@ -190,7 +197,7 @@ QCoro::Task<> ServerClient::restoreSession() {
     }
     restore_ = Restore::Running;
     QPointer<ServerClient> self(this);
-    std::optional<QString> stored = co_await SessionVault::load();
+    std::optional<QString> stored = co_await vault_.load();
     // The client went away while the secret store answered: every operation waiting here would go
     // on with a dangling client, so they all end with this failure instead.
     if (!self)
@@ -311,7 +318,7 @@ QCoro::Task<> ServerClient::forgetSession() {
     setToken(std::nullopt);
     if (remember_) {
         try {
-            co_await SessionVault::save(std::nullopt);
+            co_await vault_.save(std::nullopt);
         } catch (...) {
             // Deleting the stored item is best effort: the session is gone from memory either way.
         }
@@ -380,7 +387,7 @@ QCoro::Task<> ServerClient::login(QString password) {
         throw ParloError(kNoSession);
     setToken(cookie);
     if (remember_)
-        co_await SessionVault::save(token_);
+        co_await vault_.save(token_);
 }
 
 QCoro::Task<> ServerClient::logout() {
@@ -406,8 +413,8 @@ QCoro::Task<QString> ServerClient::upload(fs::path file, QString title, Uuid cli
         throw ParloError(kTooLarge);
 
     const QByteArray boundary = makeMultipartBoundary().toLatin1();
-    LocalStore::prepare();
-    BodyFileGuard bodyFile(LocalStore::root() / (Uuid::random().toString() + ".multipart"));
+    const fs::path scratch = scratchFolder();
+    BodyFileGuard bodyFile(scratch / (Uuid::random().toString() + ".multipart"));
     {
         QFile out(pathText(bodyFile.path()));
         if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly,
@@ -481,11 +488,7 @@ QCoro::Task<QByteArray> ServerClient::exportMeeting(QString id, QString format) 
 QCoro::Task<> ServerClient::audio(QString id, fs::path destination) {
     co_await restoreSession();
     validateID(id);
-    // Downloaded beside the data when possible, so the final move is a rename on the same disk.
-    std::error_code code;
-    const fs::path root = LocalStore::root();
-    const QString folder = fs::is_directory(root, code) ? pathText(root) : QDir::tempPath();
-    QTemporaryFile download(folder + QStringLiteral("/.audio-XXXXXX.download"));
+    QTemporaryFile download(pathText(scratchFolder()) + QStringLiteral("/.audio-XXXXXX.download"));
     if (!download.open())
         throw PlatformError(download.errorString());
     HttpAnswer answer =
@@ -497,6 +500,7 @@ QCoro::Task<> ServerClient::audio(QString id, fs::path destination) {
         throw PlatformError(download.errorString());
 
     createFolders(destination.parent_path());
+    std::error_code code;
     fs::remove(destination, code);
     if (code)
         throw platformError(code);

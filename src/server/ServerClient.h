@@ -1,8 +1,9 @@
 #pragma once
 
+#include "core/Uuid.h"
 #include "library/MeetingResult.h"
-#include "library/Uuid.h"
 #include "server/ServiceEndpoint.h"
+#include "server/SessionVault.h"
 
 #include <QByteArray>
 #include <QList>
@@ -16,6 +17,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -37,6 +39,11 @@ struct ServerClientOptions {
     QUrl base;                             // the service; see serviceBaseUrl()
     QList<QSslCertificate> caCertificates; // trusted in addition to the system's
     ServerTimeouts timeouts;
+    // Where a remembered session is kept; none: nothing can be remembered.
+    std::shared_ptr<SecretStore> secretStore;
+    // Where upload bodies and downloads are assembled (the data folder, so that a finished download
+    // moves by a rename); created 0700 when missing. Empty: the system's temporary folder.
+    std::filesystem::path scratchFolder;
 
     // The service named by the environment or the build, MELLO_PARLO_CA_FILE, default time-outs.
     static ServerClientOptions fromEnvironment();
@@ -134,6 +141,9 @@ Q_SIGNALS:
 private:
     enum class Restore { Pending, Running, Done };
 
+    // The scratch folder of the options, created when missing. Throws PlatformError.
+    std::filesystem::path scratchFolder() const;
+
     // One exchange. `upload` (owned from here on) is streamed as the request body instead of
     // `body`; with `sink` the answer's body is written there as it arrives instead of being kept.
     // Throws PlatformError for transport failures and time-outs.
@@ -144,6 +154,7 @@ private:
 
     bool remember_;
     ServerClientOptions options_;
+    SessionVault vault_;
     QSslConfiguration tls_;
     SameOriginRedirect redirects_;
     QNetworkAccessManager* network_;

@@ -1,11 +1,10 @@
 #include "server/SessionVault.h"
 
-#include "platform/SecretStore.h"
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <QStringDecoder>
 
-namespace parlo::SessionVault {
+namespace parlo {
 
 namespace {
 
@@ -14,9 +13,11 @@ const QString kAccount = QStringLiteral("personal");
 
 } // namespace
 
-QCoro::Task<std::optional<QString>> load() {
-    const platform::SecretLookup lookup = co_await platform::readSecret(kService, kAccount);
-    if (lookup.outcome != platform::SecretLookup::Outcome::Found)
+QCoro::Task<std::optional<QString>> SessionVault::load() {
+    if (!store_)
+        co_return std::nullopt;
+    const SecretStore::Lookup lookup = co_await store_->read(kService, kAccount);
+    if (lookup.outcome != SecretStore::Lookup::Outcome::Found)
         co_return std::nullopt;
     QStringDecoder decoder(QStringDecoder::Utf8);
     QString text = decoder.decode(lookup.data);
@@ -25,15 +26,17 @@ QCoro::Task<std::optional<QString>> load() {
     co_return text;
 }
 
-QCoro::Task<> save(std::optional<QString> token) {
-    const std::optional<QString> deleteFailure = co_await platform::deleteSecret(kService, kAccount);
-    Q_UNUSED(deleteFailure); // a failed delete is followed by the add, whose failure is reported
-    if (!token)
-        co_return;
-    const std::optional<QString> writeFailure =
-        co_await platform::writeSecret(kService, kAccount, token->toUtf8());
-    if (writeFailure)
+QCoro::Task<> SessionVault::save(std::optional<QString> token) {
+    std::optional<QString> writeFailure;
+    if (store_) {
+        const std::optional<QString> deleteFailure = co_await store_->remove(kService, kAccount);
+        Q_UNUSED(deleteFailure); // a failed delete is followed by the add, whose failure is reported
+        if (!token)
+            co_return;
+        writeFailure = co_await store_->write(kService, kAccount, token->toUtf8());
+    }
+    if (token && (!store_ || writeFailure))
         throw ParloError("Не удалось сохранить сессию в Связке ключей.");
 }
 
-} // namespace parlo::SessionVault
+} // namespace parlo

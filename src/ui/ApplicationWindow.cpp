@@ -1,6 +1,6 @@
 #include "ui/ApplicationWindow.h"
 
-#include "app/AppModel.h"
+#include "model/AppModel.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsPanel.h"
 

@@ -1,6 +1,6 @@
 #include "ui/AudioPlayback.h"
 
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <QAudioOutput>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/Uuid.h"
+#include "core/Uuid.h"
 
 #include <QStringList>
 #include <QWidget>

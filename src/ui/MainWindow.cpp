@@ -1,7 +1,7 @@
 #include "ui/MainWindow.h"
 
-#include "app/AppModel.h"
 #include "library/LocalStore.h"
+#include "model/AppModel.h"
 #include "ui/Controls.h"
 #include "ui/Layouts.h"
 #include "ui/LibraryList.h"

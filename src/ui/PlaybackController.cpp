@@ -1,8 +1,8 @@
 #include "ui/PlaybackController.h"
 
+#include "core/ParloError.h"
 #include "library/LocalRecording.h"
 #include "library/LocalStore.h"
-#include "server/ParloError.h"
 #include "ui/AudioPlayback.h"
 
 #include <QPointer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/MediaPlayer.h"
-#include "library/Uuid.h"
+#include "core/Uuid.h"
+#include "model/MediaPlayer.h"
 
 #include <QObject>
 #include <qcoro/qcorotask.h>

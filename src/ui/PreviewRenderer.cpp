@@ -1,7 +1,7 @@
 #include "ui/PreviewRenderer.h"
 
-#include "app/AppModel.h"
-#include "server/ParloError.h"
+#include "core/ParloError.h"
+#include "model/AppModel.h"
 #include "ui/MainWindow.h"
 #include "ui/Theme.h"
 #include "ui/WindowActions.h"

@@ -1,7 +1,7 @@
 #include "ui/SettingsPanel.h"
 
-#include "app/AppModel.h"
 #include "capture/CapturePermissions.h"
+#include "model/AppModel.h"
 #include "ui/Controls.h"
 #include "ui/Layouts.h"
 #include "ui/LogoView.h"

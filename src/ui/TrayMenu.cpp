@@ -1,7 +1,7 @@
 #include "ui/TrayMenu.h"
 
-#include "app/AppModel.h"
 #include "library/LocalStore.h"
+#include "model/AppModel.h"
 #include "ui/Palette.h"
 
 #include <QAction>

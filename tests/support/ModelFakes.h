@@ -3,10 +3,10 @@
 // Stand-ins for the model's collaborators: a clock the test moves, a probe that reports what the
 // test says, and a recorder whose start and stop the test scripts (and can hold half-way).
 
-#include "app/Clock.h"
 #include "capture/AudioRecorder.h"
+#include "core/Clock.h"
+#include "core/ParloError.h"
 #include "detection/CallActivitySnapshot.h"
-#include "server/ParloError.h"
 #include "support/Gate.h"
 
 #include <QDateTime>

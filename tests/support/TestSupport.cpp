@@ -1,5 +1,8 @@
 #include "support/TestSupport.h"
 
+#include "capture/AudioCodec.h"
+#include "platform/PlatformParts.h"
+
 #include <QCoreApplication>
 
 namespace parlo::test {
@@ -15,6 +18,11 @@ ScopedDataDir::~ScopedDataDir() {
         qputenv("MELLO_PARLO_DATA_DIR", *previous_);
     else
         qunsetenv("MELLO_PARLO_DATA_DIR");
+}
+
+std::shared_ptr<AudioCodec> ffmpeg() {
+    static const std::shared_ptr<AudioCodec> codec = platform::ffmpegCodec();
+    return codec;
 }
 
 std::filesystem::path ScopedDataDir::path() const {

@@ -9,10 +9,18 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
+namespace parlo {
+class AudioCodec;
+}
+
 namespace parlo::test {
+
+// FFmpeg's codec, shared by every test that converts, encodes or mixes.
+std::shared_ptr<AudioCodec> ffmpeg();
 
 // Points MELLO_PARLO_DATA_DIR at a fresh temporary folder for the life of the object and restores
 // the previous value afterwards.

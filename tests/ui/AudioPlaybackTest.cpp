@@ -1,7 +1,7 @@
 #include "ui/AudioPlayback.h"
 
 #include "ToneFile.h"
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 #include "support/TestSupport.h"
 
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "app/AppModel.h"
 #include "library/MeetingResult.h"
+#include "model/AppModel.h"
 #include "ui/MainWindow.h"
 #include "ui/Palette.h"
 #include "ui/PreviewRenderer.h"

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/AppModel.h"
 #include "capture/AudioRecorder.h"
 #include "library/LocalRecording.h"
 #include "library/LocalStore.h"
 #include "library/MeetingResult.h"
+#include "model/AppModel.h"
 #include "support/TestSupport.h"
 
 #include <QSettings>

@@ -1,7 +1,7 @@
-#include "app/AppModel.h"
+#include "model/AppModel.h"
 
+#include "core/ParloError.h"
 #include "library/LocalStore.h"
-#include "server/ParloError.h"
 #include "support/ModelFakes.h"
 #include "support/TestSupport.h"
 

@@ -1,6 +1,8 @@
 #include "capture/CaptureHandler.h"
+#include "capture/AudioCodec.h"
 #include "capture/StreamClock.h"
 #include "capture/TimelineTrack.h"
+#include "support/TestSupport.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -57,7 +59,7 @@ protected:
     QTemporaryDir dir;
     std::unique_ptr<TimelineTrack> system;
     std::unique_ptr<TimelineTrack> microphone;
-    CaptureHandler handler;
+    CaptureHandler handler{*test::ffmpeg()};
 };
 
 TEST_F(CaptureHandlerTest, FirstConvertedBufferOfEitherSourceIsTimeZeroOfBoth) {
@@ -109,8 +111,8 @@ TEST_F(CaptureHandlerTest, ConsecutiveBuffersResampleAsOneUnbrokenStream) {
 TEST_F(CaptureHandlerTest, NewFormatOfOneSourceGetsANewConverterForThatSourceOnly) {
     handler.handle(Kind::system, 48000, 2, std::vector<float>(960, 0.1f), 1.0);
     handler.handle(Kind::microphone, 48000, 2, std::vector<float>(960, 0.1f), 1.0);
-    const AudioConverter* systemConverter = handler.converter(Kind::system);
-    const AudioConverter* microphoneConverter = handler.converter(Kind::microphone);
+    const SampleConverter* systemConverter = handler.converter(Kind::system);
+    const SampleConverter* microphoneConverter = handler.converter(Kind::microphone);
     handler.handle(Kind::microphone, 48000, 2, std::vector<float>(960, 0.1f), 1.01);
     EXPECT_EQ(handler.converter(Kind::microphone), microphoneConverter);
     handler.handle(Kind::microphone, 44100, 1, std::vector<float>(441, 0.1f), 1.02);

@@ -1,5 +1,5 @@
 #include "capture/CapturePermissions.h"
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 #include "support/TestSupport.h"
 
 #include <QStandardPaths>

@@ -3,7 +3,7 @@
 // The real sound server is exercised in tests/integration/capture.
 #include "capture/CapturePermissions.h"
 #include "capture/SystemAudioRecorder.h"
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 #include "support/TestSupport.h"
 
 #include <QStandardPaths>
@@ -107,7 +107,7 @@ protected:
 };
 
 TEST_F(CaptureRecorderTest, SystemAudioAloneIsSavedWithTheOneWarning) {
-    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 3.0; }));
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 3.0; }), test::ffmpeg());
     test::runTask(recorder.start(folder()));
     const CaptureResult result = test::runTask(recorder.stop());
     EXPECT_EQ(result.microphoneFrames, 0);
@@ -122,7 +122,7 @@ TEST_F(CaptureRecorderTest, SystemAudioAloneIsSavedWithTheOneWarning) {
 }
 
 TEST_F(CaptureRecorderTest, NothingDeliveredFailsAndKeepsBothEmptyRawFiles) {
-    SystemAudioRecorder recorder(scripted([](ScriptedSource&) {}));
+    SystemAudioRecorder recorder(scripted([](ScriptedSource&) {}), test::ffmpeg());
     test::runTask(recorder.start(folder()));
     EXPECT_EQ(
         failureOf(recorder.stop()),
@@ -133,7 +133,7 @@ TEST_F(CaptureRecorderTest, NothingDeliveredFailsAndKeepsBothEmptyRawFiles) {
 }
 
 TEST_F(CaptureRecorderTest, ShortRecordingFailsAfterTheMixAndKeepsTheRawTracks) {
-    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 1.5; }));
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 1.5; }), test::ffmpeg());
     test::runTask(recorder.start(folder()));
     EXPECT_EQ(failureOf(recorder.stop()), text("Запись короче двух секунд. Исходные дорожки сохранены."));
     EXPECT_TRUE(std::filesystem::exists(folder() / "conversation.m4a"));
@@ -141,10 +141,10 @@ TEST_F(CaptureRecorderTest, ShortRecordingFailsAfterTheMixAndKeepsTheRawTracks) 
 }
 
 TEST_F(CaptureRecorderTest, StopWithoutStartAndSecondStopFail) {
-    SystemAudioRecorder never(scripted([](ScriptedSource&) {}));
+    SystemAudioRecorder never(scripted([](ScriptedSource&) {}), test::ffmpeg());
     EXPECT_EQ(failureOf(never.stop()), text("Запись не была начата."));
 
-    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 2.5; }));
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 2.5; }), test::ffmpeg());
     test::runTask(recorder.start(folder()));
     test::runTask(recorder.stop());
     EXPECT_EQ(failureOf(recorder.stop()), text("Запись не была начата."));
@@ -152,7 +152,7 @@ TEST_F(CaptureRecorderTest, StopWithoutStartAndSecondStopFail) {
 
 TEST_F(CaptureRecorderTest, MissingPermissionRefusesBeforeAnythingIsCreated) {
     permissions->microphone = false;
-    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 3.0; }));
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 3.0; }), test::ffmpeg());
     EXPECT_EQ(failureOf(recorder.start(folder())),
               text("Разрешите микрофон и запись системного звука в настройках macOS."));
     EXPECT_FALSE(std::filesystem::exists(folder()));
@@ -164,7 +164,7 @@ TEST_F(CaptureRecorderTest, MissingPermissionRefusesBeforeAnythingIsCreated) {
 }
 
 TEST_F(CaptureRecorderTest, NoOutputToRecordFromFailsBeforeTheFolderIsMade) {
-    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.failPrepare = true; }));
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.failPrepare = true; }), test::ffmpeg());
     EXPECT_EQ(failureOf(recorder.start(folder())), text("Не удалось получить доступ к системному звуку Mac. "
                                                         "Проверьте разрешение записи экрана и системного "
                                                         "звука."));
@@ -172,7 +172,7 @@ TEST_F(CaptureRecorderTest, NoOutputToRecordFromFailsBeforeTheFolderIsMade) {
 }
 
 TEST_F(CaptureRecorderTest, FailedStartLeavesNoRawFilesThatLookLikeARecording) {
-    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.failStart = true; }));
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.failStart = true; }), test::ffmpeg());
     EXPECT_EQ(failureOf(recorder.start(folder())), text("Sound server: Connection refused"));
     EXPECT_FALSE(std::filesystem::exists(folder() / "system.pcm"));
     EXPECT_FALSE(std::filesystem::exists(folder() / "microphone.pcm"));

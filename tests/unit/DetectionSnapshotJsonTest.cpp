@@ -1,5 +1,5 @@
+#include "core/ParloError.h"
 #include "detection/SnapshotJson.h"
-#include "server/ParloError.h"
 
 #include <gtest/gtest.h>
 

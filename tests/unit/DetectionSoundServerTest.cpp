@@ -1,15 +1,11 @@
 #include "detection/DetectionRules.h"
-#include "platform/SoundServerProcesses.h"
+#include "detection/SoundServerState.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
 using namespace parlo;
-using platform::SoundServerClient;
-using platform::SoundServerIdentity;
-using platform::SoundServerState;
-using platform::SoundServerStream;
 using Direction = SoundServerStream::Direction;
 
 namespace {
@@ -37,7 +33,6 @@ std::int32_t applicationOf(std::int32_t pid) {
 } // namespace
 
 TEST(SoundServerIdentity, ApplicationIdBeforeBinaryWithZoomAndOwnIdentities) {
-    using platform::bundleIdentifierOf;
     EXPECT_EQ(bundleIdentifierOf(who("org.example.Caller", "pacat", "", 1)), "org.example.Caller");
     EXPECT_EQ(bundleIdentifierOf(who("", "firefox-esr", "", 1)), "firefox-esr");
     EXPECT_EQ(bundleIdentifierOf(who("", "", "Named Only", 1)), "");
@@ -61,7 +56,7 @@ TEST(SoundServerProcesses, RunningInputIsAnUnpausedRecordingFromARealSource) {
     state.streams[1].fromMonitor = true;
     state.streams[2].corked = true;
 
-    const AudioProcessList list = platform::audioProcessesOf(state, applicationOf);
+    const AudioProcessList list = audioProcessesOf(state, applicationOf);
     ASSERT_TRUE(list.readable);
     ASSERT_EQ(list.processes.size(), 3U); // they still use audio, and the Zoom probe counts such processes
     EXPECT_TRUE(list.processes[0].runningInput);
@@ -84,11 +79,10 @@ TEST(SoundServerProcesses, ModuleStreamsAndLevelMetersAreLeftOut) {
     byName.mediaName = "Peak detect";
     state.streams = {loopback, peaks, stream(Direction::Record, 2), stream(Direction::Record, 3), byName};
 
-    EXPECT_TRUE(platform::audioProcessesOf(state, applicationOf).processes.empty());
+    EXPECT_TRUE(audioProcessesOf(state, applicationOf).processes.empty());
     // Not even a call by the rules' measure.
-    EXPECT_FALSE(evaluateCallActivity(platform::audioProcessesOf(state, applicationOf),
-                                      platform::runningApplicationsOf(state, applicationOf),
-                                      {1, "com.fernwick.parlo"})
+    EXPECT_FALSE(evaluateCallActivity(audioProcessesOf(state, applicationOf),
+                                      runningApplicationsOf(state, applicationOf), {1, "com.fernwick.parlo"})
                      .active);
 }
 
@@ -101,7 +95,7 @@ TEST(SoundServerProcesses, StreamPropertiesOverrideTheClientsAndHelpersJoinTheir
     guest.identity = who("org.guest", "", "", 301);
     state.streams = {stream(Direction::Record, 1), stream(Direction::Playback, 2), guest};
 
-    const AudioProcessList list = platform::audioProcessesOf(state, applicationOf);
+    const AudioProcessList list = audioProcessesOf(state, applicationOf);
     ASSERT_EQ(list.processes.size(), 2U);
     // Both helpers of the browser make one process with input and output.
     EXPECT_EQ(list.processes[0].pid, 10);
@@ -125,13 +119,13 @@ TEST(SoundServerProcesses, ABrowserInAMeetingIsListedOnceUnderItsName) {
     state.streams = {stream(Direction::Record, 5), stream(Direction::Playback, 6),
                      stream(Direction::Record, 7)};
 
-    const auto applications = platform::runningApplicationsOf(state, applicationOf);
+    const auto applications = runningApplicationsOf(state, applicationOf);
     ASSERT_EQ(applications.size(), 3U); // the client without a pid is no application
     EXPECT_EQ(applications.front().pid, 10);
     EXPECT_EQ(applications.front().localizedName, std::optional<std::string>("Chromium"));
 
-    const auto snapshot = evaluateCallActivity(platform::audioProcessesOf(state, applicationOf), applications,
-                                               {1, "com.fernwick.parlo"});
+    const auto snapshot =
+        evaluateCallActivity(audioProcessesOf(state, applicationOf), applications, {1, "com.fernwick.parlo"});
     EXPECT_EQ(snapshot.applications, std::vector<std::string>{"Chromium"});
 }
 
@@ -140,7 +134,7 @@ TEST(SoundServerProcesses, TheApplicationsOwnClientNamesItFirst) {
     state.clients = {{1, who("", "chromium", "Web", 11)},
                      {2, who("", "chromium", "Chromium Browser", 10)},
                      {3, who("", "tool", "", 20)}};
-    const auto applications = platform::runningApplicationsOf(state, applicationOf);
+    const auto applications = runningApplicationsOf(state, applicationOf);
     ASSERT_EQ(applications.size(), 3U);
     EXPECT_EQ(applications[0].localizedName, std::optional<std::string>("Chromium Browser"));
     // Without application.name the binary names it.
@@ -155,8 +149,8 @@ TEST(SoundServerProcesses, ZoomPlayingAloneIsACallAndCountedByTheZoomProbe) {
     paused.corked = true;
     state.streams = {stream(Direction::Playback, 1), paused, stream(Direction::Playback, 2)};
 
-    const auto audio = platform::audioProcessesOf(state, applicationOf);
-    const auto applications = platform::runningApplicationsOf(state, applicationOf);
+    const auto audio = audioProcessesOf(state, applicationOf);
+    const auto applications = runningApplicationsOf(state, applicationOf);
     EXPECT_EQ(evaluateCallActivity(audio, applications, {1, "com.fernwick.parlo"}).applications,
               std::vector<std::string>{"ZOOM VoiceEngine"});
     EXPECT_EQ(evaluateZoom(audio, applications), (ZoomSnapshot{true, false, true, 1, true}));

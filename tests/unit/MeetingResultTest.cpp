@@ -1,5 +1,5 @@
 #include "library/MeetingResult.h"
-#include "library/Json.h"
+#include "core/Json.h"
 
 #include <gtest/gtest.h>
 

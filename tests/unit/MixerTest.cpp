@@ -1,6 +1,8 @@
+#include "capture/AudioCodec.h"
 #include "capture/AudioMixer.h"
+#include "core/ParloError.h"
 #include "platform/AacFileWriter.h"
-#include "server/ParloError.h"
+#include "support/TestSupport.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -60,8 +62,8 @@ protected:
                               double expectedDuration) {
         writeRaw(file("system.pcm"), system);
         writeRaw(file("microphone.pcm"), microphone);
-        const double duration =
-            AudioMixer::mix(file("system.pcm"), file("microphone.pcm"), file("conversation.m4a"));
+        const double duration = AudioMixer::mix(file("system.pcm"), file("microphone.pcm"),
+                                                file("conversation.m4a"), *test::ffmpeg());
         EXPECT_DOUBLE_EQ(duration, expectedDuration);
         DecodedAudio decoded = decodeAudioFile(file("conversation.m4a"));
         EXPECT_EQ(decoded.sampleRate, rate);
@@ -175,14 +177,16 @@ TEST_F(MixerTest, EmptySystemTrackGivesTheMicrophoneAlone) {
 TEST_F(MixerTest, TrailingSingleByteEndsTheLoopAfterOneSecond) {
     writeRaw(file("system.pcm"), std::vector<float>(16000, 0.1f), 1); // 64,001 bytes
     writeRaw(file("microphone.pcm"), {});
-    EXPECT_DOUBLE_EQ(AudioMixer::mix(file("system.pcm"), file("microphone.pcm"), file("conversation.m4a")),
+    EXPECT_DOUBLE_EQ(AudioMixer::mix(file("system.pcm"), file("microphone.pcm"), file("conversation.m4a"),
+                                     *test::ffmpeg()),
                      1.0);
 }
 
 TEST_F(MixerTest, IncompleteLastSampleIsNotCounted) {
     writeRaw(file("system.pcm"), tone(440, 2.0, 0.3f), 3);
     writeRaw(file("microphone.pcm"), tone(440, 1.5, 0.3f), 2);
-    EXPECT_DOUBLE_EQ(AudioMixer::mix(file("system.pcm"), file("microphone.pcm"), file("conversation.m4a")),
+    EXPECT_DOUBLE_EQ(AudioMixer::mix(file("system.pcm"), file("microphone.pcm"), file("conversation.m4a"),
+                                     *test::ffmpeg()),
                      2.0);
 }
 
@@ -217,12 +221,13 @@ TEST_F(MixerTest, OutputReplacesAnExistingFileAndIsPrivate) {
 
 TEST_F(MixerTest, UnreadableInputOrUnwritableOutputFailsWithThePlatformError) {
     writeRaw(file("microphone.pcm"), tone(440, 1.0, 0.2f));
-    EXPECT_THROW(AudioMixer::mix(file("missing.pcm"), file("microphone.pcm"), file("conversation.m4a")),
+    EXPECT_THROW(AudioMixer::mix(file("missing.pcm"), file("microphone.pcm"), file("conversation.m4a"),
+                                 *test::ffmpeg()),
                  PlatformError);
     writeRaw(file("system.pcm"), tone(440, 1.0, 0.2f));
-    EXPECT_THROW(
-        AudioMixer::mix(file("system.pcm"), file("microphone.pcm"), file("no-folder/conversation.m4a")),
-        PlatformError);
+    EXPECT_THROW(AudioMixer::mix(file("system.pcm"), file("microphone.pcm"),
+                                 file("no-folder/conversation.m4a"), *test::ffmpeg()),
+                 PlatformError);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // The upload body byte for byte, title cutting and the upload file name.
 
 #include "server/MultipartBody.h"
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <QBuffer>
 #include <QRegularExpression>

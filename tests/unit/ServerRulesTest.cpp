@@ -1,6 +1,6 @@
 // The client's pure rules: identifiers, redirects, cookies, access files and the base URL.
 
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 #include "server/ServerClient.h"
 #include "server/ServiceEndpoint.h"
 

@@ -1,5 +1,5 @@
 #include "capture/TimelineTrack.h"
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // the reliable test recording from the output's monitor.
 #include "TestSoundServer.h"
 #include "capture/CapturePermissions.h"
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,8 @@ TEST(CapturePermissionsOnTheServer, AMonitorAsDefaultInputIsNoMicrophone) {
     PrivateSoundServer server;
     ASSERT_TRUE(server.ready());
     ASSERT_TRUE(server.pactl({text("set-default-source"), text("speakers.monitor")}).has_value());
-    CapturePermissions::setBackend(nullptr); // forget the answer cached a moment ago
+    CapturePermissions::setBackend(
+        platform::soundServerPermissions()); // forget the answer cached a moment ago
     EXPECT_FALSE(CapturePermissions::microphoneAuthorized());
     EXPECT_TRUE(CapturePermissions::systemAudioPreflight());
 }
@@ -35,7 +36,7 @@ TEST(CapturePermissionsOnTheServer, NoServerGrantsNothingAndTheReliableTestFails
     PrivateSoundServer server;
     ASSERT_TRUE(server.ready());
     server.kill();
-    CapturePermissions::setBackend(nullptr);
+    CapturePermissions::setBackend(platform::soundServerPermissions());
     EXPECT_FALSE(CapturePermissions::microphoneAuthorized());
     EXPECT_FALSE(CapturePermissions::systemAudioPreflight());
     EXPECT_THROW(runTask(CapturePermissions::verifyScreenAccess()), PlatformError);

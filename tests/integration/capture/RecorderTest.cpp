@@ -3,8 +3,8 @@
 #include "TestSoundServer.h"
 #include "capture/CapturePermissions.h"
 #include "capture/SystemAudioRecorder.h"
+#include "core/ParloError.h"
 #include "platform/AacFileWriter.h"
-#include "server/ParloError.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -54,7 +54,7 @@ protected:
 TEST_F(RecorderTest, TonesOfBothSourcesEndUpInTheConversation) {
     PrivateSoundServer server;
     ASSERT_TRUE(server.ready());
-    SystemAudioRecorder recorder;
+    SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
     std::atomic<int> reports{0};
     std::atomic<float> loudestSystem{0};
     std::atomic<float> loudestMicrophone{0};
@@ -117,7 +117,7 @@ TEST_F(RecorderTest, ClickLandsAtTheSamePlaceOfBothTracksAndShortRecordingKeepsT
     // sources at the same moment, through two different sources and streams.
     PrivateSoundServer server("speakers.monitor");
     ASSERT_TRUE(server.ready());
-    SystemAudioRecorder recorder;
+    SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
     test::runTask(recorder.start(folder()));
     test::spin(300ms);
     std::vector<float> click(playbackRate / 2, 0.0f);
@@ -159,7 +159,7 @@ TEST_F(RecorderTest, SilentMicrophoneGivesTheOneWarning) {
     ASSERT_TRUE(server.ready());
     // A source suspended by the user delivers nothing at all, like an input that never starts.
     ASSERT_TRUE(server.pactl({text("suspend-source"), text("mic"), text("1")}).has_value());
-    SystemAudioRecorder recorder;
+    SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
     test::runTask(recorder.start(folder()));
     {
         Player speakers(dir.path(), "speakers", tone(440, 3.0, 0.3f));
@@ -178,7 +178,7 @@ TEST_F(RecorderTest, NothingAtAllFailsAndKeepsBothRawFiles) {
     ASSERT_TRUE(server.ready());
     ASSERT_TRUE(server.pactl({text("suspend-source"), text("mic"), text("1")}).has_value());
     ASSERT_TRUE(server.pactl({text("suspend-sink"), text("speakers"), text("1")}).has_value());
-    SystemAudioRecorder recorder;
+    SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
     record(recorder, 1000ms);
     try {
         test::runTask(recorder.stop());
@@ -196,7 +196,7 @@ TEST_F(RecorderTest, NothingAtAllFailsAndKeepsBothRawFiles) {
 TEST_F(RecorderTest, KilledDaemonReportsTheInterruptionAndStopSavesWhatArrived) {
     PrivateSoundServer server;
     ASSERT_TRUE(server.ready());
-    SystemAudioRecorder recorder;
+    SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
     std::atomic<int> failures{0};
     QString failureText;
     recorder.onFailure = [&](const QString& message) {
@@ -230,7 +230,7 @@ TEST_F(RecorderTest, KilledDaemonReportsTheInterruptionAndStopSavesWhatArrived) 
 TEST_F(RecorderTest, OwnPlaybackStaysOutOfTheSystemTrackAndGetsItsSoundBack) {
     PrivateSoundServer server;
     ASSERT_TRUE(server.ready());
-    SystemAudioRecorder recorder;
+    SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
     const QString ownPid = QString::number(::getpid());
     test::runTask(recorder.start(folder()));
     {
@@ -276,7 +276,7 @@ TEST_F(RecorderTest, RecordingFollowsNewDefaultDevices) {
                               "load-module module-remap-source master=headsetmic.monitor "
                               "source_name=headsetin\n");
     ASSERT_TRUE(server.ready());
-    SystemAudioRecorder recorder;
+    SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
     test::runTask(recorder.start(folder()));
     EXPECT_EQ(sourceOf(server, text("Mello Parlo system audio")), text("speakers.monitor"));
     EXPECT_EQ(sourceOf(server, text("Mello Parlo microphone")), text("mic"));
@@ -303,8 +303,8 @@ TEST_F(RecorderTest, RecordingFollowsNewDefaultDevices) {
 TEST_F(RecorderTest, StartWithoutASoundServerFailsAndLeavesNothingBehind) {
     const QByteArray previous = qgetenv("PULSE_SERVER");
     qputenv("PULSE_SERVER", "unix:" + dir.path().toUtf8() + "/no-such-socket");
-    CapturePermissions::setBackend(nullptr);
-    SystemAudioRecorder recorder;
+    CapturePermissions::setBackend(platform::soundServerPermissions());
+    SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
     try {
         test::runTask(recorder.start(folder()));
         FAIL() << "start must fail without a sound server";
@@ -313,7 +313,7 @@ TEST_F(RecorderTest, StartWithoutASoundServerFailsAndLeavesNothingBehind) {
     }
     EXPECT_FALSE(std::filesystem::exists(folder()));
     qputenv("PULSE_SERVER", previous);
-    CapturePermissions::setBackend(nullptr);
+    CapturePermissions::setBackend(platform::soundServerPermissions());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // into its sinks as another application would, and small signal measurements.
 
 #include "capture/CapturePermissions.h"
+#include "platform/PlatformParts.h"
 
 #include <QDir>
 #include <QFile>
@@ -179,14 +180,14 @@ public:
         if (ready_)
             ready_ = warmUp("speakers.monitor") && warmUp("mic");
         // A fresh backend: the previous one may remember an answer of another daemon.
-        CapturePermissions::setBackend(nullptr);
+        CapturePermissions::setBackend(platform::soundServerPermissions());
     }
 
     ~PrivateSoundServer() {
         if (daemon_)
             daemon_->stop(SIGTERM);
         qputenv("PULSE_SERVER", previous_);
-        CapturePermissions::setBackend(nullptr);
+        CapturePermissions::setBackend(platform::soundServerPermissions());
     }
 
     bool ready() const { return ready_; }

@@ -1,6 +1,6 @@
 #include "LoopbackService.h"
-#include "app/AppModel.h"
 #include "library/LocalStore.h"
+#include "model/AppModel.h"
 #include "support/ModelFakes.h"
 
 #include <QSettings>

@@ -1,11 +1,12 @@
 #include "LoopbackService.h"
 #include "TestSoundServer.h"
-#include "app/AppModel.h"
 #include "capture/CapturePermissions.h"
 #include "capture/SystemAudioRecorder.h"
 #include "detection/CallActivityProbe.h"
 #include "library/LocalStore.h"
+#include "model/AppModel.h"
 #include "platform/AacFileWriter.h"
+#include "platform/PlatformParts.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -59,8 +60,8 @@ AppModelServices soundServerServices(QSettings& settings) {
     AppModelServices services;
     services.settings = &settings;
     services.rememberSession = false;
-    services.probe = std::make_shared<SystemCallProbe>();
-    services.recorderFactory = SystemAudioRecorder::factory();
+    services.probe = std::make_shared<CallActivityProbe>(platform::soundServerAudioSystem());
+    services.recorderFactory = platform::soundServerRecorders();
     services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
     services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
     return services;

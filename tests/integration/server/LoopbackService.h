@@ -1,7 +1,9 @@
 #pragma once
 
 #include "DevService.h"
-#include "server/ParloError.h"
+#include "core/ParloError.h"
+#include "library/LocalStore.h"
+#include "platform/PlatformParts.h"
 #include "server/ServerClient.h"
 #include "support/TestSupport.h"
 
@@ -39,6 +41,8 @@ struct LoopbackService {
         ServerClientOptions options;
         options.base = service.baseUrl();
         options.caCertificates = QSslCertificate::fromPath(loopbackTls().certificate);
+        options.secretStore = platform::desktopSecretStore();
+        options.scratchFolder = LocalStore::root();
         return options;
     }
 

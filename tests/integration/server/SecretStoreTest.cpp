@@ -3,7 +3,7 @@
 
 #include "LoopbackService.h"
 
-#include "platform/SecretStore.h"
+#include "platform/PlatformParts.h"
 #include "server/SessionVault.h"
 
 #include <QElapsedTimer>
@@ -15,8 +15,13 @@ using namespace std::chrono_literals;
 
 const QString kStoreFailed = QStringLiteral("Не удалось сохранить сессию в Связке ключей.");
 
+SessionVault& vault() {
+    static SessionVault vault(platform::desktopSecretStore());
+    return vault;
+}
+
 std::optional<QString> stored() {
-    return runTask(SessionVault::load());
+    return runTask(vault().load());
 }
 
 class SecretStore : public ::testing::Test {
@@ -24,29 +29,29 @@ protected:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
             GTEST_SKIP() << "no D-Bus session bus: run through scripts/test-keyring";
-        runTask(SessionVault::save(std::nullopt), 30s);
+        runTask(vault().save(std::nullopt), 30s);
     }
     void TearDown() override {
         if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-            runTask(SessionVault::save(std::nullopt), 30s);
+            runTask(vault().save(std::nullopt), 30s);
     }
 };
 
 TEST_F(SecretStore, SavingReplacesTheItemAndNothingDeletesIt) {
     EXPECT_EQ(stored(), std::nullopt);
-    runTask(SessionVault::save(QStringLiteral("first-token")));
+    runTask(vault().save(QStringLiteral("first-token")));
     EXPECT_EQ(stored(), QStringLiteral("first-token"));
-    runTask(SessionVault::save(QStringLiteral("второй-token")));
+    runTask(vault().save(QStringLiteral("второй-token")));
     EXPECT_EQ(stored(), QStringLiteral("второй-token"));
-    runTask(SessionVault::save(std::nullopt));
+    runTask(vault().save(std::nullopt));
     EXPECT_EQ(stored(), std::nullopt);
-    runTask(SessionVault::save(std::nullopt)); // deleting what is not there is fine
+    runTask(vault().save(std::nullopt)); // deleting what is not there is fine
 }
 
 TEST_F(SecretStore, AnItemThatIsNotUtf8ReadsAsNoSession) {
-    const auto failure =
-        runTask(platform::writeSecret(QStringLiteral("com.fernwick.parlo.session"),
-                                      QStringLiteral("personal"), QByteArray("\xff\xfe\x80", 3)));
+    const auto failure = runTask(
+        platform::desktopSecretStore()->write(QStringLiteral("com.fernwick.parlo.session"),
+                                              QStringLiteral("personal"), QByteArray("\xff\xfe\x80", 3)));
     ASSERT_EQ(failure, std::nullopt);
     EXPECT_EQ(stored(), std::nullopt);
 }
@@ -88,7 +93,7 @@ TEST_F(SecretStore, ARememberingClientKeepsItsSessionAcrossRunsAndForgetsItOnEve
         auto client = loopback.client(true);
         EXPECT_FALSE(runTask(client->checkSession()));
         // A client that does not remember neither reads nor writes the store.
-        runTask(SessionVault::save(QStringLiteral("someone-else")));
+        runTask(vault().save(QStringLiteral("someone-else")));
         auto forgetful = loopback.client(false);
         EXPECT_FALSE(runTask(forgetful->checkSession()));
         runTask(forgetful->login(QStringLiteral("parlo-dev-key")));
@@ -131,10 +136,10 @@ protected:
 TEST_F(SecretStoreUnreachable, SavingFailsPromptlyWithTheStoreMessageAndLoadingFindsNothing) {
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(failureOf(SessionVault::save(QStringLiteral("token")), 30s), kStoreFailed);
+    EXPECT_EQ(failureOf(vault().save(QStringLiteral("token")), 30s), kStoreFailed);
     EXPECT_LT(clock.elapsed(), 20000);
     EXPECT_EQ(stored(), std::nullopt);
-    EXPECT_NO_THROW(runTask(SessionVault::save(std::nullopt), 30s)); // deletion failures are ignored
+    EXPECT_NO_THROW(runTask(vault().save(std::nullopt), 30s)); // deletion failures are ignored
 }
 
 TEST_F(SecretStoreUnreachable, LoginStillHoldsTheTokenForThisRun) {

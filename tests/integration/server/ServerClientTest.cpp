@@ -2,7 +2,7 @@
 
 #include "LoopbackService.h"
 
-#include "library/Json.h"
+#include "core/Json.h"
 #include "server/MultipartBody.h"
 
 #include <QDir>

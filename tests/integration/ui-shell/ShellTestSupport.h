@@ -1,10 +1,10 @@
 #pragma once
 
 #include "LoopbackService.h"
-#include "app/AppModel.h"
 #include "capture/AudioRecorder.h"
 #include "capture/CapturePermissions.h"
 #include "detection/CallActivitySnapshot.h"
+#include "model/AppModel.h"
 #include "support/Gate.h"
 #include "support/ModelFakes.h"
 #include "support/TestSupport.h"

@@ -2,7 +2,7 @@
 // xdotool as the user's mouse and keyboard. The application is started with --preview, so nothing is
 // captured or sent; the test finds its icon in the tray, opens the menu, chooses "Настройки…", sees
 // the settings sheet dim the window, and quits through the menu.
-#include "app/SingleInstance.h"
+#include "shell/SingleInstance.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

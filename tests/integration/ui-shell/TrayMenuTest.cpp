@@ -1,8 +1,8 @@
 #include "ShellTestSupport.h"
 
-#include "app/QuitProtocol.h"
-#include "app/SingleInstance.h"
 #include "library/LocalStore.h"
+#include "shell/QuitProtocol.h"
+#include "shell/SingleInstance.h"
 #include "ui/ApplicationWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsPanel.h"

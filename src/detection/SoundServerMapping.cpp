@@ -1,4 +1,4 @@
-#include "platform/SoundServerProcesses.h"
+#include "detection/SoundServerState.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 #include <tuple>
 #include <unordered_map>
 
-namespace parlo::platform {
+namespace parlo {
 
 namespace {
 
@@ -131,4 +131,4 @@ std::vector<RunningApplication> runningApplicationsOf(const SoundServerState& st
     return applications;
 }
 
-} // namespace parlo::platform
+} // namespace parlo

@@ -1,4 +1,4 @@
-#include "app/RunMode.h"
+#include "shell/RunMode.h"
 
 namespace parlo {
 

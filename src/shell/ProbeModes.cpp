@@ -1,8 +1,9 @@
-#include "app/CheckModes.h"
+#include "shell/CheckModes.h"
 
 #include "detection/CallActivityProbe.h"
 #include "detection/SnapshotJson.h"
 #include "detection/ZoomProbe.h"
+#include "platform/PlatformParts.h"
 
 #include <cstdio>
 #include <exception>
@@ -30,11 +31,11 @@ template <typename Snapshot> int printSnapshot(const Snapshot& snapshot) {
 } // namespace
 
 int runZoomProbe() {
-    return printSnapshot(ZoomProbe::snapshot());
+    return printSnapshot(ZoomProbe(platform::soundServerAudioSystem()).snapshot());
 }
 
 int runCallProbe() {
-    return printSnapshot(CallActivityProbe::snapshot());
+    return printSnapshot(CallActivityProbe(platform::soundServerAudioSystem()).snapshot());
 }
 
 } // namespace parlo

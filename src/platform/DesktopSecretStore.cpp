@@ -1,4 +1,4 @@
-#include "platform/SecretStore.h"
+#include "platform/DesktopSecretStore.h"
 
 #include <QTimer>
 #include <qcoro/qcorosignal.h>
@@ -34,11 +34,11 @@ const QString kTimedOut = QStringLiteral("The secret store did not answer in tim
 
 } // namespace
 
-QCoro::Task<SecretLookup> readSecret(QString service, QString account) {
+QCoro::Task<SecretStore::Lookup> DesktopSecretStore::read(QString service, QString account) {
     std::unique_ptr<QKeychain::ReadPasswordJob, JobDeleter> job(new QKeychain::ReadPasswordJob(service));
     job->setInsecureFallback(false);
     job->setKey(account);
-    SecretLookup lookup;
+    Lookup lookup;
     const bool finished = co_await run(job.get());
     if (!finished) {
         lookup.errorDescription = kTimedOut;
@@ -46,11 +46,11 @@ QCoro::Task<SecretLookup> readSecret(QString service, QString account) {
     }
     switch (job->error()) {
     case QKeychain::NoError:
-        lookup.outcome = SecretLookup::Outcome::Found;
+        lookup.outcome = Lookup::Outcome::Found;
         lookup.data = job->binaryData();
         break;
     case QKeychain::EntryNotFound:
-        lookup.outcome = SecretLookup::Outcome::Absent;
+        lookup.outcome = Lookup::Outcome::Absent;
         break;
     default:
         lookup.errorDescription = job->errorString();
@@ -59,7 +59,7 @@ QCoro::Task<SecretLookup> readSecret(QString service, QString account) {
     co_return lookup;
 }
 
-QCoro::Task<std::optional<QString>> deleteSecret(QString service, QString account) {
+QCoro::Task<std::optional<QString>> DesktopSecretStore::remove(QString service, QString account) {
     std::unique_ptr<QKeychain::DeletePasswordJob, JobDeleter> job(new QKeychain::DeletePasswordJob(service));
     job->setInsecureFallback(false);
     job->setKey(account);
@@ -71,7 +71,8 @@ QCoro::Task<std::optional<QString>> deleteSecret(QString service, QString accoun
     co_return job->errorString();
 }
 
-QCoro::Task<std::optional<QString>> writeSecret(QString service, QString account, QByteArray data) {
+QCoro::Task<std::optional<QString>> DesktopSecretStore::write(QString service, QString account,
+                                                              QByteArray data) {
     std::unique_ptr<QKeychain::WritePasswordJob, JobDeleter> job(new QKeychain::WritePasswordJob(service));
     job->setInsecureFallback(false);
     job->setKey(account);

@@ -1,4 +1,4 @@
-#include "app/MeetingLifecycle.h"
+#include "model/MeetingLifecycle.h"
 
 namespace parlo {
 

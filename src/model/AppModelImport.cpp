@@ -1,9 +1,9 @@
 // Adding an existing audio or video file to the library: copied into a folder of its own and then
 // sent like any finished recording.
-#include "app/AppModel.h"
+#include "model/AppModel.h"
 
+#include "core/ParloError.h"
 #include "library/LocalStore.h"
-#include "server/ParloError.h"
 
 #include <QFileInfo>
 

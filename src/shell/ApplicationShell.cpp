@@ -1,12 +1,12 @@
-#include "app/ApplicationShell.h"
+#include "shell/ApplicationShell.h"
 
-#include "app/AppModel.h"
-#include "app/QuitProtocol.h"
-#include "app/SingleInstance.h"
 #include "capture/CapturePermissions.h"
-#include "capture/SystemAudioRecorder.h"
 #include "detection/CallActivityProbe.h"
 #include "library/LocalStore.h"
+#include "model/AppModel.h"
+#include "platform/PlatformParts.h"
+#include "shell/QuitProtocol.h"
+#include "shell/SingleInstance.h"
 #include "ui/ApplicationWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/PlaybackController.h"
@@ -42,8 +42,10 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
     AppModelServices services;
     services.clock = std::make_shared<SystemClock>();
     services.settings = settings;
-    services.probe = std::make_shared<SystemCallProbe>();
-    services.recorderFactory = SystemAudioRecorder::factory();
+    services.probe = std::make_shared<CallActivityProbe>(platform::soundServerAudioSystem());
+    services.recorderFactory = platform::soundServerRecorders();
+    services.server = ServerClientOptions::fromEnvironment();
+    services.server->secretStore = platform::desktopSecretStore();
     services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
     services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
     services.verifySystemAudio = [] { return CapturePermissions::verifyScreenAccess(); };
@@ -136,6 +138,7 @@ int runApplication(QApplication& app, bool preview) {
 
     // The bundled fonts and resources (the preview's fixture among them) before anything reads them.
     Theme::load();
+    CapturePermissions::setBackend(platform::soundServerPermissions());
     QSettings settings;
     auto dialogParent = std::make_shared<QPointer<QWidget>>();
     AppModel model(preview, realServices(&settings, dialogParent));

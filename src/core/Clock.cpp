@@ -1,6 +1,4 @@
-#include "app/Clock.h"
-
-#include "library/LocalRecording.h"
+#include "core/Clock.h"
 
 #include <chrono>
 

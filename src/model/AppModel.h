@@ -1,11 +1,11 @@
 #pragma once
 
-#include "app/Clock.h"
-#include "app/MediaPlayer.h"
-#include "app/MeetingLifecycle.h"
 #include "capture/AudioRecorder.h"
+#include "core/Clock.h"
 #include "detection/CallActivitySnapshot.h"
 #include "library/LocalRecording.h"
+#include "model/MediaPlayer.h"
+#include "model/MeetingLifecycle.h"
 #include "server/ServerClient.h"
 
 #include <QObject>
@@ -36,7 +36,7 @@ struct AppModelServices {
     std::function<bool()> systemAudioPermission;
     // The reliable system-audio test; remembers its outcome for systemAudioPermission. Throws on failure.
     std::function<QCoro::Task<>()> verifySystemAudio;
-    // The service; absent means the one named by the environment or the build.
+    // The service; absent means the one named by the environment or the build, with no secret store.
     std::optional<ServerClientOptions> server;
     // Keep the session in the desktop's secret store (the preview never does).
     bool rememberSession = true;

@@ -1,4 +1,4 @@
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 namespace parlo {
 

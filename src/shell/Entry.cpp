@@ -1,8 +1,8 @@
-#include "app/Entry.h"
+#include "shell/Entry.h"
 
-#include "app/ApplicationShell.h"
-#include "app/CheckModes.h"
-#include "app/RunMode.h"
+#include "shell/ApplicationShell.h"
+#include "shell/CheckModes.h"
+#include "shell/RunMode.h"
 #include "ui/PreviewRenderer.h"
 
 #include <QApplication>

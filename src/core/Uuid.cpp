@@ -1,6 +1,6 @@
-#include "library/Uuid.h"
+#include "core/Uuid.h"
 
-#include "library/Json.h"
+#include "core/Json.h"
 
 #include <random>
 

@@ -1,6 +1,6 @@
-#include "app/QuitProtocol.h"
+#include "shell/QuitProtocol.h"
 
-#include "app/AppModel.h"
+#include "model/AppModel.h"
 
 #include <QSocketNotifier>
 

@@ -4,6 +4,10 @@
 
 namespace parlo {
 
+// Seconds since 2001-01-01 00:00:00 UTC, the library's time base.
+using LibraryTime = double;
+inline constexpr double kUnixTimeOfLibraryEpoch = 978307200.0;
+
 // The two clocks the model reads: a monotonic one for debouncing call activity and the wall clock
 // for dates. Tests drive both.
 class Clock {

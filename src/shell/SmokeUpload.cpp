@@ -1,10 +1,11 @@
-#include "app/CheckModes.h"
+#include "shell/CheckModes.h"
 
-#include "app/RunMode.h"
+#include "core/ParloError.h"
+#include "core/Uuid.h"
+#include "library/LocalStore.h"
 #include "library/MeetingResult.h"
-#include "library/Uuid.h"
-#include "server/ParloError.h"
 #include "server/ServerClient.h"
+#include "shell/RunMode.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,7 +76,9 @@ QCoro::Task<int> runSmokeUpload(const RunSelection& selection) {
         qputenv("MELLO_PARLO_DATA_DIR", QFile::encodeName(testRoot));
         const QString key = readAccessKey(accessFile);
 
-        ServerClient client(false);
+        ServerClientOptions options = ServerClientOptions::fromEnvironment();
+        options.scratchFolder = LocalStore::root();
+        ServerClient client(false, std::move(options));
         co_await client.login(key);
 
         const Uuid clientID = Uuid::random();

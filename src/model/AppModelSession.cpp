@@ -1,7 +1,7 @@
 // The model's side of the account: log in with a key, read the key from an access file, log out.
-#include "app/AppModel.h"
+#include "model/AppModel.h"
 
-#include "server/ParloError.h"
+#include "core/ParloError.h"
 
 #include <QFile>
 

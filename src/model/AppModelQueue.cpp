@@ -1,10 +1,10 @@
 // Getting recordings transcribed without the user's help: the upload queue sends every recording
 // that has audio and no meeting yet, one at a time, and the synchronization copies the service's
 // view of every meeting into the library.
-#include "app/AppModel.h"
+#include "model/AppModel.h"
 
+#include "core/ParloError.h"
 #include "library/LocalStore.h"
-#include "server/ParloError.h"
 
 #include <QSaveFile>
 

@@ -1,7 +1,7 @@
-#include "app/AppModel.h"
+#include "model/AppModel.h"
 
+#include "core/ParloError.h"
 #include "library/LocalStore.h"
-#include "server/ParloError.h"
 
 #include <QFile>
 #include <QLocale>
@@ -34,8 +34,10 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
     started_ = services_.clock->now();
     // The preview never stores or reads a session.
     const bool remember = !isPreview_ && services_.rememberSession;
-    client_ = services_.server ? new ServerClient(remember, *services_.server, this)
-                               : new ServerClient(remember, this);
+    ServerClientOptions options = services_.server.value_or(ServerClientOptions::fromEnvironment());
+    if (options.scratchFolder.empty())
+        options.scratchFolder = LocalStore::root();
+    client_ = new ServerClient(remember, std::move(options), this);
     nextAttempt_ = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
     lastSync_ = nextAttempt_;
 

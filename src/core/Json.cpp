@@ -1,4 +1,4 @@
-#include "library/Json.h"
+#include "core/Json.h"
 
 #include <charconv>
 #include <cmath>
