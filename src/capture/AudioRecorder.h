@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <system_error>
 
 namespace parlo {
 
@@ -28,9 +29,15 @@ public:
 
     virtual ~AudioRecorder() = default;
 
+    // A track could not be written (disk full, I/O error). Called on the audio queue when writing
+    // starts to fail, and again only after a write has succeeded in between; the capture goes on
+    // trying, so the audio resumes when space returns. Like onLevel, it must only post.
+    using WriteFailureHandler = std::function<void(std::error_code error)>;
+
     // Set by the owner before start(); never changed afterwards.
     LevelHandler onLevel;
     FailureHandler onFailure;
+    WriteFailureHandler onWriteFailure;
 
     // Creates `folder` (0700) and the two raw tracks, then starts capturing; returns once both
     // sources are connected. Fails with ParloError (missing permission, no sound server output) or
