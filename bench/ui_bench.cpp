@@ -13,7 +13,6 @@
 #include "ui/LibraryList.h"
 #include "ui/MainWindow.h"
 #include "ui/Theme.h"
-#include "ui/WindowActions.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -117,10 +116,7 @@ struct Library {
         services.microphoneAuthorized = [] { return true; };
         services.systemAudioPermission = [] { return true; };
         model = std::make_unique<AppModel>(false, std::move(services));
-        WindowActions actions;
-        actions.loadDetail = [](const Uuid&) {};
-        actions.play = [](const LocalRecording&, std::optional<double>) {};
-        window = std::make_unique<MainWindow>(*model, actions);
+        window = std::make_unique<MainWindow>(*model);
         window->show();
         QCoreApplication::processEvents();
     }

@@ -19,6 +19,7 @@ namespace detail {
 
 // Resumes a coroutine on its own thread when the worker's event arrives.
 class Resumer final : public QObject {
+    Q_OBJECT
 public:
     static constexpr QEvent::Type eventType = QEvent::User;
 

@@ -523,6 +523,10 @@ QCoro::Task<> AppModel::quit() {
     Q_EMIT terminationRequested();
 }
 
+void AppModel::refreshPermissionsOnActivation() {
+    refreshPermissions(services_.verifySystemAudioOnActivation && services_.verifySystemAudioOnActivation());
+}
+
 QCoro::Task<> AppModel::refreshPermissions(bool verifySystem) {
     if (isPreview_ || checkingPermissions_)
         co_return;

@@ -36,6 +36,9 @@ struct AppModelServices {
     std::function<bool()> systemAudioPermission;
     // The reliable system-audio test; remembers its outcome for systemAudioPermission. Throws on failure.
     std::function<QCoro::Task<>()> verifySystemAudio;
+    // Whether the window's activation should run that test: the user asked for access before, or
+    // the cheap answer already says granted and only needs confirming.
+    std::function<bool()> verifySystemAudioOnActivation;
     // The service; absent means the one named by the environment or the build, with no secret store.
     std::optional<ServerClientOptions> server;
     // Keep the session in the desktop's secret store (the preview never does).
@@ -109,6 +112,8 @@ public:
     QCoro::Task<> tick();
     QCoro::Task<> beginRecording(bool automatic);
     QCoro::Task<> refreshPermissions(bool verifySystem);
+    // The window became active: mirror the permissions again, with the reliable test when worth it.
+    void refreshPermissionsOnActivation();
     QCoro::Task<> login();
     void importAccessFile();
     // The part of importAccessFile() after the file has been chosen.

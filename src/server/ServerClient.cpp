@@ -43,6 +43,7 @@ const QString kTimedOut = QStringLiteral("Истекло время ожидан
 // The network session must never keep cookies of its own: the session cookie goes only where the
 // client writes it.
 class NoCookieJar final : public QNetworkCookieJar {
+    Q_OBJECT
 public:
     using QNetworkCookieJar::QNetworkCookieJar;
     QList<QNetworkCookie> cookiesForUrl(const QUrl&) const override { return {}; }
@@ -514,3 +515,5 @@ QCoro::Task<> ServerClient::audio(QString id, fs::path destination) {
 }
 
 } // namespace parlo
+
+#include "ServerClient.moc"

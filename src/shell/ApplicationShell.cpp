@@ -12,7 +12,6 @@
 #include "ui/PlaybackController.h"
 #include "ui/Theme.h"
 #include "ui/TrayMenu.h"
-#include "ui/WindowActions.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -49,6 +48,9 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
     services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
     services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
     services.verifySystemAudio = [] { return CapturePermissions::verifyScreenAccess(); };
+    services.verifySystemAudioOnActivation = [] {
+        return CapturePermissions::requestedSystemAudioAccess() || CapturePermissions::systemAudioPreflight();
+    };
     services.chooseAccessFile = [dialogParent] {
         return chooseFile(*dialogParent, QStringLiteral("Файл доступа"),
                           QStringLiteral("Текстовые файлы (*.txt *.text *.md);;Все файлы (*)"));
@@ -77,46 +79,6 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
             });
     };
     return services;
-}
-
-// The window's operations beyond those it starts on the model itself.
-WindowActions windowActions(AppModel& model) {
-    QPointer<AppModel> weak(&model);
-    WindowActions actions;
-    actions.importAudio = [weak] {
-        if (weak)
-            weak->importAudio();
-    };
-    actions.loadDetail = [weak](const Uuid& id) {
-        if (weak)
-            weak->loadDetail(id);
-    };
-    actions.refreshPermissions = [weak](bool verifySystem) {
-        if (weak)
-            weak->refreshPermissions(verifySystem);
-    };
-    // The reliable test records from the monitor for a moment: worth it once the user has asked for
-    // access, or when the cheap answer already says yes and only needs confirming.
-    actions.verifySystemOnActivation = [] {
-        return CapturePermissions::requestedSystemAudioAccess() || CapturePermissions::systemAudioPreflight();
-    };
-    actions.retry = [weak](const Uuid& id) {
-        if (weak)
-            weak->retry(id);
-    };
-    actions.play = [weak](const LocalRecording& recording, std::optional<double> at) {
-        if (weak)
-            weak->play(recording.id, at);
-    };
-    actions.seek = [weak](double seconds) {
-        if (weak)
-            weak->seek(seconds);
-    };
-    actions.exportResult = [weak](const LocalRecording& recording, const QString& format) {
-        if (weak)
-            weak->exportRecording(recording.id, format);
-    };
-    return actions;
 }
 
 } // namespace
@@ -150,26 +112,26 @@ int runApplication(QApplication& app, bool preview) {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &quit,
                      [&quit](QSessionManager&) { quit.requestQuit(); });
 
-    ApplicationWindow window(model, windowActions(model));
-    TrayMenu::Actions trayActions;
-    trayActions.openWindow = [&window, dialogParent] {
+    ApplicationWindow window(model);
+    const auto openWindow = [&window, dialogParent] {
         window.open();
         *dialogParent = window.window();
     };
-    trayActions.quit = [&quit] { quit.requestQuit(); };
-    TrayMenu tray(model, trayActions);
-    instance.onActivation = trayActions.openWindow;
+    TrayMenu tray(model);
+    QObject::connect(&tray, &TrayMenu::openWindowRequested, &window, openWindow);
+    QObject::connect(&tray, &TrayMenu::quitRequested, &quit, &QuitProtocol::requestQuit);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &window, openWindow);
     // Without a tray the window is the only way back in: closing it ends the application (a running
     // recording is saved first) instead of leaving a process nobody can reach.
-    window.onClosed = [&quit] {
+    QObject::connect(&window, &ApplicationWindow::closed, &quit, [&quit] {
         if (!QSystemTrayIcon::isSystemTrayAvailable())
             quit.requestQuit();
-    };
+    });
     QApplication::setWindowIcon(TrayMenu::applicationIcon());
     window.setQuitAction(tray.quitAction());
     tray.show();
     // The window group opens its window at launch, like any desktop application started by hand.
-    trayActions.openWindow();
+    openWindow();
     return app.exec();
 }
 

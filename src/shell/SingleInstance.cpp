@@ -42,8 +42,8 @@ bool SingleInstance::claim() {
         while (QLocalSocket* client = server_->nextPendingConnection()) {
             QObject::connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
             QObject::connect(client, &QLocalSocket::readyRead, this, [this, client] {
-                if (client->readAll().contains(kOpen) && onActivation)
-                    onActivation();
+                if (client->readAll().contains(kOpen))
+                    Q_EMIT activationRequested();
             });
         }
     });

@@ -14,8 +14,8 @@ namespace parlo {
 // again) only asks the running one to bring up its window and ends. The running process listens on a
 // local socket named after its data folder, so a test or a preview with a folder of its own runs
 // beside it.
-// No Q_OBJECT: a plain callback keeps the class free of generated code.
 class SingleInstance : public QObject {
+    Q_OBJECT
 public:
     // `key` names what must be unique (the data folder); `parent` as usual.
     explicit SingleInstance(const QString& key, QObject* parent = nullptr);
@@ -28,8 +28,9 @@ public:
     // The local socket's name for `key`.
     static QString socketName(const QString& key);
 
-    // Called when a later start asks for the window.
-    std::function<void()> onActivation;
+Q_SIGNALS:
+    // A later start asks for the window.
+    void activationRequested();
 
 private:
     QString name_;

@@ -9,17 +9,11 @@
 
 namespace parlo {
 
-ApplicationWindow::ApplicationWindow(AppModel& model, WindowActions actions, QObject* parent)
-    : QObject(parent)
-    , model_(model)
-    , actions_(std::move(actions)) {
+ApplicationWindow::ApplicationWindow(AppModel& model, QObject* parent) : QObject(parent), model_(model) {
     import_ = new QAction(QStringLiteral("Добавить запись…"), this);
     import_->setObjectName(QStringLiteral("importCommand"));
     import_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    QObject::connect(import_, &QAction::triggered, this, [this] {
-        if (actions_.importAudio)
-            actions_.importAudio();
-    });
+    QObject::connect(import_, &QAction::triggered, this, [this] { model_.importAudio(); });
 }
 
 ApplicationWindow::~ApplicationWindow() {
@@ -39,7 +33,7 @@ void ApplicationWindow::setQuitAction(QAction* quit) {
 }
 
 void ApplicationWindow::create() {
-    window_ = new MainWindow(model_, actions_);
+    window_ = new MainWindow(model_);
     windowObject_ = window_.data();
     window_->setProperty("windowIdentifier", QString::fromLatin1(identifier));
     // Closing the window only hides it: the application lives on in the tray, and the window comes
@@ -57,13 +51,13 @@ void ApplicationWindow::create() {
 
 bool ApplicationWindow::eventFilter(QObject* watched, QEvent* event) {
     // Compared as objects: the filter may see a window that is being destroyed.
-    if (watched == windowObject_ && event->type() == QEvent::Close && onClosed) {
-        // After the close has gone through, so the callback sees the window hidden.
+    if (watched == windowObject_ && event->type() == QEvent::Close) {
+        // After the close has gone through, so the receivers see the window hidden.
         QMetaObject::invokeMethod(
             this,
             [this] {
-                if (onClosed && window_ && !window_->isVisible())
-                    onClosed();
+                if (window_ && !window_->isVisible())
+                    Q_EMIT closed();
             },
             Qt::QueuedConnection);
     }

@@ -1,11 +1,7 @@
 #pragma once
 
-#include "ui/WindowActions.h"
-
 #include <QObject>
 #include <QPointer>
-
-#include <functional>
 
 class QAction;
 
@@ -20,8 +16,9 @@ class MainWindow;
 // settings sheet while the model asks for it and carries the application's two commands: "Добавить
 // запись…" (Ctrl+O) and quitting (Ctrl+Q, shared with the tray menu).
 class ApplicationWindow : public QObject {
+    Q_OBJECT
 public:
-    ApplicationWindow(AppModel& model, WindowActions actions, QObject* parent = nullptr);
+    explicit ApplicationWindow(AppModel& model, QObject* parent = nullptr);
     ~ApplicationWindow() override;
 
     // The window identifier by which the menu opens it.
@@ -37,8 +34,9 @@ public:
     // Lets Ctrl+Q work while the window has the focus; the action belongs to the caller.
     void setQuitAction(QAction* quit);
 
-    // Called each time the user closes the window (it is hidden, not destroyed).
-    std::function<void()> onClosed;
+Q_SIGNALS:
+    // The user closed the window (it is hidden, not destroyed).
+    void closed();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -47,7 +45,6 @@ private:
     void create();
 
     AppModel& model_;
-    WindowActions actions_;
     QPointer<MainWindow> window_;
     const QObject* windowObject_ = nullptr;
     QAction* import_ = nullptr;

@@ -14,6 +14,7 @@ namespace parlo {
 // the model's play(_:at:) and the tick that mirrors it into isPlaying, playbackPosition and
 // playbackDuration. Times are seconds. Lives on the main thread.
 class AudioPlayback : public QObject {
+    Q_OBJECT
 public:
     explicit AudioPlayback(QObject* parent = nullptr);
     ~AudioPlayback() override;

@@ -9,6 +9,7 @@ namespace parlo {
 
 // A button without chrome: an optional symbol and an optional text, drawn as they are.
 class PlainButton : public QAbstractButton {
+    Q_OBJECT
 public:
     PlainButton(const QString& text, const QString& symbol, const QFont& font, const QColor& colour,
                 QWidget* parent = nullptr);
@@ -57,6 +58,7 @@ private:
 
 // One source's level: its label and symbol over sixteen bars of rising heights.
 class LevelMeter : public QWidget {
+    Q_OBJECT
 public:
     LevelMeter(const QString& text, const QString& symbol, QWidget* parent = nullptr);
 
@@ -84,6 +86,7 @@ private:
 
 // A filled circle.
 class Dot : public QWidget {
+    Q_OBJECT
 public:
     Dot(int diameter, const QColor& colour, QWidget* parent = nullptr);
     void setColour(const QColor& colour);
@@ -98,6 +101,7 @@ private:
 
 // A symbol drawn at a fixed size.
 class Symbol : public QWidget {
+    Q_OBJECT
 public:
     Symbol(const QString& name, int size, const QColor& colour, QWidget* parent = nullptr);
     QString name() const { return name_; }

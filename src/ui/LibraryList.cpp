@@ -85,6 +85,7 @@ QString dateLabel(double created) {
 
 // Paints the rows' raised shapes from the host, so their shadows may fall outside the column.
 class LibraryRowsDecoration final : public Decoration {
+    Q_OBJECT
 public:
     explicit LibraryRowsDecoration(LibraryList* list) : Decoration(list), list_(list) {}
     void paintBehind(QPainter& painter, const QRectF& rect, const QRect& exposed) override {
@@ -265,8 +266,10 @@ void LibraryList::mouseReleaseEvent(QMouseEvent* event) {
     const int row = rowAt(event->position().toPoint());
     const int pressed = pressed_;
     pressed_ = -1;
-    if (event->button() == Qt::LeftButton && row >= 0 && row == pressed && onActivated)
-        onActivated(rows_[static_cast<std::size_t>(row)].id);
+    if (event->button() == Qt::LeftButton && row >= 0 && row == pressed)
+        Q_EMIT activated(rows_[static_cast<std::size_t>(row)].id);
 }
 
 } // namespace parlo
+
+#include "LibraryList.moc"

@@ -17,6 +17,7 @@ struct LocalRecording;
 // state. Drawn as one widget so that a library of thousands of recordings filters and scrolls
 // without building a widget per row.
 class LibraryList : public QWidget {
+    Q_OBJECT
 public:
     explicit LibraryList(QWidget* parent = nullptr);
     ~LibraryList() override;
@@ -34,13 +35,14 @@ public:
     QString rowStatus(int index) const;
     bool rowIsSelected(int index) const;
 
-    // Called with the recording's identifier when its row is clicked.
-    std::function<void(const Uuid&)> onActivated;
-
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
     static constexpr int columnWidth = 205;
+
+Q_SIGNALS:
+    // A row was clicked: its recording's identifier.
+    void activated(const Uuid& id);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -8,6 +8,7 @@ namespace parlo {
 // The application's mark in a square of `size`: the bundled "AppLogo.png" when it exists and
 // decodes, scaled to fit in its own colours; otherwise the waveform-bubble symbol tinted mint.
 class LogoView : public QWidget {
+    Q_OBJECT
 public:
     explicit LogoView(int size, QWidget* parent = nullptr,
                       const QString& imagePath = QStringLiteral(":/AppLogo.png"));

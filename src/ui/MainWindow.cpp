@@ -11,7 +11,6 @@
 #include "ui/SoftButton.h"
 #include "ui/Surface.h"
 #include "ui/Theme.h"
-#include "ui/WindowActions.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -46,11 +45,9 @@ QWidget* filledRect(QWidget* parent, const QColor& colour) {
 // Dims the window and holds the settings panel in its centre. Escape or a click on the dimmed
 // area dismisses it, which the window turns into settingsVisible = false.
 class SheetOverlay : public QWidget {
+    Q_OBJECT
 public:
-    SheetOverlay(QWidget* parent, QWidget* panel, std::function<void()> dismiss)
-        : QWidget(parent)
-        , panel_(panel)
-        , dismiss_(std::move(dismiss)) {
+    SheetOverlay(QWidget* parent, QWidget* panel) : QWidget(parent), panel_(panel) {
         setObjectName(QStringLiteral("settingsSheet"));
         setFocusPolicy(Qt::StrongFocus);
         panel_->setParent(this);
@@ -74,21 +71,20 @@ protected:
         QPainter painter(this);
         painter.fillRect(rect(), QColor(0, 0, 0, 40));
     }
-    void mousePressEvent(QMouseEvent*) override {
-        if (dismiss_)
-            dismiss_();
-    }
+    void mousePressEvent(QMouseEvent*) override { Q_EMIT dismissed(); }
     void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Escape && dismiss_) {
-            dismiss_();
+        if (event->key() == Qt::Key_Escape) {
+            Q_EMIT dismissed();
             return;
         }
         QWidget::keyPressEvent(event);
     }
 
+Q_SIGNALS:
+    void dismissed();
+
 private:
     QWidget* panel_;
-    std::function<void()> dismiss_;
 };
 
 // The scrolling column, sized by itself rather than by the scroll area: its width is the
@@ -96,6 +92,7 @@ private:
 // minimum sizes, which for wrapped text and the transcript are not the heights they need, and the
 // column would then be squeezed into the window's height.
 class ScrollContent : public DecorationHost {
+    Q_OBJECT
 public:
     explicit ScrollContent(QScrollArea* area) : area_(area) { area_->viewport()->installEventFilter(this); }
 
@@ -141,10 +138,7 @@ MessageToast::MessageToast(QWidget* parent) : QWidget(parent) {
     auto* close =
         new PlainButton(QString(), QStringLiteral("xmark"), Theme::font(11), Palette::muted(), this);
     close->setObjectName(QStringLiteral("messageClose"));
-    QObject::connect(close, &QAbstractButton::clicked, this, [this] {
-        if (onClose)
-            onClose();
-    });
+    QObject::connect(close, &QAbstractButton::clicked, this, &MessageToast::closeRequested);
     layout->addWidget(close, 0, Qt::AlignVCenter);
 }
 
@@ -175,10 +169,7 @@ void MessageToast::paintEvent(QPaintEvent*) {
                                          QRectF(rect()).marginsRemoved(QMarginsF(Raised::overflow())));
 }
 
-MainWindow::MainWindow(AppModel& model, WindowActions actions, QWidget* parent)
-    : QWidget(parent)
-    , model_(model)
-    , actions_(std::make_shared<WindowActions>(std::move(actions))) {
+MainWindow::MainWindow(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     Theme::load();
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Mello Parlo"));
@@ -194,7 +185,8 @@ MainWindow::MainWindow(AppModel& model, WindowActions actions, QWidget* parent)
     layout->addWidget(buildContent(), 1);
 
     toast_ = new MessageToast(this);
-    toast_->onClose = [this] { model_.setMessage(std::nullopt); };
+    QObject::connect(toast_, &MessageToast::closeRequested, this,
+                     [this] { model_.setMessage(std::nullopt); });
     toast_->hide();
 
     connectModel();
@@ -239,11 +231,7 @@ QWidget* MainWindow::buildSidebar() {
     auto* import =
         new SoftButton(QStringLiteral("Добавить запись"), QStringLiteral("plus"), true, false, sidebar);
     import->setObjectName(QStringLiteral("importButton"));
-    import->setEnabled(static_cast<bool>(actions_->importAudio));
-    QObject::connect(import, &QAbstractButton::clicked, this, [this] {
-        if (actions_->importAudio)
-            actions_->importAudio();
-    });
+    QObject::connect(import, &QAbstractButton::clicked, this, [this] { model_.importAudio(); });
     layout->addWidget(import, 0, Qt::AlignLeft);
 
     layout->addSpacing(35);
@@ -529,24 +517,17 @@ QWidget* MainWindow::buildLibrary(QWidget* parent) {
     auto* bodyRow = row(body, 22);
     list_ = new LibraryList(body);
     list_->setObjectName(QStringLiteral("libraryList"));
-    list_->onActivated = [this](const Uuid& id) { model_.setSelection(id); };
+    QObject::connect(list_, &LibraryList::activated, this,
+                     [this](const Uuid& id) { model_.setSelection(id); });
     bodyRow->addWidget(list_, 0, Qt::AlignTop);
 
     detailPane_ = new QWidget(body);
     detailPane_->setObjectName(QStringLiteral("detailPane"));
     Raised::apply(detailPane_, 20, Palette::surface());
     auto* paneLayout = column(detailPane_, 0);
-    detail_ = new RecordingDetail(actions_, detailPane_);
+    detail_ = new RecordingDetail(detailPane_);
     detail_->setContentsMargins(22, 22, 22, 22);
-    detail_->onTabChosen = [this](const QString& tab) {
-        tab_ = tab;
-        refreshDetail();
-    };
-    detail_->onSeek = [this](double seconds) {
-        if (actions_->seek)
-            actions_->seek(seconds);
-        model_.setPlaybackPosition(seconds);
-    };
+    connectDetail();
     paneLayout->addWidget(detail_);
 
     placeholder_ = new QWidget(detailPane_);
@@ -607,11 +588,26 @@ void MainWindow::connectModel() {
                      });
 }
 
+void MainWindow::connectDetail() {
+    // Each operation runs on its own; the window does not wait for it.
+    QObject::connect(detail_, &RecordingDetail::tabChosen, this, [this](const QString& tab) {
+        tab_ = tab;
+        refreshDetail();
+    });
+    QObject::connect(detail_, &RecordingDetail::playRequested, this,
+                     [this](const Uuid& id, std::optional<double> at) { model_.play(id, at); });
+    QObject::connect(detail_, &RecordingDetail::seekRequested, this, [this](double seconds) {
+        model_.seek(seconds);
+        model_.setPlaybackPosition(seconds);
+    });
+    QObject::connect(detail_, &RecordingDetail::retryRequested, this,
+                     [this](const Uuid& id) { model_.retry(id); });
+    QObject::connect(detail_, &RecordingDetail::exportRequested, this,
+                     [this](const Uuid& id, const QString& format) { model_.exportRecording(id, format); });
+}
+
 void MainWindow::applicationBecameActive() {
-    if (!actions_->refreshPermissions)
-        return;
-    const bool verify = actions_->verifySystemOnActivation && actions_->verifySystemOnActivation();
-    actions_->refreshPermissions(verify);
+    model_.refreshPermissionsOnActivation();
 }
 
 void MainWindow::refreshHeader() {
@@ -684,8 +680,8 @@ void MainWindow::selectionChanged() {
     list_->setSelection(model_.selection());
     refreshDetail();
     const std::optional<Uuid> selection = model_.selection();
-    if (selection && model_.selected() && actions_->loadDetail)
-        actions_->loadDetail(*selection);
+    if (selection && model_.selected())
+        model_.loadDetail(*selection);
 }
 
 void MainWindow::refreshMessage() {
@@ -715,7 +711,9 @@ void MainWindow::refreshSheet() {
     QWidget* panel = sheetFactory_(nullptr);
     if (!panel)
         return;
-    sheet_ = new SheetOverlay(this, panel, [this] { model_.setSettingsVisible(false); });
+    auto* overlay = new SheetOverlay(this, panel);
+    QObject::connect(overlay, &SheetOverlay::dismissed, this, [this] { model_.setSettingsVisible(false); });
+    sheet_ = overlay;
     sheet_->show();
     sheet_->raise();
     sheet_->setFocus();
@@ -742,3 +740,5 @@ void MainWindow::placeOverlays() {
 }
 
 } // namespace parlo
+
+#include "MainWindow.moc"

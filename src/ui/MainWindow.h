@@ -20,14 +20,14 @@ class RecordingDetail;
 class SoftButton;
 class Symbol;
 class Toggle;
-struct WindowActions;
 
 // The application's one window: the sidebar, the recording card, the library with search and the
 // detail of the selected recording. It reads the model's published fields, writes only its two-way
 // fields and starts its operations; its own state is the detail pane's tab.
 class MainWindow : public QWidget {
+    Q_OBJECT
 public:
-    MainWindow(AppModel& model, WindowActions actions, QWidget* parent = nullptr);
+    explicit MainWindow(AppModel& model, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // The settings sheet is presented while the model's settingsVisible is true; `factory` builds it
@@ -52,6 +52,7 @@ private:
     QWidget* buildCard(QWidget* parent);
     QWidget* buildLibrary(QWidget* parent);
     void connectModel();
+    void connectDetail();
     void refreshCard();
     void refreshHeader();
     void refreshList();
@@ -63,7 +64,6 @@ private:
     void placeOverlays();
 
     AppModel& model_;
-    std::shared_ptr<WindowActions> actions_;
     std::function<QWidget*(QWidget*)> sheetFactory_;
     QString tab_ = QStringLiteral("summary");
 
@@ -96,13 +96,17 @@ private:
 
 // The notice laid over the bottom of the window while the model has a message.
 class MessageToast : public QWidget {
+    Q_OBJECT
 public:
     explicit MessageToast(QWidget* parent = nullptr);
     void setText(const QString& text);
     QString text() const;
     // Fits the toast to `available` width (at most 660) and returns its size.
     QSize fit(int available);
-    std::function<void()> onClose;
+
+Q_SIGNALS:
+    // The close button was pressed.
+    void closeRequested();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

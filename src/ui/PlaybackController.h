@@ -21,6 +21,7 @@ struct LocalRecording;
 // audio when another one (or none) is loaded, seeks and plays for a time, and toggles otherwise.
 // The model owns one, calls play from its operation and mirrors isPlaying, position and duration.
 class PlaybackController : public QObject, public MediaPlayer {
+    Q_OBJECT
 public:
     // Fetches the service's audio of meeting `remoteID` into `destination` (ServerClient::audio).
     using Download = std::function<QCoro::Task<>(std::string remoteID, std::filesystem::path destination)>;

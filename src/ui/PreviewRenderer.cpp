@@ -4,7 +4,6 @@
 #include "model/AppModel.h"
 #include "ui/MainWindow.h"
 #include "ui/Theme.h"
-#include "ui/WindowActions.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
@@ -28,7 +27,7 @@ QImage renderPreviewImage() {
     Theme::load();
     // The preview model reads no library, starts no timer and sends nothing.
     AppModel model(true, AppModelServices{});
-    MainWindow window(model, WindowActions{});
+    MainWindow window(model);
     window.setAttribute(Qt::WA_DontShowOnScreen);
     window.setMinimumSize(0, 0);
     window.resize(kPreviewWidth, kPreviewHeight);

@@ -9,7 +9,6 @@
 #include "ui/SoftButton.h"
 #include "ui/Theme.h"
 #include "ui/TranscriptView.h"
-#include "ui/WindowActions.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -39,6 +38,7 @@ bool isWaitingStatus(const std::string& status) {
 
 // A progress bar of `percent` out of 100, tinted muted.
 class ProgressBar : public QWidget {
+    Q_OBJECT
 public:
     ProgressBar(double percent, QWidget* parent) : QWidget(parent), percent_(qBound(0.0, percent, 100.0)) {
         setFixedHeight(4);
@@ -64,10 +64,7 @@ private:
 
 } // namespace
 
-RecordingDetail::RecordingDetail(std::shared_ptr<const WindowActions> actions, QWidget* parent)
-    : QWidget(parent)
-    , actions_(std::move(actions))
-    , layout_(column(this, 0)) {
+RecordingDetail::RecordingDetail(QWidget* parent) : QWidget(parent), layout_(column(this, 0)) {
     setObjectName(QStringLiteral("recordingDetail"));
 }
 
@@ -175,10 +172,10 @@ QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
     for (const char* format : {"md", "txt", "srt", "json"}) {
         const QString name = QString::fromLatin1(format);
         QAction* action = menu->addAction(QStringLiteral("Экспорт ") + name.toUpper());
-        action->setEnabled(done && actions_->exportResult);
+        action->setEnabled(done);
         QObject::connect(action, &QAction::triggered, this, [this, name] {
-            if (recording_ && actions_->exportResult)
-                actions_->exportResult(*recording_, name);
+            if (recording_)
+                Q_EMIT exportRequested(recording_->id, name);
         });
     }
     QAction* reveal = menu->addAction(QStringLiteral("Показать файлы на Mac"));
@@ -203,20 +200,15 @@ QWidget* RecordingDetail::buildPlayerRow(QWidget* parent) {
     auto* layout = row(box, 12);
     playButton_ = new SoftButton(QString(), QStringLiteral("play.fill"), true, true, box);
     playButton_->setObjectName(QStringLiteral("playButton"));
-    playButton_->setEnabled(static_cast<bool>(actions_->play));
     QObject::connect(playButton_, &QAbstractButton::clicked, this, [this] {
-        if (recording_ && actions_->play)
-            actions_->play(*recording_, std::nullopt);
+        if (recording_)
+            Q_EMIT playRequested(recording_->id, std::nullopt);
     });
     layout->addWidget(playButton_, 0, Qt::AlignVCenter);
 
     slider_ = new PlayerSlider(box);
     slider_->setObjectName(QStringLiteral("playerSlider"));
-    slider_->setEnabled(static_cast<bool>(actions_->seek));
-    slider_->onMoved = [this](double value) {
-        if (onSeek)
-            onSeek(value);
-    };
+    QObject::connect(slider_, &PlayerSlider::moved, this, &RecordingDetail::seekRequested);
     layout->addWidget(slider_, 1, Qt::AlignVCenter);
 
     QLabel* time = Theme::label(clock(0), Theme::font(9), Palette::muted(), box);
@@ -236,12 +228,8 @@ QWidget* RecordingDetail::buildErrorRow(QWidget* parent) {
     if (r.fileName && !r.remoteID) {
         auto* retry = new SoftButton(QStringLiteral("Повторить отправку"), QString(), false, true, box);
         retry->setObjectName(QStringLiteral("retryButton"));
-        retry->setEnabled(static_cast<bool>(actions_->retry));
         const Uuid id = r.id;
-        QObject::connect(retry, &QAbstractButton::clicked, this, [this, id] {
-            if (actions_->retry)
-                actions_->retry(id);
-        });
+        QObject::connect(retry, &QAbstractButton::clicked, this, [this, id] { Q_EMIT retryRequested(id); });
         layout->addWidget(retry, 0, Qt::AlignVCenter);
     }
     return box;
@@ -257,10 +245,7 @@ QWidget* RecordingDetail::buildTabBar(QWidget* parent) {
         auto* button = new PlainButton(text, QString(), Theme::rounded(12, QFont::DemiBold),
                                        current ? Palette::dark() : Palette::muted(), buttons);
         button->setObjectName(QString::fromLatin1(name));
-        QObject::connect(button, &QAbstractButton::clicked, this, [this, value] {
-            if (onTabChosen)
-                onTabChosen(value);
-        });
+        QObject::connect(button, &QAbstractButton::clicked, this, [this, value] { Q_EMIT tabChosen(value); });
         layout->addWidget(button);
     };
     addTab(QStringLiteral("Итоги и задачи"), QStringLiteral("summary"), summary, "summaryTabButton");
@@ -343,10 +328,9 @@ QWidget* RecordingDetail::buildSection(QWidget* parent, const QString& title,
                                            Palette::muted(), times);
             button->setObjectName(QStringLiteral("timeButton"));
             button->setProperty("seconds", start);
-            button->setEnabled(static_cast<bool>(actions_->play));
             QObject::connect(button, &QAbstractButton::clicked, this, [this, start] {
-                if (recording_ && actions_->play)
-                    actions_->play(*recording_, start);
+                if (recording_)
+                    Q_EMIT playRequested(recording_->id, start);
             });
             timesRow->addWidget(button);
             ++buttons;
@@ -364,11 +348,10 @@ QWidget* RecordingDetail::buildSection(QWidget* parent, const QString& title,
 
 QWidget* RecordingDetail::buildTranscript(QWidget* parent, const MeetingResult& result) {
     auto* view = new TranscriptView(result.segments, parent);
-    view->setPlayable(static_cast<bool>(actions_->play));
-    view->onPlay = [this](double start) {
-        if (recording_ && actions_->play)
-            actions_->play(*recording_, start);
-    };
+    QObject::connect(view, &TranscriptView::playRequested, this, [this](double start) {
+        if (recording_)
+            Q_EMIT playRequested(recording_->id, start);
+    });
     return view;
 }
 
@@ -443,8 +426,7 @@ void PlayerSlider::moveTo(double x) {
     const double span = std::max(1.0, width() - knob);
     const double value = std::clamp((x - knob / 2) / span, 0.0, 1.0) * maximum_;
     setValue(value);
-    if (onMoved)
-        onMoved(value_);
+    Q_EMIT moved(value_);
 }
 
 void PlayerSlider::mousePressEvent(QMouseEvent* event) {
@@ -458,3 +440,5 @@ void PlayerSlider::mouseMoveEvent(QMouseEvent* event) {
 }
 
 } // namespace parlo
+
+#include "RecordingDetail.moc"

@@ -2,7 +2,6 @@
 
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -10,10 +9,10 @@ class QVBoxLayout;
 
 namespace parlo {
 
+class Uuid;
 struct LocalRecording;
 struct MeetingResult;
 struct NoteItem;
-struct WindowActions;
 class PlainButton;
 class PlayerSlider;
 class SoftButton;
@@ -22,22 +21,30 @@ class SoftButton;
 // row, and then the recording note, the result's two tabs or the waiting block. Rebuilt whenever
 // the recording or the tab changes; the player's state is updated in place.
 class RecordingDetail : public QWidget {
+    Q_OBJECT
 public:
-    RecordingDetail(std::shared_ptr<const WindowActions> actions, QWidget* parent = nullptr);
+    explicit RecordingDetail(QWidget* parent = nullptr);
     ~RecordingDetail() override;
 
     // Shows `recording` on `tab` ("summary" or "transcript"); does nothing when both are unchanged.
     void display(const LocalRecording& recording, const QString& tab);
     void setPlayback(bool isPlaying, double position, double duration);
 
-    // Called with "summary" or "transcript" when a tab button is pressed.
-    std::function<void(const QString&)> onTabChosen;
-    // Called with the new time when the slider is moved by the user.
-    std::function<void(double)> onSeek;
-
     // Number of complete rebuilds so far (tests and benchmarks check that nothing is rebuilt
     // needlessly).
     int builds() const { return builds_; }
+
+Q_SIGNALS:
+    // A tab button was pressed: "summary" or "transcript".
+    void tabChosen(const QString& tab);
+    // The play button (no time: play or pause), a time button or a transcript line (from `at`).
+    void playRequested(const Uuid& id, std::optional<double> at);
+    // The user moved the slider.
+    void seekRequested(double seconds);
+    // "Повторить отправку".
+    void retryRequested(const Uuid& id);
+    // "Экспорт MD", "Экспорт TXT" ...: the format's extension.
+    void exportRequested(const Uuid& id, const QString& format);
 
 private:
     void rebuild();
@@ -52,7 +59,6 @@ private:
     QWidget* buildWaiting(QWidget* parent);
     void updatePlayer();
 
-    std::shared_ptr<const WindowActions> actions_;
     std::unique_ptr<LocalRecording> recording_;
     QString tab_;
     QVBoxLayout* layout_;
@@ -68,14 +74,18 @@ private:
 
 // The player's position slider: a thin track from 0 to max(duration, 1) with a round knob.
 class PlayerSlider : public QWidget {
+    Q_OBJECT
 public:
     explicit PlayerSlider(QWidget* parent = nullptr);
     void setRange(double duration);
     void setValue(double value);
     double maximum() const { return maximum_; }
     double value() const { return value_; }
-    std::function<void(double)> onMoved;
     QSize sizeHint() const override { return {200, 16}; }
+
+Q_SIGNALS:
+    // The user moved the knob.
+    void moved(double value);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

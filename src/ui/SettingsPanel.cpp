@@ -40,6 +40,7 @@ QVBoxLayout* cardColumn(QWidget* card, int spacing) {
 // The scrolling column of the sheet. Like the window's, it keeps its minimum height at what its
 // wrapped texts need for the actual width, so the scroll area never squeezes the cards.
 class SheetContent : public DecorationHost {
+    Q_OBJECT
 public:
     using DecorationHost::DecorationHost;
 
@@ -400,3 +401,5 @@ void SettingsPanel::refreshMessage() {
 }
 
 } // namespace parlo
+
+#include "SettingsPanel.moc"

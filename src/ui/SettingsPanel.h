@@ -21,6 +21,7 @@ class Toggle;
 // Closing it (the cross or "Готово") sets the model's settingsVisible to false; the window that
 // presents it removes it then.
 class SettingsPanel : public QWidget {
+    Q_OBJECT
 public:
     SettingsPanel(AppModel& model, QWidget* parent = nullptr);
     ~SettingsPanel() override;

@@ -15,6 +15,7 @@ constexpr int kSymbolSpacing = 6;
 
 // The button's raised shape, drawn by the host with the button's pressed scale and opacity.
 class SoftButtonDecoration final : public Decoration {
+    Q_OBJECT
 public:
     explicit SoftButtonDecoration(SoftButton* button) : Decoration(button), button_(button) {}
     void paintBehind(QPainter& painter, const QRectF& rect, const QRect&) override {
@@ -127,3 +128,5 @@ bool SoftButton::event(QEvent* event) {
 }
 
 } // namespace parlo
+
+#include "SoftButton.moc"

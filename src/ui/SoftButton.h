@@ -23,6 +23,7 @@ struct SoftButtonStyle {
 // A push button in the soft look: a symbol and a label on a raised shape. The raised shape is
 // painted by the enclosing DecorationHost, so its shadows may reach outside the button.
 class SoftButton : public QAbstractButton {
+    Q_OBJECT
 public:
     SoftButton(const QString& text, const QString& symbol, bool mint, bool compact,
                QWidget* parent = nullptr);

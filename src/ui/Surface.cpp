@@ -198,6 +198,8 @@ QPixmap engravedPixmap(QSizeF size, qreal radius, qreal dpr) {
 }
 
 class RaisedDecoration final : public Decoration {
+
+    Q_OBJECT
 public:
     RaisedDecoration(QWidget* target, Raised look) : Decoration(target), look_(std::move(look)) {}
     void paintBehind(QPainter& painter, const QRectF& rect, const QRect&) override {
@@ -208,6 +210,8 @@ public:
 };
 
 class EngravedDecoration final : public Decoration {
+
+    Q_OBJECT
 public:
     EngravedDecoration(QWidget* target, qreal radius) : Decoration(target), look_{radius} {}
     void paintBehind(QPainter& painter, const QRectF& rect, const QRect&) override {
@@ -367,3 +371,5 @@ void DecorationHost::paintDecorations(QPainter& painter, QWidget* widget, const 
 }
 
 } // namespace parlo
+
+#include "Surface.moc"

@@ -42,6 +42,7 @@ struct Engraved {
 // A decoration attached to one widget and painted, behind it, by the nearest DecorationHost above
 // it. Shadows can reach outside the widget, which a widget cannot paint itself; the host can.
 class Decoration : public QObject {
+    Q_OBJECT
 public:
     explicit Decoration(QWidget* target);
     ~Decoration() override;
@@ -67,6 +68,7 @@ private:
 // A widget that paints its background (optional) and then the decorations of its descendants, in
 // tree order, so that a card's shadow lies under the wells inside the card.
 class DecorationHost : public QWidget {
+    Q_OBJECT
 public:
     explicit DecorationHost(QWidget* parent = nullptr);
     void setBackground(const QColor& colour);

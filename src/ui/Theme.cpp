@@ -40,6 +40,7 @@ QString paragraphHtml(const QString& text, qreal lineSpacing, bool centred) {
 // A word-wrapping label that asks for the height its current width needs. A plain wrapping QLabel
 // reports a minimum height for a much narrower width, and layouts then leave gaps below it.
 class WrapLabel final : public QLabel {
+    Q_OBJECT
 public:
     explicit WrapLabel(QWidget* parent) : QLabel(parent) {
         setWordWrap(true);
@@ -206,3 +207,5 @@ void setParagraphText(QLabel* l, const QString& text, qreal lineSpacing) {
 }
 
 } // namespace parlo::Theme
+
+#include "Theme.moc"

@@ -68,12 +68,6 @@ TranscriptView::TranscriptView(const std::vector<TranscriptSegment>& segments, Q
     }
 }
 
-void TranscriptView::setPlayable(bool playable) {
-    playable_ = playable;
-    setCursor(playable ? Qt::PointingHandCursor : Qt::ArrowCursor);
-    update();
-}
-
 const TranscriptView::Layout& TranscriptView::layoutFor(int width) const {
     for (const auto& [w, layout] : layouts_)
         if (w == width)
@@ -175,10 +169,8 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
         const int top = row.top + kRowPadding;
         painter.setFont(timeFont());
         painter.setPen(Palette::muted());
-        painter.setOpacity(playable_ ? 1.0 : 0.45);
         painter.drawText(QRect(0, top, timeWidth, QFontMetrics(timeFont()).height()), Qt::AlignLeft,
                          row.time);
-        painter.setOpacity(1.0);
         painter.setFont(speakerFont());
         painter.drawText(QRect(textLeft, top, width() - textLeft, speakerHeight), Qt::AlignLeft, row.speaker);
         painter.setFont(textFont());
@@ -199,8 +191,8 @@ void TranscriptView::mouseReleaseEvent(QMouseEvent* event) {
     const int row = rowAt(event->position().toPoint());
     const int pressed = pressed_;
     pressed_ = -1;
-    if (event->button() == Qt::LeftButton && row >= 0 && row == pressed && playable_ && onPlay)
-        onPlay(rows_[static_cast<std::size_t>(row)].start);
+    if (event->button() == Qt::LeftButton && row >= 0 && row == pressed)
+        Q_EMIT playRequested(rows_[static_cast<std::size_t>(row)].start);
 }
 
 } // namespace parlo

@@ -14,6 +14,7 @@ struct TranscriptSegment;
 // widget, because a long meeting has a thousand segments and a widget tree per row takes a visible
 // moment to lay out.
 class TranscriptView : public QWidget {
+    Q_OBJECT
 public:
     explicit TranscriptView(const std::vector<TranscriptSegment>& segments, QWidget* parent = nullptr);
 
@@ -23,10 +24,6 @@ public:
     QString timeText(int index) const;
     double start(int index) const;
 
-    // Called with the segment's start when its time button is clicked.
-    std::function<void(double)> onPlay;
-    void setPlayable(bool playable);
-
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
     QSize sizeHint() const override;
@@ -34,6 +31,10 @@ public:
     QSize minimumSizeHint() const override;
 
     static constexpr int timeWidth = 40;
+
+Q_SIGNALS:
+    // A time button was clicked: its segment's start.
+    void playRequested(double start);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -68,7 +69,6 @@ private:
     mutable std::vector<std::pair<int, Layout>> layouts_;
     mutable int height_ = 0;
     int pressed_ = -1;
-    bool playable_ = true;
 };
 
 } // namespace parlo

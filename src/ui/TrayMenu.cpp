@@ -46,10 +46,9 @@ QIcon recordMark() {
 
 } // namespace
 
-TrayMenu::TrayMenu(AppModel& model, Actions actions, QObject* parent)
+TrayMenu::TrayMenu(AppModel& model, QObject* parent)
     : QObject(parent)
     , model_(model)
-    , actions_(std::move(actions))
     , menu_(std::make_unique<QMenu>()) {
     idleIcon_ = applicationIcon();
     recordIcon_ = recordMark();
@@ -65,10 +64,7 @@ TrayMenu::TrayMenu(AppModel& model, Actions actions, QObject* parent)
 
     auto* open = menu_->addAction(QStringLiteral("Открыть приложение"));
     open->setObjectName(QStringLiteral("trayOpen"));
-    QObject::connect(open, &QAction::triggered, this, [this] {
-        if (actions_.openWindow)
-            actions_.openWindow();
-    });
+    QObject::connect(open, &QAction::triggered, this, &TrayMenu::openWindowRequested);
 
     autoStart_ = menu_->addAction(QStringLiteral("Автостарт звонков"));
     autoStart_->setObjectName(QStringLiteral("trayAutoStart"));
@@ -97,8 +93,7 @@ TrayMenu::TrayMenu(AppModel& model, Actions actions, QObject* parent)
     auto* settings = menu_->addAction(QStringLiteral("Настройки…"));
     settings->setObjectName(QStringLiteral("traySettings"));
     QObject::connect(settings, &QAction::triggered, this, [this] {
-        if (actions_.openWindow)
-            actions_.openWindow();
+        Q_EMIT openWindowRequested();
         model_.setSettingsVisible(true);
     });
     menu_->addSeparator();
@@ -106,10 +101,7 @@ TrayMenu::TrayMenu(AppModel& model, Actions actions, QObject* parent)
     quit_ = menu_->addAction(QStringLiteral("Завершить Mello Parlo"));
     quit_->setObjectName(QStringLiteral("trayQuit"));
     quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    QObject::connect(quit_, &QAction::triggered, this, [this] {
-        if (actions_.quit)
-            actions_.quit();
-    });
+    QObject::connect(quit_, &QAction::triggered, this, &TrayMenu::quitRequested);
 
     // An open popup menu does not hand its actions' shortcuts to the shortcut map on every platform
     // plugin (on X11 without a window manager it does not): the menu answers Ctrl+Q itself.
@@ -210,8 +202,7 @@ void TrayMenu::startingChanged() {
 void TrayMenu::notify(const QString& title, const QString& body) {
     if (tray_->isVisible() && QSystemTrayIcon::supportsMessages())
         tray_->showMessage(title, body, recordIcon_, 8000);
-    if (onNotified)
-        onNotified(title, body);
+    Q_EMIT notified(title, body);
 }
 
 } // namespace parlo

@@ -24,15 +24,9 @@ class AppModel;
 // Besides the menu, it tells the desktop (a freedesktop notification through the tray) when a
 // recording starts or stops by itself, so nobody is recorded without knowing it.
 class TrayMenu : public QObject {
+    Q_OBJECT
 public:
-    struct Actions {
-        // Brings up the main window, creating it when needed, in front of other applications.
-        std::function<void()> openWindow;
-        // Runs the quit protocol (the model's quit, then the end of the process).
-        std::function<void()> quit;
-    };
-
-    TrayMenu(AppModel& model, Actions actions, QObject* parent = nullptr);
+    explicit TrayMenu(AppModel& model, QObject* parent = nullptr);
     ~TrayMenu() override;
 
     QMenu* menu() const { return menu_.get(); }
@@ -51,8 +45,13 @@ public:
     // Shows the icon in the desktop's tray, now or when one appears; the application runs on without.
     void show();
 
-    // Told of every notification sent (or that would have been, without a tray).
-    std::function<void(const QString& title, const QString& body)> onNotified;
+Q_SIGNALS:
+    // "Открыть приложение" or "Настройки…": bring up the main window in front of other applications.
+    void openWindowRequested();
+    // "Завершить Mello Parlo" (Ctrl+Q): run the quit protocol.
+    void quitRequested();
+    // Every notification sent (or that would have been, without a tray).
+    void notified(const QString& title, const QString& body);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -64,7 +63,6 @@ private:
     void notify(const QString& title, const QString& body);
 
     AppModel& model_;
-    Actions actions_;
     std::unique_ptr<QMenu> menu_;
     QSystemTrayIcon* tray_ = nullptr;
     QIcon idleIcon_;

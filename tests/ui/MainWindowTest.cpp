@@ -8,7 +8,6 @@
 #include "ui/SoftButton.h"
 #include "ui/Surface.h"
 #include "ui/TranscriptView.h"
-#include "ui/WindowActions.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -46,21 +45,13 @@ bool shown(QWidget& root, const char* name) {
     return child<QWidget>(root, name)->isVisibleTo(&root);
 }
 
-class MainWindowTest : public UiTest {
-protected:
-    std::vector<Uuid> loaded;
-    WindowActions actions() {
-        WindowActions a;
-        a.loadDetail = [this](const Uuid& id) { loaded.push_back(id); };
-        return a;
-    }
-};
+using MainWindowTest = UiTest;
 
 } // namespace
 
 TEST_F(MainWindowTest, AnEmptyLibraryShowsTheEmptyStateACountOfZeroAndThePlaceholder) {
     auto model = makeModel({});
-    MainWindow window(*model, actions());
+    MainWindow window(*model);
     window.show();
 
     EXPECT_TRUE(window.libraryList()->showsEmptyState());
@@ -72,7 +63,7 @@ TEST_F(MainWindowTest, AnEmptyLibraryShowsTheEmptyStateACountOfZeroAndThePlaceho
 
 TEST_F(MainWindowTest, ASearchMatchingNothingShowsTheEmptyStateWhileTheCountKeepsAllRecordings) {
     auto model = makeModel({recording("Планёрка", 100), recording("Созвон с Казанью", 200)});
-    MainWindow window(*model, actions());
+    MainWindow window(*model);
     window.show();
     ASSERT_EQ(window.libraryList()->count(), 2);
 
@@ -98,7 +89,7 @@ TEST_F(MainWindowTest, RowsFollowTheModelOrderAndShowDateAndStatus) {
     // 2026-12-08 12:00 UTC in library time.
     failed.created = 1796731200.0 - kUnixTimeOfLibraryEpoch;
     auto model = makeModel({recording("Старая", 100), failed});
-    MainWindow window(*model, actions());
+    MainWindow window(*model);
     LibraryList* list = window.libraryList();
     ASSERT_EQ(list->count(), 2);
     EXPECT_EQ(list->rowTitle(0), QStringLiteral("Сбой")); // newest first
@@ -106,19 +97,17 @@ TEST_F(MainWindowTest, RowsFollowTheModelOrderAndShowDateAndStatus) {
     EXPECT_EQ(list->rowStatus(0), QString::fromStdString(failed.statusLabel()));
 }
 
-TEST_F(MainWindowTest, ClickingARowSelectsItReturnsToTheSummaryTabAndLoadsItsDetail) {
+TEST_F(MainWindowTest, ClickingARowSelectsItAndReturnsToTheSummaryTab) {
     LocalRecording first = recording("Первая", 200);
     first.result = sampleResult();
     LocalRecording second = recording("Вторая", 100);
     second.result = sampleResult();
     auto model = makeModel({first, second});
-    MainWindow window(*model, actions());
+    MainWindow window(*model);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     model->setSelection(first.id);
-    ASSERT_EQ(loaded.size(), 1u);
-    EXPECT_EQ(loaded.back(), first.id);
     QTest::mouseClick(child<QAbstractButton>(window, "transcriptTabButton"), Qt::LeftButton);
     EXPECT_EQ(window.tab(), QStringLiteral("transcript"));
     EXPECT_NE(window.findChild<QWidget*>(QStringLiteral("transcriptTab")), nullptr);
@@ -129,8 +118,6 @@ TEST_F(MainWindowTest, ClickingARowSelectsItReturnsToTheSummaryTabAndLoadsItsDet
     EXPECT_EQ(model->selection(), std::optional<Uuid>(second.id));
     EXPECT_EQ(window.tab(), QStringLiteral("summary"));
     EXPECT_TRUE(list->rowIsSelected(1));
-    ASSERT_EQ(loaded.size(), 2u);
-    EXPECT_EQ(loaded.back(), second.id);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(window.findChild<QWidget*>(QStringLiteral("transcriptTab")), nullptr);
     EXPECT_NE(window.findChild<QWidget*>(QStringLiteral("summaryTab")), nullptr);
@@ -138,7 +125,7 @@ TEST_F(MainWindowTest, ClickingARowSelectsItReturnsToTheSummaryTabAndLoadsItsDet
 
 TEST_F(MainWindowTest, StartingARecordingSwitchesTheCardTheDotAndTheActionArea) {
     auto model = makeModel({});
-    MainWindow window(*model, actions());
+    MainWindow window(*model);
     window.show();
     EXPECT_EQ(labelText(window, "cardEyebrow"), QStringLiteral("ВНИМАНИЕ НА РАЗГОВОРЕ"));
     EXPECT_EQ(labelText(window, "cardHeadline"), QStringLiteral("Запишите любой разговор."));
@@ -171,7 +158,7 @@ TEST_F(MainWindowTest, StartingARecordingSwitchesTheCardTheDotAndTheActionArea) 
 TEST_F(MainWindowTest, MissingSystemAudioPermissionOffersAccessSetupInsteadOfRecording) {
     systemAudio = false;
     auto model = makeModel({});
-    MainWindow window(*model, actions());
+    MainWindow window(*model);
     window.show();
     EXPECT_TRUE(shown(window, "accessButton"));
     EXPECT_FALSE(shown(window, "recordButton"));
@@ -186,7 +173,7 @@ TEST_F(MainWindowTest, MissingSystemAudioPermissionOffersAccessSetupInsteadOfRec
 
 TEST_F(MainWindowTest, TheSettingsSheetIsPresentedWhileSettingsAreVisibleAndDismissingHidesIt) {
     auto model = makeModel({});
-    MainWindow window(*model, actions());
+    MainWindow window(*model);
     int built = 0;
     window.setSettingsPanelFactory([&built](QWidget* parent) {
         ++built;
@@ -204,7 +191,7 @@ TEST_F(MainWindowTest, TheSettingsSheetIsPresentedWhileSettingsAreVisibleAndDism
 
 TEST_F(MainWindowTest, ClosingTheToastClearsTheMessageAndANewMessageShowsItAgain) {
     auto model = makeModel({});
-    MainWindow window(*model, actions());
+    MainWindow window(*model);
     window.show();
     EXPECT_FALSE(window.toast()->isVisible());
 
@@ -227,7 +214,7 @@ TEST_F(MainWindowTest, ClosingTheToastClearsTheMessageAndANewMessageShowsItAgain
 TEST_F(MainWindowTest, TheAutoStartSwitchShowsTheModelValueWhenTheModelRefuses) {
     microphone = false;
     auto model = makeModel({});
-    MainWindow window(*model, actions());
+    MainWindow window(*model);
     window.show();
     auto* toggle = child<Toggle>(window, "autoToggle");
     QTest::mouseClick(toggle, Qt::LeftButton);
@@ -236,18 +223,18 @@ TEST_F(MainWindowTest, TheAutoStartSwitchShowsTheModelValueWhenTheModelRefuses) 
     EXPECT_TRUE(model->message());
 }
 
-TEST_F(MainWindowTest, ControlsWhoseOperationIsMissingAreDisabled) {
-    auto model = makeModel({});
-    MainWindow window(*model, WindowActions{});
-    EXPECT_FALSE(child<QAbstractButton>(window, "importButton")->isEnabled());
-
-    WindowActions withImport;
-    int imports = 0;
-    withImport.importAudio = [&imports] { ++imports; };
-    MainWindow other(*model, withImport);
-    other.show();
-    QTest::mouseClick(child<QAbstractButton>(other, "importButton"), Qt::LeftButton);
-    EXPECT_EQ(imports, 1);
+TEST_F(MainWindowTest, AddRecordingAsksForAFile) {
+    int asked = 0;
+    auto model = makeModel({}, [&asked](AppModelServices& services) {
+        services.chooseAudioFile = [&asked]() -> std::optional<QString> {
+            ++asked;
+            return std::nullopt;
+        };
+    });
+    MainWindow window(*model);
+    window.show();
+    QTest::mouseClick(child<QAbstractButton>(window, "importButton"), Qt::LeftButton);
+    EXPECT_EQ(asked, 1);
 }
 
 TEST_F(MainWindowTest, LevelMetersLightOneBarPerSixteenthOfTheLevel) {
@@ -276,7 +263,7 @@ TEST_F(MainWindowTest, ALongTranscriptLengthensTheScrollingColumnInsteadOfBeingC
     result.summary.mode = "meeting";
     r.result = std::make_shared<const StoredResult>(std::move(result));
     auto model = makeModel({r});
-    MainWindow window(*model, actions());
+    MainWindow window(*model);
     window.resize(1260, 870);
     window.show();
     model->setSelection(r.id);
@@ -291,16 +278,22 @@ TEST_F(MainWindowTest, ALongTranscriptLengthensTheScrollingColumnInsteadOfBeingC
 }
 
 TEST_F(MainWindowTest, BecomingTheActiveApplicationRefreshesPermissionsVerifyingWhenAsked) {
-    auto model = makeModel({});
-    std::vector<bool> refreshes;
     bool wanted = false;
-    WindowActions a = actions();
-    a.refreshPermissions = [&refreshes](bool verify) { refreshes.push_back(verify); };
-    a.verifySystemOnActivation = [&wanted] { return wanted; };
-    MainWindow window(*model, a);
+    int verifications = 0;
+    auto model = makeModel({}, [&](AppModelServices& services) {
+        services.verifySystemAudioOnActivation = [&wanted] { return wanted; };
+        services.verifySystemAudio = [&verifications]() -> QCoro::Task<> {
+            ++verifications;
+            co_return;
+        };
+    });
+    MainWindow window(*model);
+    microphone = false;
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_FALSE(model->microphonePermission()) << "the mirrors are refreshed";
+    EXPECT_EQ(verifications, 0);
     wanted = true;
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
-    EXPECT_EQ(refreshes, (std::vector<bool>{false, true}));
+    EXPECT_EQ(verifications, 1);
 }

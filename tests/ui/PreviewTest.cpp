@@ -4,7 +4,6 @@
 #include "ui/Palette.h"
 #include "ui/PreviewRenderer.h"
 #include "ui/Theme.h"
-#include "ui/WindowActions.h"
 
 #include <QFile>
 #include <QImage>
@@ -28,7 +27,7 @@ QColor over(const QColor& top, qreal opacity, const QColor& bottom) {
 // Where the preview window puts a widget, laid out exactly as the renderer lays it out.
 QRect placeOf(const char* name) {
     AppModel model(true, AppModelServices{});
-    MainWindow window(model, WindowActions{});
+    MainWindow window(model);
     window.setAttribute(Qt::WA_DontShowOnScreen);
     window.setMinimumSize(0, 0);
     window.resize(1260, 920);

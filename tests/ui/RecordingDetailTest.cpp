@@ -5,7 +5,6 @@
 #include "ui/RecordingDetail.h"
 #include "ui/SoftButton.h"
 #include "ui/TranscriptView.h"
-#include "ui/WindowActions.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -24,18 +23,22 @@ protected:
     };
     std::vector<PlayCall> plays;
     std::vector<Uuid> retries;
-    std::shared_ptr<WindowActions> actions = std::make_shared<WindowActions>();
-
-    RecordingDetailTest() {
-        actions->play = [this](const LocalRecording& r, std::optional<double> at) {
-            plays.push_back({r.id, at});
-        };
-        actions->retry = [this](const Uuid& id) { retries.push_back(id); };
-    }
+    std::vector<QString> exported;
+    std::vector<double> seeks;
 
     std::unique_ptr<RecordingDetail> show(const LocalRecording& r,
                                           const QString& tab = QStringLiteral("summary")) {
-        auto detail = std::make_unique<RecordingDetail>(actions);
+        auto detail = std::make_unique<RecordingDetail>();
+        QObject::connect(detail.get(), &RecordingDetail::playRequested,
+                         [this](const Uuid& id, std::optional<double> at) {
+                             plays.push_back({id, at});
+                         });
+        QObject::connect(detail.get(), &RecordingDetail::retryRequested,
+                         [this](const Uuid& id) { retries.push_back(id); });
+        QObject::connect(detail.get(), &RecordingDetail::exportRequested,
+                         [this](const Uuid&, const QString& format) { exported.push_back(format); });
+        QObject::connect(detail.get(), &RecordingDetail::seekRequested,
+                         [this](double seconds) { seeks.push_back(seconds); });
         detail->display(r, tab);
         detail->resize(700, 900);
         detail->show();
@@ -107,7 +110,8 @@ TEST_F(RecordingDetailTest, TheTranscriptTabHasOneRowPerSegmentWhoseTimeButtonPl
     EXPECT_EQ(plays.size(), 1u);
 
     QString chosen;
-    detail->onTabChosen = [&chosen](const QString& tab) { chosen = tab; };
+    QObject::connect(detail.get(), &RecordingDetail::tabChosen,
+                     [&chosen](const QString& tab) { chosen = tab; });
     QTest::mouseClick(detail->findChild<QAbstractButton*>(QStringLiteral("summaryTabButton")),
                       Qt::LeftButton);
     EXPECT_EQ(chosen, QStringLiteral("summary"));
@@ -175,11 +179,7 @@ TEST_F(RecordingDetailTest, AnErrorWithALocalFileAndNoServerIdentifierOffersToRe
     EXPECT_EQ(detail->findChild<QAbstractButton*>(QStringLiteral("retryButton")), nullptr);
 }
 
-TEST_F(RecordingDetailTest, ExportsAreEnabledOnlyForADoneRecordingWithAnExporter) {
-    std::vector<QString> exported;
-    actions->exportResult = [&exported](const LocalRecording&, const QString& format) {
-        exported.push_back(format);
-    };
+TEST_F(RecordingDetailTest, ExportsAreEnabledOnlyForADoneRecording) {
     LocalRecording r = recording("Встреча", 10, "processing");
     auto detail = show(r);
     auto* menu = detail->findChild<QMenu*>(QStringLiteral("detailMenu"));
@@ -242,23 +242,12 @@ TEST_F(RecordingDetailTest, AnUnchangedRecordingAndTabAreNotRebuilt) {
     EXPECT_EQ(detail->builds(), builds + 1);
 }
 
-TEST_F(RecordingDetailTest, MovingTheSliderSeeksWithinTheRangeOnlyWhenSeekingIsPossible) {
+TEST_F(RecordingDetailTest, MovingTheSliderSeeksWithinTheRange) {
     LocalRecording r = recording("Встреча", 10);
     r.result = sampleResult();
-    std::vector<double> seeks;
     auto detail = show(r);
-    detail->onSeek = [&seeks](double s) { seeks.push_back(s); };
     detail->setPlayback(false, 0, 100);
     auto* slider = detail->findChild<PlayerSlider*>(QStringLiteral("playerSlider"));
-    // Without a seek operation the slider is disabled and does nothing.
-    EXPECT_FALSE(slider->isEnabled());
-    QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() / 2, slider->height() / 2));
-    EXPECT_TRUE(seeks.empty());
-
-    actions->seek = [](double) {};
-    r.title = "Снова";
-    detail->display(r, QStringLiteral("summary"));
-    slider = detail->findChild<PlayerSlider*>(QStringLiteral("playerSlider"));
     ASSERT_TRUE(slider->isEnabled());
     QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() / 2, slider->height() / 2));
     ASSERT_EQ(seeks.size(), 1u);

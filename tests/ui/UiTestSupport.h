@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,7 +45,8 @@ protected:
     bool microphone = true;
     bool systemAudio = true;
 
-    std::unique_ptr<AppModel> makeModel(const std::vector<LocalRecording>& items) {
+    std::unique_ptr<AppModel> makeModel(const std::vector<LocalRecording>& items,
+                                        const std::function<void(AppModelServices&)>& adjust = {}) {
         LocalStore::prepare();
         LocalStore::save(items);
         AppModelServices services;
@@ -54,6 +56,8 @@ protected:
         services.recorderFactory = [] { return std::make_unique<InstantRecorder>(); };
         services.microphoneAuthorized = [this] { return microphone; };
         services.systemAudioPermission = [this] { return systemAudio; };
+        if (adjust)
+            adjust(services);
         return std::make_unique<AppModel>(false, std::move(services));
     }
 

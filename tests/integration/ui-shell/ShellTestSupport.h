@@ -93,6 +93,7 @@ protected:
     std::shared_ptr<ScriptedProbe> probe = std::make_shared<ScriptedProbe>();
     Gate starting;
     Gate stopping;
+    int audioFilesAsked = 0; // "Добавить запись" asked for a file (and was cancelled)
     std::unique_ptr<LoopbackService> service;
 
     void SetUp() override {
@@ -130,6 +131,10 @@ protected:
             services.server = nowhere;
         }
         services.recorderFactory = [this] { return std::make_unique<GatedRecorder>(&starting, &stopping); };
+        services.chooseAudioFile = [this]() -> std::optional<QString> {
+            ++audioFilesAsked;
+            return std::nullopt;
+        };
         services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
         services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
         services.verifySystemAudio = [] { return CapturePermissions::verifyScreenAccess(); };

@@ -42,10 +42,10 @@ protected:
     int windowOpened = 0;
     int quitRequested = 0;
     std::unique_ptr<TrayMenu> makeTray(AppModel& model) {
-        TrayMenu::Actions actions;
-        actions.openWindow = [this] { ++windowOpened; };
-        actions.quit = [this] { ++quitRequested; };
-        return std::make_unique<TrayMenu>(model, actions);
+        auto tray = std::make_unique<TrayMenu>(model);
+        QObject::connect(tray.get(), &TrayMenu::openWindowRequested, [this] { ++windowOpened; });
+        QObject::connect(tray.get(), &TrayMenu::quitRequested, [this] { ++quitRequested; });
+        return tray;
     }
 };
 
@@ -164,10 +164,9 @@ TEST_F(TrayMenuTest, OpenSettingsAndQuitRunTheirActions) {
 
 TEST_F(TrayMenuTest, SettingsWithTheWindowClosedOpensItWithTheSheet) {
     auto model = makeModel();
-    ApplicationWindow window(*model, WindowActions{});
-    TrayMenu::Actions actions;
-    actions.openWindow = [&window] { window.open(); };
-    TrayMenu tray(*model, actions);
+    ApplicationWindow window(*model);
+    TrayMenu tray(*model);
+    QObject::connect(&tray, &TrayMenu::openWindowRequested, &window, &ApplicationWindow::open);
     window.open();
     window.window()->close();
     ASSERT_FALSE(window.window()->isVisible());
@@ -190,10 +189,7 @@ TEST_F(TrayMenuTest, SettingsWithTheWindowClosedOpensItWithTheSheet) {
 
 TEST_F(TrayMenuTest, TheWindowCarriesTheImportAndQuitCommands) {
     auto model = makeModel();
-    int imports = 0;
-    WindowActions actions;
-    actions.importAudio = [&imports] { ++imports; };
-    ApplicationWindow window(*model, actions);
+    ApplicationWindow window(*model);
     auto tray = makeTray(*model);
     window.setQuitAction(tray->quitAction());
     window.open();
@@ -203,7 +199,7 @@ TEST_F(TrayMenuTest, TheWindowCarriesTheImportAndQuitCommands) {
     ASSERT_TRUE(window.window()->actions().contains(window.importAction()));
     ASSERT_TRUE(window.window()->actions().contains(tray->quitAction()));
     window.importAction()->trigger();
-    EXPECT_EQ(imports, 1);
+    EXPECT_EQ(audioFilesAsked, 1);
 }
 
 TEST_F(TrayMenuTest, QuittingFromTheMenuDuringARecordingSavesItBeforeTheEnd) {
@@ -213,9 +209,8 @@ TEST_F(TrayMenuTest, QuittingFromTheMenuDuringARecordingSavesItBeforeTheEnd) {
     QObject::connect(model.get(), &AppModel::terminationRequested, &quit,
                      [&quit] { Q_EMIT quit.finished(0); });
     QSignalSpy finished(&quit, &QuitProtocol::finished);
-    TrayMenu::Actions actions;
-    actions.quit = [&quit] { quit.requestQuit(); };
-    TrayMenu tray(*model, actions);
+    TrayMenu tray(*model);
+    QObject::connect(&tray, &TrayMenu::quitRequested, &quit, &QuitProtocol::requestQuit);
     test::runTask(model->recordNow());
     ASSERT_TRUE(model->recordingID().has_value());
 
@@ -238,7 +233,8 @@ TEST_F(TrayMenuTest, ARecordingThatStartsAndStopsByItselfIsAnnounced) {
     model->setAutoEnabled(true);
     auto tray = makeTray(*model);
     QStringList notified;
-    tray->onNotified = [&notified](const QString& title, const QString&) { notified.append(title); };
+    QObject::connect(tray.get(), &TrayMenu::notified,
+                     [&notified](const QString& title, const QString&) { notified.append(title); });
 
     tickIntoAutomaticRecording(*model);
     ASSERT_EQ(notified.count(), 1);
@@ -260,7 +256,8 @@ TEST_F(TrayMenuTest, RecordingsStartedOrStoppedByTheUserAreNotAnnounced) {
     model->setAutoEnabled(true);
     auto tray = makeTray(*model);
     QStringList notified;
-    tray->onNotified = [&notified](const QString& title, const QString&) { notified.append(title); };
+    QObject::connect(tray.get(), &TrayMenu::notified,
+                     [&notified](const QString& title, const QString&) { notified.append(title); });
 
     // By hand, during a call: the call ending does not stop it, the user does.
     probe->call(true);
@@ -300,11 +297,25 @@ TEST_F(TrayMenuTest, CtrlQWhileTheMenuIsOpenQuits) {
     EXPECT_EQ(quitRequested, 1);
 }
 
+TEST_F(TrayMenuTest, SelectingARecordingOfTheServiceFetchesItsDetail) {
+    auto model = makeModel(true);
+    const QString remote = service->service.addMeeting(QStringLiteral("Из кабинета"), 1'700'000'000.0);
+    model->setPassword(QStringLiteral("parlo-dev-key"));
+    test::runTask(model->login());
+    ASSERT_EQ(model->items().size(), 1u);
+    MainWindow window(*model);
+    service->service.clearRequests();
+
+    model->setSelection(model->items().front().id);
+    EXPECT_TRUE(waitUntil(
+        [&] { return !service->service.requestsTo(QStringLiteral("/api/meetings/") + remote).isEmpty(); }));
+}
+
 TEST_F(TrayMenuTest, ClosingTheWindowIsReportedEachTime) {
     auto model = makeModel();
-    ApplicationWindow window(*model, WindowActions{});
+    ApplicationWindow window(*model);
     int closed = 0;
-    window.onClosed = [&closed] { ++closed; };
+    QObject::connect(&window, &ApplicationWindow::closed, [&closed] { ++closed; });
     window.open();
     window.window()->close();
     ASSERT_TRUE(waitUntil([&] { return closed == 1; }));
@@ -320,7 +331,7 @@ TEST(SingleInstanceTest, ASecondClaimOnTheSameLibraryAsksTheFirstForItsWindow) {
                         QString::number(QCoreApplication::applicationPid());
     SingleInstance first(key);
     int activations = 0;
-    first.onActivation = [&activations] { ++activations; };
+    QObject::connect(&first, &SingleInstance::activationRequested, [&activations] { ++activations; });
     ASSERT_TRUE(first.claim());
 
     SingleInstance other(key + QStringLiteral("-elsewhere"));
