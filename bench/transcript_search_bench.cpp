@@ -89,7 +89,6 @@ public:
     }
     void put(const LocalRecording& recording) override { index_->put(recording); }
     void remove(const Uuid& id) override { index_->remove(id); }
-    TranscriptIndex& index() { return *index_; }
 
 private:
     fs::path file_;

@@ -437,8 +437,14 @@ TranscriptIndex::TranscriptIndex(const fs::path& file) : state_(std::make_unique
                             error.message());
 
     const std::string signature = formatSignature(state_->words);
-    state_->open();
-    if (!state_->isCurrent(signature)) {
+    bool current = false;
+    try {
+        state_->open();
+        current = state_->isCurrent(signature);
+    } catch (const PlatformError&) {
+        // Not a database (damaged, or another file under this name): it is only derived data.
+    }
+    if (!current) {
         // Unreadable, from another version, or new: start from an empty file.
         state_->close();
         removeIndexFiles(file);
