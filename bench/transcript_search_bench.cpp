@@ -31,12 +31,12 @@
 #include <time.h>
 
 using namespace parlo;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
 namespace {
 
-double milliseconds(Clock::duration d) {
+double milliseconds(SteadyClock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
@@ -232,11 +232,11 @@ void measureKeystrokes(Engine& engine, int rounds) {
     const auto queries = keystrokes();
     for (int round = 0; round < rounds; ++round)
         for (const auto& text : queries) {
-            const auto start = Clock::now();
+            const auto start = SteadyClock::now();
             const double cpuStart = threadCpuMilliseconds();
             const auto hits = engine.query(text, 50);
             cpu.push_back(threadCpuMilliseconds() - cpuStart);
-            wall.push_back(milliseconds(Clock::now() - start));
+            wall.push_back(milliseconds(SteadyClock::now() - start));
             byQuery[text].push_back(cpu.back());
         }
     const Percentiles w = percentiles(wall), c = percentiles(cpu);
@@ -281,10 +281,10 @@ void reportForms(Engine& engine, const TranscriptCorpus& corpus) {
 
 void run(Engine& engine, const TranscriptCorpus& corpus) {
     std::printf("\n== %s\n", engine.name());
-    const auto start = Clock::now();
+    const auto start = SteadyClock::now();
     const std::clock_t cpuStart = std::clock();
     engine.build(corpus.recordings);
-    const double buildMs = milliseconds(Clock::now() - start);
+    const double buildMs = milliseconds(SteadyClock::now() - start);
     std::printf("  full build:        %8.0f ms (%.0f ms of CPU)   size %.1f MB\n", buildMs,
                 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC,
                 static_cast<double>(folderSize(engine.location())) / 1e6);
@@ -295,12 +295,12 @@ void run(Engine& engine, const TranscriptCorpus& corpus) {
     // The newest recording arrives again (a new result) and then leaves.
     const LocalRecording& newest = corpus.recordings[corpus.recordings.size() - 2];
     engine.remove(newest.id);
-    auto t = Clock::now();
+    auto t = SteadyClock::now();
     engine.put(newest);
-    const double putMs = milliseconds(Clock::now() - t);
-    t = Clock::now();
+    const double putMs = milliseconds(SteadyClock::now() - t);
+    t = SteadyClock::now();
     engine.remove(newest.id);
-    const double removeMs = milliseconds(Clock::now() - t);
+    const double removeMs = milliseconds(SteadyClock::now() - t);
     engine.put(newest);
     std::printf("  one recording:     add %.1f ms, remove %.1f ms (%zu segments)\n", putMs, removeMs,
                 newest.result->value().segments.size());
@@ -315,7 +315,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::atoi(argv[1]) : 1000;
 
-    auto start = Clock::now();
+    auto start = SteadyClock::now();
     const TranscriptCorpus corpus = generateTranscriptCorpus(count);
     std::size_t segments = 0, words = 0;
     std::set<std::string> distinct;
@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
             }
     std::printf(
         "library: %d recordings, %zu segments, %zu words, %zu distinct words (generated in %.0f ms)\n", count,
-        segments, words, distinct.size(), milliseconds(Clock::now() - start));
+        segments, words, distinct.size(), milliseconds(SteadyClock::now() - start));
 
     std::map<Uuid, std::size_t> places;
     for (std::size_t i = 0; i < corpus.recordings.size(); ++i)
@@ -345,11 +345,12 @@ int main(int argc, char** argv) {
 
     // Opening a current index and checking every recording's fingerprint, as at every start.
     {
-        start = Clock::now();
+        start = SteadyClock::now();
         TranscriptIndex reopened(root / TranscriptIndex::kFileName);
         const auto changes = reopened.synchronize(corpus.recordings);
         std::printf("  open + staleness check of a current index: %.0f ms (%d changes)\n",
-                    milliseconds(Clock::now() - start), changes.added + changes.replaced + changes.removed);
+                    milliseconds(SteadyClock::now() - start),
+                    changes.added + changes.replaced + changes.removed);
     }
 #ifdef PARLO_BENCH_XAPIAN
     if (argc <= 2 || std::string_view(argv[2]) != "fts5") {
