@@ -35,8 +35,6 @@ void JsonReader::finish() {
         fail("unexpected data after the value");
 }
 
-namespace {
-
 void appendUtf8(std::string& out, std::uint32_t code) {
     if (code < 0x80) {
         out += static_cast<char>(code);
@@ -54,6 +52,8 @@ void appendUtf8(std::string& out, std::uint32_t code) {
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
 }
+
+namespace {
 
 // Plain characters run until a quote, a backslash or a control character. Transcripts make most of
 // a large library, so the scan looks at eight bytes at a time.

@@ -14,6 +14,9 @@ namespace parlo {
 // The value of a hexadecimal digit (either case), or -1.
 int hexDigitValue(char c);
 
+// Appends the UTF-8 form of a Unicode code point.
+void appendUtf8(std::string& out, std::uint32_t code);
+
 class JsonError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

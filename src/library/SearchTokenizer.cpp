@@ -1,5 +1,7 @@
 #include "library/SearchTokenizer.h"
 
+#include "core/Json.h"
+
 #include <QChar>
 
 #include <libstemmer.h>
@@ -43,24 +45,6 @@ char32_t decode(std::string_view text, std::size_t position, std::size_t& length
         return kInvalid;
     length = need + 1;
     return c;
-}
-
-void encode(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 enum class Kind { separator, letter, mark };
@@ -131,7 +115,7 @@ bool SearchTokenizer::next(std::string_view text, std::size_t& position, Word& w
         if (kind == Kind::separator)
             break;
         if (kind == Kind::letter && characters < kMaxKeyCharacters) {
-            encode(key_, folded);
+            appendUtf8(key_, folded);
             ++characters;
         }
         position += length;

@@ -1,7 +1,7 @@
 #include "library/TranscriptIndex.h"
 
-#include "library/SearchTokenizer.h"
 #include "core/ParloError.h"
+#include "library/SearchTokenizer.h"
 
 #include <sqlite3.h>
 

@@ -66,8 +66,9 @@ public:
     bool put(const LocalRecording& recording);
     void remove(const Uuid& id);
 
-    // At most `limit` lines matching every word of `text` (the last word is often unfinished: each
-    // word also matches as the beginning of a longer one). Text without words finds nothing.
+    // At most `limit` (and 1,000) lines matching every word of `text` (the last word is often
+    // unfinished: each word also matches as the beginning of a longer one). Text without words
+    // finds nothing; only the first 200 characters and 8 words count.
     std::vector<TranscriptMatch> query(const QString& text, int limit);
 
     // How many recordings are indexed.
