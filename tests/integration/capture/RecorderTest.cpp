@@ -154,9 +154,16 @@ TEST_F(RecorderTest, ClickLandsAtTheSamePlaceOfBothTracksAndShortRecordingKeepsT
         << "system " << systemPeak << ", microphone " << microphonePeak;
 }
 
+// A source suspended by the user stays silent on PulseAudio. pipewire-pulse resumes a suspended node
+// as soon as a stream links to it, so there the suspended microphone delivers silence after all and
+// no source can be made to deliver nothing at all.
+constexpr const char* noSuspendOnPipeWire = "PipeWire resumes a suspended source for a new stream";
+
 TEST_F(RecorderTest, SilentMicrophoneGivesTheOneWarning) {
     PrivateSoundServer server;
     ASSERT_TRUE(server.ready());
+    if (server.onPipeWire())
+        GTEST_SKIP() << noSuspendOnPipeWire;
     // A source suspended by the user delivers nothing at all, like an input that never starts.
     ASSERT_TRUE(server.pactl({text("suspend-source"), text("mic"), text("1")}).has_value());
     SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
@@ -176,6 +183,8 @@ TEST_F(RecorderTest, SilentMicrophoneGivesTheOneWarning) {
 TEST_F(RecorderTest, NothingAtAllFailsAndKeepsBothRawFiles) {
     PrivateSoundServer server;
     ASSERT_TRUE(server.ready());
+    if (server.onPipeWire())
+        GTEST_SKIP() << noSuspendOnPipeWire;
     ASSERT_TRUE(server.pactl({text("suspend-source"), text("mic"), text("1")}).has_value());
     ASSERT_TRUE(server.pactl({text("suspend-sink"), text("speakers"), text("1")}).has_value());
     SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
@@ -271,10 +280,9 @@ QString sourceOf(const PrivateSoundServer& server, const QString& mediaName) {
 
 TEST_F(RecorderTest, RecordingFollowsNewDefaultDevices) {
     PrivateSoundServer server("micfeed.monitor",
-                              "load-module module-null-sink sink_name=headset rate=48000 channels=2\n"
-                              "load-module module-null-sink sink_name=headsetmic rate=48000 channels=2\n"
-                              "load-module module-remap-source master=headsetmic.monitor "
-                              "source_name=headsetin\n");
+                              {text("module-null-sink sink_name=headset rate=48000 channels=2"),
+                               text("module-null-sink sink_name=headsetmic rate=48000 channels=2"),
+                               text("module-remap-source master=headsetmic.monitor source_name=headsetin")});
     ASSERT_TRUE(server.ready());
     SystemAudioRecorder recorder(platform::soundServerCapture, platform::ffmpegCodec());
     test::runTask(recorder.start(folder()));

@@ -6,14 +6,13 @@
 #include "capture/CapturePermissions.h"
 #include "platform/PlatformParts.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -129,72 +128,69 @@ private:
     int status_ = -1;
 };
 
-// A PulseAudio daemon of this test alone, laid out like scripts/test-sound-server, in a private
-// runtime folder; PULSE_SERVER points at it while it lives. Stopped by its own pid.
+// A sound server of this test alone, started by scripts/test-sound-server --serve (PulseAudio, or
+// PipeWire with PARLO_SOUND_SERVER=pipewire) with its devices and private runtime folder;
+// PULSE_SERVER points at it while it lives. `extraModules` are load-module arguments for devices a
+// scenario needs besides the usual ones. Stopped through the script, which ends every process it
+// started by its pid.
 class PrivateSoundServer {
 public:
     explicit PrivateSoundServer(const QByteArray& micMaster = "micfeed.monitor",
-                                const QByteArray& extra = {}) {
-        const QString runtime = dir_.path() + text("/runtime");
-        QDir().mkpath(runtime);
-        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QDir().mkpath(dir_.path() + text("/home"));
-        const QString socket = runtime + text("/native");
-        QFile config(dir_.path() + text("/daemon.pa"));
-        config.open(QIODevice::WriteOnly);
-        config.write("load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket.toUtf8() +
-                     "\n" +
-                     "load-module module-null-sink sink_name=speakers rate=48000 channels=2\n"
-                     "load-module module-null-sink sink_name=micfeed rate=48000 channels=2\n"
-                     "load-module module-remap-source master=" +
-                     micMaster +
-                     " source_name=mic\n"
-                     "load-module module-null-source source_name=keepalive rate=48000 channels=2\n"
-                     "load-module module-loopback source=keepalive sink=speakers latency_msec=10 "
-                     "source_dont_move=true sink_dont_move=true\n"
-                     "load-module module-loopback source=keepalive sink=micfeed latency_msec=10 "
-                     "source_dont_move=true sink_dont_move=true\n" +
-                     extra +
-                     "set-default-sink speakers\n"
-                     "set-default-source mic\n");
-        config.close();
-
-        daemon_ = std::make_unique<Child>(
-            std::vector<std::string>{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "-F",
-                                     config.fileName().toStdString(), "--use-pid-file=no", "--disallow-exit"},
-            std::vector<std::string>{"HOME=" + QString(dir_.path() + text("/home")).toStdString(),
-                                     "XDG_RUNTIME_DIR=" + runtime.toStdString()},
-            false, QString(dir_.path() + text("/daemon.log")).toStdString());
+                                const QStringList& extraModules = {}) {
+        script_ = std::make_unique<Child>(
+            std::vector<std::string>{PARLO_TEST_SOUND_SERVER, "--mic-master=" + micMaster.toStdString(),
+                                     "--serve"},
+            std::vector<std::string>{}, true, QString(dir_.path() + text("/server.log")).toStdString());
         previous_ = qgetenv("PULSE_SERVER");
-        server_ = "unix:" + socket.toUtf8();
-        qputenv("PULSE_SERVER", server_);
-        if (!daemon_->started())
+        if (!script_->started())
             return;
-        for (int i = 0; i < 200 && !ready_; ++i) {
-            ready_ = pactl({text("info")}).has_value();
-            if (!ready_)
-                QThread::msleep(25);
+        // The script prints the server's address and the pid clients talk to, then "ready".
+        std::string line;
+        while (!ready_ && readLine(line)) {
+            if (line.starts_with("PARLO_SOUND_SERVER="))
+                pipeWire_ = line == "PARLO_SOUND_SERVER=pipewire";
+            else if (line.starts_with("PULSE_SERVER="))
+                server_ = QByteArray::fromStdString(line.substr(13));
+            else if (line.starts_with("PARLO_TEST_PULSE_DAEMON_PID="))
+                daemonPid_ = std::stoi(line.substr(28));
+            else if (line == "ready")
+                ready_ = !server_.isEmpty() && daemonPid_ > 0;
         }
-        // Right after the daemon starts, a monitor recording starts up to two seconds late, until
-        // the keep-alive loopbacks run: wait for that, so the tests measure the recorder.
+        if (!ready_)
+            return;
+        qputenv("PULSE_SERVER", server_);
+        for (const QString& module : extraModules)
+            ready_ = ready_ &&
+                     pactl(QStringList{text("load-module")} + module.split(QLatin1Char(' '))).has_value();
+        // Right after the daemon starts, a monitor recording starts up to two seconds late on
+        // PulseAudio, until the keep-alive loopbacks run: wait for that, so the tests measure the
+        // recorder.
         if (ready_)
             ready_ = warmUp("speakers.monitor") && warmUp("mic");
+        if (!ready_) {
+            QFile log(dir_.path() + text("/server.log"));
+            if (log.open(QIODevice::ReadOnly))
+                std::fprintf(stderr, "test sound server:\n%s\n", log.readAll().constData());
+        }
         // A fresh backend: the previous one may remember an answer of another daemon.
         CapturePermissions::setBackend(platform::soundServerPermissions());
     }
 
     ~PrivateSoundServer() {
-        if (daemon_)
-            daemon_->stop(SIGTERM);
+        script_->stop(SIGTERM);
         qputenv("PULSE_SERVER", previous_);
         CapturePermissions::setBackend(platform::soundServerPermissions());
     }
 
     bool ready() const { return ready_; }
+    bool onPipeWire() const { return pipeWire_; }
     QByteArray server() const { return server_; }
 
-    // Ends the daemon the hard way, as a crash would.
-    void kill() { daemon_->stop(SIGKILL); }
+    // Ends the process clients talk to the hard way, as a crash would.
+    void kill() {
+        if (daemonPid_ > 0)
+            ::kill(daemonPid_, SIGKILL);
+    }
 
     bool warmUp(const char* source) {
         for (int attempt = 0; attempt < 40; ++attempt) {
@@ -219,10 +215,24 @@ public:
     }
 
 private:
+    // One line of the script's output; false at its end or after 30 s of silence.
+    bool readLine(std::string& line) {
+        line.clear();
+        char c = 0;
+        while (script_->readableWithin(30000) && ::read(script_->readFd(), &c, 1) == 1) {
+            if (c == '\n')
+                return true;
+            line.push_back(c);
+        }
+        return false;
+    }
+
     QTemporaryDir dir_;
-    std::unique_ptr<Child> daemon_;
+    std::unique_ptr<Child> script_;
     QByteArray previous_;
     QByteArray server_;
+    pid_t daemonPid_ = -1;
+    bool pipeWire_ = false;
     bool ready_ = false;
 };
 
@@ -236,12 +246,14 @@ inline std::vector<float> tone(double hz, double seconds, float amplitude, int r
     return v;
 }
 
-// Plays mono float samples into a sink with pacat, as another application would.
+// Plays mono float samples into a sink with pacat, as another application would. Each player is an
+// application of its own name: the server remembers a mute per application name (WirePlumber's
+// stream restore on PipeWire) and would start a namesake muted.
 class Player {
 public:
     Player(const QString& folder, const char* sink, const std::vector<float>& samples,
            const QStringList& properties = {}) {
-        const QString file = folder + text("/play-") + text(sink) + QString::number(counter++) + text(".raw");
+        const QString file = folder + text("/play-") + text(sink) + QString::number(++counter) + text(".raw");
         std::ofstream out(file.toStdString(), std::ios::binary);
         out.write(reinterpret_cast<const char*>(samples.data()),
                   static_cast<std::streamsize>(samples.size() * 4));
@@ -254,7 +266,7 @@ public:
                                            "--channels=1",
                                            "--raw",
                                            "--latency-msec=20",
-                                           "--client-name=test player"};
+                                           "--client-name=test player " + std::to_string(counter)};
         for (const auto& property : properties)
             arguments.push_back("--property=" + property.toStdString());
         arguments.push_back(file.toStdString());

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,46 +27,29 @@ QString text(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-// A PulseAudio daemon of this test alone, in a private runtime folder; stopped by its pid.
+// A sound server of this test alone, started by scripts/test-sound-server --serve (PulseAudio, or
+// PipeWire with PARLO_SOUND_SERVER=pipewire) in a private runtime folder; stopped through the
+// script, which ends every process it started by its pid.
 class PrivateSoundServer {
 public:
     PrivateSoundServer() {
-        const QString runtime = dir_.path() + text("/runtime");
-        QDir().mkpath(runtime);
-        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QDir().mkpath(dir_.path() + text("/home"));
-        socket_ = runtime + text("/native");
-
-        QFile config(dir_.path() + text("/daemon.pa"));
-        config.open(QIODevice::WriteOnly);
-        config.write("load-module module-native-protocol-unix auth-anonymous=1 socket=" + socket_.toUtf8() +
-                     "\n" +
-                     "load-module module-null-sink sink_name=speakers rate=48000 channels=2\n"
-                     "load-module module-null-sink sink_name=micfeed rate=48000 channels=2\n"
-                     "load-module module-remap-source master=micfeed.monitor source_name=mic\n"
-                     "set-default-sink speakers\n"
-                     "set-default-source mic\n");
-        config.close();
-
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(text("HOME"), dir_.path() + text("/home"));
-        env.insert(text("XDG_RUNTIME_DIR"), runtime);
-        daemon_.setProcessEnvironment(env);
-        daemon_.setStandardOutputFile(QProcess::nullDevice());
-        daemon_.setStandardErrorFile(dir_.path() + text("/daemon.log"));
-        daemon_.start(text("pulseaudio"),
-                      {text("--daemonize=no"), text("--exit-idle-time=-1"), text("-n"), text("-F"),
-                       config.fileName(), text("--use-pid-file=no"), text("--disallow-exit")});
-        if (!daemon_.waitForStarted(5000))
-            return;
-        for (int i = 0; i < 200; ++i) {
-            if (pactl({text("info")}).has_value()) {
-                ready_ = true;
-                break;
-            }
-            QThread::msleep(25);
+        script_.setStandardErrorFile(dir_.path() + text("/server.log"));
+        script_.start(text(PARLO_TEST_SOUND_SERVER), {text("--serve")});
+        // The script prints the server's address and the pid clients talk to, then "ready".
+        while (!ready_ && (script_.canReadLine() || script_.waitForReadyRead(30000))) {
+            const QByteArray line = script_.readLine().trimmed();
+            if (line.startsWith("PULSE_SERVER="))
+                server_ = QString::fromUtf8(line.mid(13));
+            else if (line.startsWith("PARLO_TEST_PULSE_DAEMON_PID="))
+                daemonPid_ = line.mid(28).toInt();
+            else if (line == "ready")
+                ready_ = !server_.isEmpty() && daemonPid_ > 0;
         }
-        baselineRecordings_ = count(text("source-outputs"));
+        if (!ready_) {
+            QFile log(dir_.path() + text("/server.log"));
+            if (log.open(QIODevice::ReadOnly))
+                std::fprintf(stderr, "test sound server:\n%s\n", log.readAll().constData());
+        }
     }
 
     ~PrivateSoundServer() { stop(); }
@@ -76,29 +60,33 @@ public:
     bool ready() const { return ready_; }
 
     void stop() {
-        const qint64 pid = daemon_.processId();
-        if (pid > 0 && daemon_.state() != QProcess::NotRunning) {
-            ::kill(static_cast<pid_t>(pid), SIGCONT); // a frozen daemon must run to act on TERM
-            ::kill(static_cast<pid_t>(pid), SIGTERM);
-            if (!daemon_.waitForFinished(5000)) {
+        const qint64 pid = script_.processId();
+        if (pid > 0 && script_.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(pid), SIGTERM); // the script wakes a frozen daemon before stopping it
+            if (!script_.waitForFinished(10000)) {
                 ::kill(static_cast<pid_t>(pid), SIGKILL);
-                daemon_.waitForFinished(5000);
+                script_.waitForFinished(5000);
             }
         }
     }
 
-    // The daemon keeps its socket, so connections are accepted, but it answers nothing.
-    void freeze() { ::kill(static_cast<pid_t>(daemon_.processId()), SIGSTOP); }
+    // The server keeps its socket, so connections are accepted, but it answers nothing.
+    void freeze() {
+        if (daemonPid_ > 0)
+            ::kill(daemonPid_, SIGSTOP);
+    }
 
     QProcessEnvironment environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(text("PULSE_SERVER"), text("unix:") + socket_);
+        env.insert(text("PULSE_SERVER"), server_);
         return env;
     }
 
     std::optional<QByteArray> pactl(const QStringList& arguments) const {
         QProcess process;
-        process.setProcessEnvironment(environment());
+        QProcessEnvironment env = environment();
+        env.insert(text("LC_ALL"), text("C")); // the listings are parsed
+        process.setProcessEnvironment(env);
         process.start(text("pactl"), arguments);
         if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit ||
             process.exitCode() != 0)
@@ -106,17 +94,35 @@ public:
         return process.readAllStandardOutput();
     }
 
-    int count(const QString& kind) const {
-        const auto listing = pactl({text("list"), text("short"), kind});
-        return listing ? static_cast<int>(listing->count('\n')) : -1;
+    // The streams of clients (the devices' own streams, the remapped microphone's recording and
+    // the keep-alive loopbacks, have none) and how many of them are paused.
+    struct ClientStreams {
+        int streams = 0;
+        int corked = 0;
+    };
+    ClientStreams clientStreams(const QString& kind) const {
+        ClientStreams found;
+        const auto listing = pactl({text("list"), kind});
+        if (!listing)
+            return {-1, -1};
+        // One block per stream, separated by empty lines.
+        for (const QString& block : QString::fromUtf8(*listing).split(text("\n\n"))) {
+            if (!block.contains(text("\n\tClient: ")) || block.contains(text("\n\tClient: n/a\n")))
+                continue;
+            ++found.streams;
+            if (block.contains(text("\n\tCorked: yes\n")))
+                ++found.corked;
+        }
+        return found;
     }
 
-    // Waits until the daemon holds this many client playbacks and recordings (the remapped
-    // microphone's own recording not counted).
-    bool awaitStreams(int playbacks, int recordings) const {
+    // Waits until the server holds this many client playbacks and recordings, `corked` of them
+    // paused. On PipeWire a stream may show up paused for a moment before it starts.
+    bool awaitStreams(int playbacks, int recordings, int corked = 0) const {
         for (int i = 0; i < 200; ++i) {
-            if (count(text("sink-inputs")) == playbacks &&
-                count(text("source-outputs")) == baselineRecordings_ + recordings)
+            const ClientStreams out = clientStreams(text("sink-inputs"));
+            const ClientStreams in = clientStreams(text("source-outputs"));
+            if (out.streams == playbacks && in.streams == recordings && out.corked + in.corked == corked)
                 return true;
             QThread::msleep(25);
         }
@@ -125,10 +131,10 @@ public:
 
 private:
     QTemporaryDir dir_;
-    QString socket_;
-    QProcess daemon_;
+    QProcess script_;
+    QString server_;
+    pid_t daemonPid_ = -1;
     bool ready_ = false;
-    int baselineRecordings_ = 0;
 };
 
 // A child process of the test, ended by its pid when the object goes.
@@ -301,7 +307,7 @@ TEST_F(ProbeModes, PausedMonitorAndLevelMeterStreamsAreNoCall) {
     streamClient({text("corked-playback"), text("Zoom"), text("us.zoom.Zoom")});
     record({text("--client-name=Screen Recorder"), text("--property=application.id=org.example.Screen"),
             text("--device=speakers.monitor")});
-    ASSERT_TRUE(server_->awaitStreams(1, 3));
+    ASSERT_TRUE(server_->awaitStreams(1, 3, 2));
     EXPECT_EQ(probeLine(*server_, "--probe-calls"), idleLine);
     // Paused Zoom still has an audio process, neither capturing nor playing.
     EXPECT_EQ(probeLine(*server_, "--probe-zoom"),

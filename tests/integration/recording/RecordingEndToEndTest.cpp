@@ -9,6 +9,7 @@
 #include "platform/PlatformParts.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
