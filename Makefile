@@ -4,7 +4,7 @@ WERROR ?= ON
 BUILD_DIR = build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test test-asan bench format format-check clean
+.PHONY: deps configure build run test test-asan test-pipewire bench package install-package format format-check clean
 
 deps:
 	scripts/install-deps
@@ -26,9 +26,27 @@ test: build
 test-asan:
 	$(MAKE) test PRESET=asan
 
+# The tests that talk to a sound server, once more on PipeWire (with WirePlumber and pipewire-pulse).
+test-pipewire: build
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0 \
+	PARLO_SOUND_SERVER=pipewire scripts/test-sound-server \
+	ctest --test-dir $(BUILD_DIR) -L soundserver --output-on-failure --timeout 300
+
 bench:
 	$(MAKE) build PRESET=release
 	scripts/test-sound-server scripts/run-benchmarks build/release
+
+# The Debian package, from the release preset: build/release/mello-parlo_<version>_<arch>.deb, with
+# the screenshot for the metainfo beside it (build/release/screenshots/main.png).
+package: deps
+	cmake --preset release -DPARLO_WARNINGS_AS_ERRORS=$(WERROR)
+	cmake --build build/release -j $(JOBS) --target mello-parlo parlo_icons screenshots
+	rm -f build/release/mello-parlo_*.deb
+	cd build/release && cpack -G DEB
+
+# Builds the package and installs it with apt, as a user of a released package would.
+install-package: package
+	$(if $(filter 0,$(shell id -u)),,sudo) apt-get install -y --reinstall ./build/release/mello-parlo_*.deb
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
