@@ -137,10 +137,15 @@ class PrivateSoundServer {
 public:
     explicit PrivateSoundServer(const QByteArray& micMaster = "micfeed.monitor",
                                 const QStringList& extraModules = {}) {
-        script_ = std::make_unique<Child>(
-            std::vector<std::string>{PARLO_TEST_SOUND_SERVER, "--mic-master=" + micMaster.toStdString(),
-                                     "--serve"},
-            std::vector<std::string>{}, true, QString(dir_.path() + text("/server.log")).toStdString());
+        // The extra devices come with the others, so that they are as old as those when a test
+        // starts (a monitor of a new PulseAudio null sink starts recording late).
+        std::vector<std::string> arguments{PARLO_TEST_SOUND_SERVER,
+                                           "--mic-master=" + micMaster.toStdString()};
+        for (const QString& module : extraModules)
+            arguments.push_back("--module=" + module.toStdString());
+        arguments.push_back("--serve");
+        script_ = std::make_unique<Child>(arguments, std::vector<std::string>{}, true,
+                                          QString(dir_.path() + text("/server.log")).toStdString());
         previous_ = qgetenv("PULSE_SERVER");
         if (!script_->started())
             return;
@@ -159,9 +164,6 @@ public:
         if (!ready_)
             return;
         qputenv("PULSE_SERVER", server_);
-        for (const QString& module : extraModules)
-            ready_ = ready_ &&
-                     pactl(QStringList{text("load-module")} + module.split(QLatin1Char(' '))).has_value();
         // Right after the daemon starts, a monitor recording starts up to two seconds late on
         // PulseAudio, until the keep-alive loopbacks run: wait for that, so the tests measure the
         // recorder.
