@@ -316,6 +316,42 @@ void JsonReader::skipValue() {
     }
 }
 
+bool isValidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    const std::size_t size = text.size();
+    while (i < size) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        std::uint32_t smallest = 0;
+        if ((c & 0xE0) == 0xC0) {
+            length = 2, code = c & 0x1F, smallest = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3, code = c & 0x0F, smallest = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4, code = c & 0x07, smallest = 0x10000;
+        } else {
+            return false;
+        }
+        if (size - i < length)
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 void JsonWriter::key(std::string_view name) {
     if (!first_)
         out_ += ',';

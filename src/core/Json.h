@@ -1,8 +1,10 @@
 #pragma once
 
-// A small strict JSON reader and a compact writer for the library file and the service's answers.
-// The library file can hold hundreds of megabytes of transcripts and is read at every start, so the
-// reader decodes straight into records (or only validates) without building a document tree.
+// The program's one JSON reader and its compact writer: the library file, the service's answers,
+// probe snapshots. The library file can hold hundreds of megabytes of transcripts and is read at
+// every start, so the reader decodes straight into records (or only validates) without building a
+// document tree. Everything it reads comes from outside, so nesting is bounded: the reader recurses
+// once per level, and 100,000 brackets would overflow the stack.
 
 #include <cstdint>
 #include <stdexcept>
@@ -24,10 +26,16 @@ public:
 
 class JsonReader {
 public:
+    // Deeper documents fail with JsonError. Our own documents nest 7 levels at most (library, record,
+    // result, summary, notes, note, references); a few hundred leave room for any honest extension
+    // and keep the recursion a few hundred kilobytes of stack even in sanitizer builds.
+    static constexpr int kMaxDepth = 256;
+
     explicit JsonReader(std::string_view text) : text_(text) {}
 
     // Reads an object; `onKey(std::string_view key)` must consume the value of each key.
     template <typename OnKey> void readObject(OnKey&& onKey) {
+        Level level(*this);
         expect('{');
         skipSpace();
         if (consume('}'))
@@ -50,6 +58,7 @@ public:
 
     // Reads an array; `onElement()` must consume one value each time it is called.
     template <typename OnElement> void readArray(OnElement&& onElement) {
+        Level level(*this);
         expect('[');
         skipSpace();
         if (consume(']'))
@@ -79,6 +88,8 @@ public:
     void finish();
 
     bool atEnd() const { return pos_ >= text_.size(); }
+    // The next character, or '\0' at the end; for callers that accept more than one kind of value.
+    char peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
     std::size_t position() const { return pos_; }
     std::string_view text() const { return text_; }
     void skipSpace() {
@@ -92,6 +103,21 @@ public:
     [[noreturn]] void fail(const char* what) const;
 
 private:
+    // One level of nesting, for as long as the object or array is being read.
+    class Level {
+    public:
+        explicit Level(JsonReader& reader) : reader_(reader) {
+            if (++reader_.depth_ > kMaxDepth)
+                reader_.fail("nesting too deep");
+        }
+        ~Level() { --reader_.depth_; }
+        Level(const Level&) = delete;
+        Level& operator=(const Level&) = delete;
+
+    private:
+        JsonReader& reader_;
+    };
+
     std::string_view readKey(std::string& buffer);
     std::string_view numberToken();
     void expect(char c);
@@ -106,7 +132,26 @@ private:
 
     std::string_view text_;
     std::size_t pos_ = 0;
+    int depth_ = 0;
 };
+
+// Reads `text` as one JSON object; `onKey` is called as for JsonReader::readObject. False when the
+// text holds another kind of value; JsonError when it is not JSON.
+template <typename OnKey> bool readJsonObject(std::string_view text, OnKey&& onKey) {
+    JsonReader reader(text);
+    reader.skipSpace();
+    if (reader.peek() != '{') {
+        reader.skipValue();
+        reader.finish();
+        return false;
+    }
+    reader.readObject([&](std::string_view key) { onKey(reader, key); });
+    reader.finish();
+    return true;
+}
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values beyond U+10FFFF).
+bool isValidUtf8(std::string_view text);
 
 // Appends compact JSON to a string.
 class JsonWriter {

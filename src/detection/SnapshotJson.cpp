@@ -1,83 +1,111 @@
 #include "detection/SnapshotJson.h"
 
-#include "core/ParloError.h"
-
-#include <nlohmann/json.hpp>
+#include "core/Json.h"
 
 namespace parlo {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-Json parseObject(std::string_view text) {
-    Json json = Json::parse(text.begin(), text.end(), nullptr, false);
-    if (json.is_discarded() || !json.is_object())
-        throw PlatformError(std::string("snapshot is not a JSON object"));
-    return json;
+// Reads one snapshot object: `onKey` consumes the values it knows and reports whether it knew the
+// key; unknown keys are skipped. Every name in `required` must have been seen.
+template <typename OnKey>
+void readSnapshot(std::string_view text, std::initializer_list<std::string_view> required, OnKey onKey) {
+    std::uint32_t seen = 0;
+    const bool isObject = readJsonObject(text, [&](JsonReader& in, std::string_view key) {
+        std::uint32_t bit = 1;
+        for (std::string_view name : required) {
+            if (name == key) {
+                onKey(in, key);
+                seen |= bit;
+                return;
+            }
+            bit <<= 1;
+        }
+        in.skipValue();
+    });
+    if (!isObject)
+        throw JsonError("snapshot is not a JSON object");
+    if (seen != (1u << required.size()) - 1)
+        throw JsonError("snapshot lacks a key");
 }
 
-const Json& member(const Json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end())
-        throw PlatformError(std::string("snapshot has no key \"") + key + "\"");
-    return *found;
-}
-
-bool booleanMember(const Json& object, const char* key) {
-    const Json& value = member(object, key);
-    if (!value.is_boolean())
-        throw PlatformError(std::string("snapshot key \"") + key + "\" is not a boolean");
-    return value.get<bool>();
+void writeNames(JsonWriter& out, const std::vector<std::string>& names) {
+    out.beginArray();
+    for (const std::string& name : names) {
+        // Names come from the sound server's clients; JSON has no form for bytes that are not UTF-8.
+        if (!isValidUtf8(name))
+            throw JsonError("an application name is not UTF-8");
+        out.element();
+        out.string(name);
+    }
+    out.endArray();
 }
 
 } // namespace
 
 std::string encodeSnapshot(const CallActivitySnapshot& snapshot) {
-    Json json = Json::object();
-    json["active"] = snapshot.active;
-    json["applications"] = snapshot.applications;
-    json["probeAvailable"] = snapshot.probeAvailable;
-    return json.dump();
+    std::string json;
+    JsonWriter out(json);
+    out.beginObject();
+    out.key("active");
+    out.boolean(snapshot.active);
+    out.key("applications");
+    writeNames(out, snapshot.applications);
+    out.key("probeAvailable");
+    out.boolean(snapshot.probeAvailable);
+    out.endObject();
+    return json;
 }
 
 std::string encodeSnapshot(const ZoomSnapshot& snapshot) {
-    Json json = Json::object();
-    json["running"] = snapshot.running;
-    json["inputActive"] = snapshot.inputActive;
-    json["outputActive"] = snapshot.outputActive;
-    json["processCount"] = snapshot.processCount;
-    json["probeAvailable"] = snapshot.probeAvailable;
-    return json.dump();
+    std::string json;
+    JsonWriter out(json);
+    out.beginObject();
+    out.key("running");
+    out.boolean(snapshot.running);
+    out.key("inputActive");
+    out.boolean(snapshot.inputActive);
+    out.key("outputActive");
+    out.boolean(snapshot.outputActive);
+    out.key("processCount");
+    out.integer(snapshot.processCount);
+    out.key("probeAvailable");
+    out.boolean(snapshot.probeAvailable);
+    out.endObject();
+    return json;
 }
 
 CallActivitySnapshot decodeCallActivitySnapshot(std::string_view text) {
-    const Json json = parseObject(text);
     CallActivitySnapshot snapshot;
-    snapshot.active = booleanMember(json, "active");
-    const Json& applications = member(json, "applications");
-    if (!applications.is_array())
-        throw PlatformError(std::string("snapshot key \"applications\" is not an array"));
-    for (const Json& name : applications) {
-        if (!name.is_string())
-            throw PlatformError(std::string("snapshot key \"applications\" holds a non-string"));
-        snapshot.applications.push_back(name.get<std::string>());
-    }
-    snapshot.probeAvailable = booleanMember(json, "probeAvailable");
+    readSnapshot(text, {"active", "applications", "probeAvailable"},
+                 [&](JsonReader& in, std::string_view key) {
+                     if (key == "active") {
+                         snapshot.active = in.readBool();
+                     } else if (key == "applications") {
+                         snapshot.applications.clear();
+                         in.readArray([&] { snapshot.applications.push_back(in.readString()); });
+                     } else {
+                         snapshot.probeAvailable = in.readBool();
+                     }
+                 });
     return snapshot;
 }
 
 ZoomSnapshot decodeZoomSnapshot(std::string_view text) {
-    const Json json = parseObject(text);
     ZoomSnapshot snapshot;
-    snapshot.running = booleanMember(json, "running");
-    snapshot.inputActive = booleanMember(json, "inputActive");
-    snapshot.outputActive = booleanMember(json, "outputActive");
-    const Json& count = member(json, "processCount");
-    if (!count.is_number_integer())
-        throw PlatformError(std::string("snapshot key \"processCount\" is not an integer"));
-    snapshot.processCount = count.get<std::int64_t>();
-    snapshot.probeAvailable = booleanMember(json, "probeAvailable");
+    readSnapshot(text, {"running", "inputActive", "outputActive", "processCount", "probeAvailable"},
+                 [&](JsonReader& in, std::string_view key) {
+                     if (key == "running")
+                         snapshot.running = in.readBool();
+                     else if (key == "inputActive")
+                         snapshot.inputActive = in.readBool();
+                     else if (key == "outputActive")
+                         snapshot.outputActive = in.readBool();
+                     else if (key == "processCount")
+                         snapshot.processCount = in.readInteger();
+                     else
+                         snapshot.probeAvailable = in.readBool();
+                 });
     return snapshot;
 }
 

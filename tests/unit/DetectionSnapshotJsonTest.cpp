@@ -1,4 +1,4 @@
-#include "core/ParloError.h"
+#include "core/Json.h"
 #include "detection/SnapshotJson.h"
 
 #include <gtest/gtest.h>
@@ -28,20 +28,20 @@ TEST(SnapshotJson, ANameThatIsNotUtf8CannotBeEncoded) {
 }
 
 TEST(SnapshotJson, DecodingNeedsEveryKeyWithItsType) {
-    EXPECT_THROW(decodeCallActivitySnapshot(R"({"active":true,"applications":[]})"), PlatformError);
+    EXPECT_THROW(decodeCallActivitySnapshot(R"({"active":true,"applications":[]})"), JsonError);
     EXPECT_THROW(decodeCallActivitySnapshot(R"({"active":1,"applications":[],"probeAvailable":true})"),
-                 PlatformError);
+                 JsonError);
     EXPECT_THROW(decodeCallActivitySnapshot(R"({"active":true,"applications":[1],"probeAvailable":true})"),
-                 PlatformError);
-    EXPECT_THROW(decodeCallActivitySnapshot("[]"), PlatformError);
-    EXPECT_THROW(decodeCallActivitySnapshot("{\"active\":"), PlatformError);
+                 JsonError);
+    EXPECT_THROW(decodeCallActivitySnapshot("[]"), JsonError);
+    EXPECT_THROW(decodeCallActivitySnapshot("{\"active\":"), JsonError);
     EXPECT_THROW(
         decodeZoomSnapshot(R"({"running":true,"inputActive":false,"outputActive":true,"processCount":1})"),
-        PlatformError);
+        JsonError);
     EXPECT_THROW(
         decodeZoomSnapshot(
             R"({"running":true,"inputActive":false,"outputActive":true,"processCount":1.5,"probeAvailable":true})"),
-        PlatformError);
+        JsonError);
     // Key order does not matter when reading.
     EXPECT_EQ(decodeCallActivitySnapshot(R"({"probeAvailable":false,"applications":[],"active":false})"),
               (CallActivitySnapshot{false, {}, false}));
