@@ -91,7 +91,7 @@ LocalRecording readRecording(JsonReader& in) {
             record.title = in.readString();
             seen |= kTitle;
         } else if (key == "created") {
-            record.created = in.readDouble();
+            record.created = boundedTime(in.readDouble());
             seen |= kCreated;
         } else if (key == "folderName") {
             optionalString(record.folderName);
@@ -112,7 +112,7 @@ LocalRecording readRecording(JsonReader& in) {
             if (in.readNull())
                 record.duration.reset();
             else
-                record.duration = in.readDouble();
+                record.duration = boundedAudioSeconds(in.readDouble());
         } else if (key == "error") {
             optionalString(record.error);
         } else if (key == "result") {
@@ -136,13 +136,31 @@ LocalRecording readRecording(JsonReader& in) {
     return record;
 }
 
+bool staysInItsFolder(const LocalRecording& record) {
+    return (!record.folderName || isPlainFileName(*record.folderName)) &&
+           (!record.fileName || isPlainFileName(*record.fileName)) &&
+           (!record.remoteID || isMeetingID(*record.remoteID));
+}
+
 } // namespace
 
-std::vector<LocalRecording> decodeLibrary(std::string_view json) {
+bool isPlainFileName(std::string_view name) {
+    return !name.empty() && name.size() <= 255 && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+std::vector<LocalRecording> decodeLibrary(std::string_view json, std::vector<std::string>* rejected) {
     JsonReader reader(json);
     reader.skipSpace();
     std::vector<LocalRecording> items;
-    reader.readArray([&] { items.push_back(readRecording(reader)); });
+    reader.readArray([&] {
+        const std::size_t start = reader.position();
+        LocalRecording record = readRecording(reader);
+        if (staysInItsFolder(record))
+            items.push_back(std::move(record));
+        else if (rejected)
+            rejected->emplace_back(json.substr(start, reader.position() - start));
+    });
     reader.finish();
     return items;
 }

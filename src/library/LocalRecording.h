@@ -66,9 +66,18 @@ inline constexpr const char* done = "done";
 inline constexpr const char* error = "error";
 } // namespace RecordingStatus
 
-// The library file's form: a compact JSON array of records. Decoding is strict (a bad record fails
-// the whole file with JsonError); encoding leaves absent optionals out.
-std::vector<LocalRecording> decodeLibrary(std::string_view json);
+// Whether `name` can stand as one component of a path inside the data folder: not empty, not "."
+// or "..", no "/" and no NUL, at most 255 bytes. Folder and file names read from the library file
+// must be such a component before anything joins them to a path.
+bool isPlainFileName(std::string_view name);
+
+// The library file's form: a compact JSON array of records. Decoding is strict (a malformed record
+// fails the whole file with JsonError); encoding leaves absent optionals out. A well-formed record
+// that would lead outside its folder (a `folderName` or `fileName` that is not a plain component,
+// a `remoteID` that is not a meeting identifier) is left out of the list; its JSON text is added to
+// `rejected` when given, so that it can be kept aside.
+std::vector<LocalRecording> decodeLibrary(std::string_view json,
+                                          std::vector<std::string>* rejected = nullptr);
 std::string encodeLibrary(const std::vector<LocalRecording>& items);
 // Encodes one record at the end of `out` (the library is written record by record).
 void encodeRecording(std::string& out, const LocalRecording& recording);

@@ -137,14 +137,48 @@ void prepare() {
         throwErrno("Не удалось изменить права папки", base);
 }
 
-std::string setAsideName() {
+std::string setAsideName(const char* kind) {
     std::time_t now = std::time(nullptr);
     std::tm utc{};
     ::gmtime_r(&now, &utc);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
-    return std::string("library.unreadable-") + stamp + ".json";
+    return std::string("library.") + kind + "-" + stamp + ".json";
 }
+
+namespace {
+
+// A free name beside the library for a file kept aside.
+fs::path asidePath(const char* kind) {
+    const fs::path folder = libraryFile().parent_path();
+    const fs::path first = folder / setAsideName(kind);
+    fs::path aside = first;
+    for (int attempt = 1; fs::exists(aside) && attempt < 100; ++attempt)
+        aside = folder / (first.stem().string() + "-" + std::to_string(attempt) + ".json");
+    return aside;
+}
+
+// Writes the rejected records as one JSON array, private to the user; false when it could not.
+bool keepAside(const std::vector<std::string>& records) {
+    const fs::path aside = asidePath("rejected");
+    const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    std::string text = "[";
+    for (std::size_t i = 0; i < records.size(); ++i)
+        text += (i > 0 ? "," : "") + records[i];
+    text += ']';
+    try {
+        writeAll(fd, text.data(), text.size(), aside);
+    } catch (const std::exception&) {
+        ::close(fd);
+        ::unlink(aside.c_str());
+        return false;
+    }
+    return ::fdatasync(fd) == 0 && ::close(fd) == 0;
+}
+
+} // namespace
 
 std::vector<LocalRecording> load() {
     const fs::path file = libraryFile();
@@ -152,17 +186,31 @@ std::vector<LocalRecording> load() {
     if (!data)
         return {};
     std::vector<LocalRecording> items;
+    std::vector<std::string> rejected;
     try {
-        items = decodeLibrary(*data);
+        items = decodeLibrary(*data, &rejected);
     } catch (const std::exception&) {
         // The loaded list is empty and the next save would overwrite the user's whole history with
         // it: keep the undecodable file under another name first.
-        fs::path aside = file.parent_path() / setAsideName();
-        for (int attempt = 1; fs::exists(aside) && attempt < 100; ++attempt)
-            aside = file.parent_path() / (aside.stem().string() + "-" + std::to_string(attempt) + ".json");
+        const fs::path aside = asidePath("unreadable");
         if (::rename(file.c_str(), aside.c_str()) == 0)
             ::chmod(aside.c_str(), 0600);
         return {};
+    }
+    if (!rejected.empty()) {
+        if (keepAside(rejected)) {
+            // Saved before the repairs, which wait for the next save like any other change.
+            try {
+                save(items);
+            } catch (const std::exception&) {
+                // The next save leaves them out; until then each start keeps them aside once more.
+            }
+        } else {
+            // The next save would lose them: keep the whole file as it was instead.
+            const fs::path aside = asidePath("rejected");
+            if (::rename(file.c_str(), aside.c_str()) == 0)
+                ::chmod(aside.c_str(), 0600);
+        }
     }
     repair(items);
     return items;
@@ -216,7 +264,8 @@ void save(const std::vector<LocalRecording>& items) {
 }
 
 std::optional<fs::path> media(const LocalRecording& recording) {
-    if (!recording.folderName || !recording.fileName)
+    if (!recording.folderName || !recording.fileName || !isPlainFileName(*recording.folderName) ||
+        !isPlainFileName(*recording.fileName))
         return std::nullopt;
     return recordingsFolder() / *recording.folderName / *recording.fileName;
 }

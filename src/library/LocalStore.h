@@ -24,18 +24,22 @@ void prepare();
 
 // The library, repaired: "uploading" becomes "local", "recording" becomes "error". A missing file
 // gives an empty list; a file that cannot be decoded gives an empty list too, after it has been set
-// aside beside the library (see setAsideName) so that the next save cannot destroy it.
+// aside beside the library (see setAsideName) so that the next save cannot destroy it. Records that
+// would lead outside their folder are dropped: they are written to "library.rejected-<UTC time>.json"
+// (a JSON array of them, as they were) and the library without them is saved at once, so that they
+// are kept aside once and never used.
 std::vector<LocalRecording> load();
 
 // Replaces library.json atomically (a reader sees the old or the new file whole) with mode 0600.
 // Throws PlatformError; the old file is then untouched.
 void save(const std::vector<LocalRecording>& items);
 
-// root/Recordings/<folderName>/<fileName> when the record names both.
+// root/Recordings/<folderName>/<fileName> when the record names both, each a plain name.
 std::optional<std::filesystem::path> media(const LocalRecording& recording);
 
-// The name an undecodable library is kept under: "library.unreadable-<UTC time>.json".
-std::string setAsideName();
+// The name an undecodable library is kept under: "library.unreadable-<UTC time>.json"; with
+// `kind` "rejected", the name of the records dropped on loading.
+std::string setAsideName(const char* kind = "unreadable");
 
 } // namespace LocalStore
 

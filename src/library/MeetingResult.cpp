@@ -1,7 +1,9 @@
 #include "library/MeetingResult.h"
 
+#include "core/BoundedText.h"
 #include "core/Json.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace parlo {
@@ -50,10 +52,11 @@ template <bool Build> struct Decoder {
         if constexpr (Build)
             *out = value;
     }
-    void real(double* out) {
+    // Seconds within the audio: offsets and lengths.
+    void seconds(double* out) {
         double value = in.readDouble();
         if constexpr (Build)
-            *out = value;
+            *out = boundedAudioSeconds(value);
     }
     template <typename T, typename ReadOne> void list(std::vector<T>* out, ReadOne readOne) {
         if constexpr (Build)
@@ -122,10 +125,10 @@ template <bool Build> struct Decoder {
                 integer(Build ? &out->id : nullptr);
                 required.saw(0b00001);
             } else if (key == "start") {
-                real(Build ? &out->start : nullptr);
+                seconds(Build ? &out->start : nullptr);
                 required.saw(0b00010);
             } else if (key == "end") {
-                real(Build ? &out->end : nullptr);
+                seconds(Build ? &out->end : nullptr);
                 required.saw(0b00100);
             } else if (key == "speaker") {
                 string(Build ? &out->speaker : nullptr);
@@ -153,7 +156,7 @@ template <bool Build> struct Decoder {
                 summary(Build ? &out->summary : nullptr);
                 required.saw(0b00100);
             } else if (key == "duration") {
-                real(Build ? &out->duration : nullptr);
+                seconds(Build ? &out->duration : nullptr);
                 required.saw(0b01000);
             } else if (key == "warnings") {
                 list(Build ? &out->warnings : nullptr, [&](std::string* w) { string(w); });
@@ -175,22 +178,28 @@ ServerMeeting readMeeting(JsonReader& in) {
             decode.string(&meeting.id);
             required.saw(0b000001);
         } else if (key == "title") {
-            decode.string(&meeting.title);
+            meeting.title = boundedText(in.readString(), TextLimit::title);
             required.saw(0b000010);
         } else if (key == "created") {
-            decode.real(&meeting.created);
+            meeting.created = boundedTime(in.readDouble());
             required.saw(0b000100);
         } else if (key == "status") {
-            decode.string(&meeting.status);
+            meeting.status = boundedText(in.readString(), TextLimit::status);
             required.saw(0b001000);
         } else if (key == "stage") {
-            decode.string(&meeting.stage);
+            meeting.stage = boundedText(in.readString(), TextLimit::stage);
             required.saw(0b010000);
         } else if (key == "progress") {
             decode.integer(&meeting.progress);
             required.saw(0b100000);
         } else if (key == "error") {
             decode.optionalString(&meeting.error);
+            if (meeting.error)
+                meeting.error = boundedText(std::move(*meeting.error), TextLimit::message);
+        } else if (key == "client_id") {
+            std::optional<std::string> text;
+            decode.optionalString(&text);
+            meeting.clientID = text ? Uuid::parse(*text) : std::nullopt;
         } else if (key == "result") {
             if (in.readNull()) {
                 meeting.result.reset();
@@ -235,6 +244,18 @@ void writeNotes(JsonWriter& out, std::string_view key, const std::vector<NoteIte
 }
 
 } // namespace
+
+bool isMeetingID(std::string_view id) {
+    return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) { return hexDigitValue(c) >= 0; });
+}
+
+double boundedTime(double seconds) {
+    return std::clamp(seconds, -kTimeLimitSeconds, kTimeLimitSeconds);
+}
+
+double boundedAudioSeconds(double seconds) {
+    return std::clamp(seconds, 0.0, kLongestAudioSeconds);
+}
 
 std::string NoteItem::identity() const {
     std::string id = text;
@@ -345,6 +366,10 @@ std::string encodeServerMeeting(const ServerMeeting& meeting) {
     if (meeting.error) {
         out.key("error");
         out.string(*meeting.error);
+    }
+    if (meeting.clientID) {
+        out.key("client_id");
+        out.string(meeting.clientID->toString());
     }
     if (meeting.result) {
         out.key("result");

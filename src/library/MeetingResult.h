@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Uuid.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -60,11 +62,27 @@ struct ServerMeeting {
     std::int64_t progress = 0;
     std::optional<std::string> error;
     std::optional<MeetingResult> result;
+    // "client_id": the recording the meeting was uploaded from, when the service says so (a
+    // synchronization that overlaps an upload finds the recording by it before the upload's answer).
+    std::optional<Uuid> clientID;
     friend bool operator==(const ServerMeeting&, const ServerMeeting&) = default;
 };
 
+// Whether `id` is a meeting identifier of the service: exactly 32 hexadecimal digits, either case.
+// Only such identifiers go into a request path or a file name.
+bool isMeetingID(std::string_view id);
+
+// Numbers are bounded where they are read, before anything converts them to integers: times to
+// about 3,000 years either side of the epoch, lengths and positions in audio to [0, 11.5 days]
+// (a 90 MiB upload at 8 kbit/s lasts 26 hours). Milliseconds of either fit any integer type.
+inline constexpr double kTimeLimitSeconds = 1e11;
+inline constexpr double kLongestAudioSeconds = 1e6;
+double boundedTime(double seconds);
+double boundedAudioSeconds(double seconds);
+
 // Strict decoding: a missing required key, a null where a value is required or a value of the
-// wrong type anywhere fails the whole document with JsonError. Unknown keys are ignored.
+// wrong type anywhere fails the whole document with JsonError. Unknown keys are ignored. Texts
+// of a meeting are cut to the lengths of TextLimit; a "client_id" that is not a UUID is ignored.
 MeetingResult decodeMeetingResult(JsonReader& reader);
 // Checks the same rules without building the result (used when loading the library, where results
 // are kept as their JSON text until somebody looks at them).

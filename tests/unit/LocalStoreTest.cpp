@@ -23,6 +23,15 @@ void writeFile(const fs::path& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
+// The files of the data folder whose names start with `prefix`.
+std::vector<fs::path> filesStartingWith(const fs::path& folder, const std::string& prefix) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(prefix))
+            found.push_back(entry.path());
+    return found;
+}
+
 unsigned mode(const fs::path& path) {
     struct stat info {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
@@ -143,10 +152,7 @@ TEST_F(LocalStoreTest, AnUndecodableLibraryLoadsEmptyAndIsKeptAside) {
 
     EXPECT_TRUE(LocalStore::load().empty());
     EXPECT_FALSE(fs::exists(root() / "library.json"));
-    std::vector<fs::path> aside;
-    for (const auto& entry : fs::directory_iterator(root()))
-        if (entry.path().filename().string().starts_with("library.unreadable-"))
-            aside.push_back(entry.path());
+    const std::vector<fs::path> aside = filesStartingWith(root(), "library.unreadable-");
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(readFile(aside[0]), json);
     EXPECT_EQ(mode(aside[0]), 0600u);
@@ -155,6 +161,53 @@ TEST_F(LocalStoreTest, AnUndecodableLibraryLoadsEmptyAndIsKeptAside) {
     LocalStore::save({});
     EXPECT_EQ(readFile(root() / "library.json"), "[]");
     EXPECT_EQ(readFile(aside[0]), json);
+}
+
+TEST_F(LocalStoreTest, NestingBeyondTheLimitIsSetAsideLikeAnyUndecodableFile) {
+    LocalStore::save({sampleRecording()});
+    const std::string saved = readFile(root() / "library.json");
+    auto withUnknownKeyNested = [&](std::size_t levels) {
+        std::string json = saved;
+        json.insert(json.size() - 2, ",\"future\":" + std::string(levels, '[') + std::string(levels, ']'));
+        return json;
+    };
+    writeFile(root() / "library.json", withUnknownKeyNested(200));
+    EXPECT_EQ(LocalStore::load().size(), 1u) << "deep, but within the limit";
+
+    // 80,000 levels once overflowed the stack at every start, before the file could be set aside.
+    writeFile(root() / "library.json", withUnknownKeyNested(80'000));
+    EXPECT_TRUE(LocalStore::load().empty());
+    EXPECT_FALSE(fs::exists(root() / "library.json"));
+    EXPECT_EQ(filesStartingWith(root(), "library.unreadable-").size(), 1u);
+}
+
+TEST_F(LocalStoreTest, ARecordThatLeadsOutsideItsFolderIsDroppedAndKeptAside) {
+    const LocalRecording good = sampleRecording();
+    std::vector<LocalRecording> bad(5, sampleRecording());
+    bad[0].folderName = "../../outside";
+    bad[1].fileName = "/etc/passwd";
+    bad[2].folderName = "..";
+    bad[3].fileName = std::string("a\0b", 3);
+    bad[4].remoteID = "../x"; // it names the downloaded audio's file
+    for (LocalRecording& record : bad)
+        record.id = Uuid::random();
+    LocalStore::save({bad[0], good, bad[1], bad[2], bad[3], bad[4]});
+
+    const std::vector<LocalRecording> loaded = LocalStore::load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0], good);
+    const std::vector<fs::path> aside = filesStartingWith(root(), "library.rejected-");
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(mode(aside[0]), 0600u);
+    std::vector<std::string> kept;
+    EXPECT_TRUE(decodeLibrary(readFile(aside[0]), &kept).empty());
+    ASSERT_EQ(kept.size(), bad.size());
+    for (std::size_t i = 0; i < bad.size(); ++i)
+        EXPECT_NE(kept[i].find(bad[i].id.toString()), std::string::npos) << i;
+
+    // The library no longer holds them: the next start keeps nothing aside again.
+    EXPECT_EQ(LocalStore::load().size(), 1u);
+    EXPECT_EQ(filesStartingWith(root(), "library.rejected-").size(), 1u);
 }
 
 TEST_F(LocalStoreTest, FoldersAndFilesArePrivate) {
@@ -198,6 +251,8 @@ TEST_F(LocalStoreTest, AFailedSaveKeepsTheOldFileWhole) {
 TEST_F(LocalStoreTest, MediaNeedsFolderAndFile) {
     LocalRecording r = sampleRecording();
     EXPECT_EQ(LocalStore::media(r), root() / "Recordings" / r.id.toString() / "conversation.m4a");
+    r.fileName = "../library.json";
+    EXPECT_FALSE(LocalStore::media(r)) << "only a plain name joins a path";
     r.fileName.reset();
     EXPECT_FALSE(LocalStore::media(r));
 }

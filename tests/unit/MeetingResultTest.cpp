@@ -1,4 +1,5 @@
 #include "library/MeetingResult.h"
+#include "core/BoundedText.h"
 #include "core/Json.h"
 
 #include <gtest/gtest.h>
@@ -94,6 +95,58 @@ TEST(MeetingResult, DecodesAList) {
     EXPECT_EQ(decodeServerMeetingList(list).size(), 2u);
     EXPECT_TRUE(decodeServerMeetingList(" [ ] ").empty());
     EXPECT_THROW(decodeServerMeetingList(kMeeting), JsonError);
+}
+
+TEST(MeetingResult, NestingIsBoundedWhereverItHides) {
+    auto nested = [](std::size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+    const std::string base = kMeeting;
+    EXPECT_NO_THROW(decodeServerMeeting(replaced(base, "[1, 2]", nested(200))));
+    // 80,000 levels (160 KB) in an unknown key once ended in a stack overflow.
+    EXPECT_THROW(decodeServerMeeting(replaced(base, "[1, 2]", nested(80'000))), JsonError);
+    EXPECT_THROW(decodeServerMeetingList("[" + replaced(base, "[1, 2]", nested(JsonReader::kMaxDepth)) + "]"),
+                 JsonError);
+    std::string result = encodeMeetingResult(*decodeServerMeeting(base).result);
+    result.insert(1, "\"x\":" + std::string(5000, '{') + std::string(5000, '}') + ",");
+    JsonReader reader(result);
+    EXPECT_THROW(validateMeetingResult(reader), JsonError);
+}
+
+TEST(MeetingResult, ExtremeNumbersAreBoundedAndLongTextsCut) {
+    std::string json = replaced(kMeeting, "1700000000.5", "1e308");
+    json = replaced(json, "\"start\": 0", "\"start\": -1e308");
+    json = replaced(json, "95.5", "1.7976931348623157e308");
+    json = replaced(json, "Планёрка", std::string(5000, 'x'));
+    json = replaced(json, "\"error\": null", "\"error\": \"" + std::string(3000, 'e') + "\"");
+    const ServerMeeting meeting = decodeServerMeeting(json);
+    EXPECT_EQ(meeting.created, kTimeLimitSeconds);
+    EXPECT_EQ(meeting.result->segments[0].start, 0.0);
+    EXPECT_EQ(meeting.result->duration, kLongestAudioSeconds);
+    EXPECT_EQ(meeting.title, std::string(TextLimit::title - 1, 'x') + "…");
+    EXPECT_EQ(meeting.error->size(), TextLimit::message - 1 + std::string("…").size());
+    EXPECT_THROW(decodeServerMeeting(replaced(kMeeting, "1700000000.5", "1e309")), JsonError);
+
+    // Cut by characters, never inside one.
+    EXPECT_EQ(boundedText("Привет", 3), "Пр…");
+    EXPECT_EQ(boundedText("Привет", 6), "Привет");
+    EXPECT_EQ(boundedText(boundedText("Привет", 3), 3), "Пр…");
+}
+
+TEST(MeetingResult, MeetingIdsAndClientIds) {
+    EXPECT_TRUE(isMeetingID("0123456789abcdefABCDEF0123456789"));
+    const std::string_view bad[] = {"0123456789abcdef0123456789abcde", "../x", "/abs",
+                                    "0123456789abcdef0123456789abcdeg",
+                                    std::string_view("0123456789abcdef\0"
+                                                     "123456789abcdef",
+                                                     32)};
+    for (std::string_view id : bad)
+        EXPECT_FALSE(isMeetingID(id)) << id;
+
+    const Uuid id = Uuid::random();
+    const std::string withClient =
+        replaced(kMeeting, "\"progress\"", "\"client_id\": \"" + id.toString() + "\", \"progress\"");
+    EXPECT_EQ(decodeServerMeeting(withClient).clientID, id);
+    EXPECT_EQ(decodeServerMeeting(encodeServerMeeting(decodeServerMeeting(withClient))).clientID, id);
+    EXPECT_FALSE(decodeServerMeeting(replaced(withClient, id.toString(), "../x")).clientID);
 }
 
 TEST(MeetingResult, NoteIdentity) {
