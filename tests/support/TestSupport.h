@@ -72,4 +72,16 @@ void runTask(QCoro::Task<> task, std::chrono::milliseconds timeout = std::chrono
 // Spins the event loop for the given time (timers and queued calls run meanwhile).
 void spin(std::chrono::milliseconds duration);
 
+// Spins the event loop until `done()` holds; false when `limit` passes first.
+template <typename Predicate>
+bool waitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        spin(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 } // namespace parlo::test

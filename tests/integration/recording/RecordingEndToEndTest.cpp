@@ -45,17 +45,6 @@ private:
     QProcess process_;
 };
 
-template <typename Predicate> bool waitUntil(Predicate done, std::chrono::milliseconds limit) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limit.count())
-            return false;
-        spin(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
 // The model's parts as the application has them, on the sound server of the test; no secret store.
 AppModelServices soundServerServices(QSettings& settings) {
     AppModelServices services;

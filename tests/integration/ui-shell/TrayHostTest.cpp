@@ -22,20 +22,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using parlo::test::waitUntil;
 
 QString text(const char* s) {
     return QString::fromUtf8(s);
-}
-
-template <typename Predicate> bool waitUntil(Predicate done, std::chrono::milliseconds limit) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limit.count())
-            return false;
-        parlo::test::spin(50ms);
-    }
-    return true;
 }
 
 struct Geometry {
