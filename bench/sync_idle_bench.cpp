@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     services.settings = &settings;
     services.rememberSession = false;
     services.server =
-        ServerClientOptions{service.baseUrl(), QSslCertificate::fromPath(tls.certificate), {}, {}, {}};
+        ServerClientOptions{service.baseUrl(), QSslCertificate::fromPath(tls.certificate), {}, {}, {}, {}};
     AppModel model(false, std::move(services));
     model.setPassword(QStringLiteral("parlo-dev-key"));
     // Named, so that the closure outlives the coroutine that refers to its captures.

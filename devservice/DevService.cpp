@@ -8,9 +8,6 @@
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSslConfiguration>
@@ -28,8 +25,23 @@ namespace {
 
 const char* const kBytesProperty = "parloReceivedBytes";
 
+// {"<key>":"<value>"}
+QByteArray jsonObject(std::string_view key, const QString& value) {
+    std::string json;
+    JsonWriter out(json);
+    out.beginObject();
+    out.key(key);
+    out.string(value.toStdString());
+    out.endObject();
+    return QByteArray::fromStdString(json);
+}
+
 QByteArray detailBody(const QString& detail) {
-    return QJsonDocument(QJsonObject{{QStringLiteral("detail"), detail}}).toJson(QJsonDocument::Compact);
+    return jsonObject("detail", detail);
+}
+
+std::string_view view(const QByteArray& bytes) {
+    return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 QByteArray methodName(QHttpServerRequest::Method method) {
@@ -170,11 +182,38 @@ Fault Fault::reset() {
     return fault;
 }
 
-Fault Fault::redirect(QByteArray location, int status) {
+Fault Fault::redirect(QByteArray location, int status, QByteArray body) {
     Fault fault;
     fault.kind = Kind::Redirect;
     fault.status = status;
     fault.location = std::move(location);
+    fault.body = std::move(body);
+    return fault;
+}
+
+Fault Fault::endless(QByteArray head, QByteArray filler, QByteArray contentType, qint64 declaredLength) {
+    Fault fault;
+    fault.kind = Kind::Stream;
+    fault.status = 200;
+    fault.body = std::move(head);
+    fault.filler = std::move(filler);
+    fault.contentType = std::move(contentType);
+    fault.declaredLength = declaredLength;
+    return fault;
+}
+
+Fault Fault::drip(QByteArray body, std::chrono::milliseconds interval) {
+    Fault fault;
+    fault.kind = Kind::Drip;
+    fault.status = 200;
+    fault.body = std::move(body);
+    fault.interval = interval;
+    return fault;
+}
+
+Fault Fault::hold() {
+    Fault fault;
+    fault.kind = Kind::Hold;
     return fault;
 }
 
@@ -271,9 +310,9 @@ int DevService::stalledConnections() const {
     return count;
 }
 
-QString DevService::addMeeting(const QString& title, double createdUnixTime) {
+QString DevService::addMeeting(const QString& title, double createdUnixTime, const QString& id) {
     Meeting meeting;
-    meeting.id = QUuid::createUuid().toString(QUuid::Id128);
+    meeting.id = id.isNull() ? QUuid::createUuid().toString(QUuid::Id128) : id;
     meeting.title = title;
     meeting.created = createdUnixTime;
     meeting.age.start();
@@ -301,10 +340,86 @@ bool DevService::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
             send(request, socket,
                  Answer{fault->status, fault->body, fault->contentType, {{"Location", fault->location}}});
             return true;
+        case Fault::Kind::Stream:
+            stream(socket, *fault);
+            return true;
+        case Fault::Kind::Drip:
+            drip(socket, *fault);
+            return true;
+        case Fault::Kind::Hold: {
+            const Answer answer = route(request, method, path);
+            held_.append(Held{QPointer<QTcpSocket>(socket),
+                              rawHead(answer.status, answer.contentType,
+                                      "Content-Length: " + QByteArray::number(answer.body.size())),
+                              answer.body});
+            return true;
+        }
         }
     }
     send(request, socket, route(request, method, path));
     return true;
+}
+
+void DevService::releaseHeld() {
+    for (const Held& held : std::exchange(held_, {})) {
+        if (held.socket)
+            held.socket->write(held.head + held.body);
+    }
+}
+
+QByteArray DevService::rawHead(int status, const QByteArray& contentType, const QByteArray& framing) {
+    return "HTTP/1.1 " + QByteArray::number(status) + " Hostile\r\nContent-Type: " + contentType + "\r\n" +
+           framing + "\r\n\r\n";
+}
+
+void DevService::stream(QTcpSocket* socket, const Fault& fault) {
+    const bool chunked = fault.declaredLength < 0;
+    socket->write(rawHead(fault.status, fault.contentType,
+                          chunked ? QByteArray("Transfer-Encoding: chunked")
+                                  : "Content-Length: " + QByteArray::number(fault.declaredLength)));
+    auto frame = [chunked](const QByteArray& bytes) {
+        return chunked ? QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n" : bytes;
+    };
+    if (!fault.body.isEmpty())
+        socket->write(frame(fault.body)); // an empty chunk would end a chunked body
+    // Written as the client takes it, a megabyte ahead at most, for as long as the client stays.
+    const QByteArray filler = fault.filler.isEmpty() ? QByteArray(" ") : fault.filler;
+    const QByteArray block = frame(filler.repeated(qMax<qsizetype>(1, 64 * 1024 / filler.size())));
+    ++activeStreams_;
+    auto* tls = qobject_cast<QSslSocket*>(socket);
+    // Behind TLS, what waits to be sent is mostly already encrypted.
+    auto backlog = [socket, tls] {
+        return socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
+    };
+    auto pump = [this, socket, block, backlog] {
+        while (socket->state() == QAbstractSocket::ConnectedState && backlog() < 1024 * 1024) {
+            socket->write(block);
+            streamedBytes_ += block.size();
+        }
+    };
+    connect(socket, &QIODevice::bytesWritten, socket, pump);
+    if (tls)
+        connect(tls, &QSslSocket::encryptedBytesWritten, socket, pump);
+    connect(socket, &QAbstractSocket::disconnected, this, [this] { --activeStreams_; });
+    pump();
+}
+
+void DevService::drip(QTcpSocket* socket, const Fault& fault) {
+    socket->write(
+        rawHead(fault.status, fault.contentType, "Content-Length: " + QByteArray::number(fault.body.size())));
+    ++activeStreams_;
+    auto* timer = new QTimer(socket);
+    auto next = std::make_shared<qsizetype>(0);
+    connect(timer, &QTimer::timeout, socket, [this, socket, timer, next, body = fault.body] {
+        if (*next >= body.size() || socket->state() != QAbstractSocket::ConnectedState) {
+            timer->stop();
+            return;
+        }
+        socket->write(body.mid((*next)++, 1));
+        ++streamedBytes_;
+    });
+    connect(socket, &QAbstractSocket::disconnected, this, [this] { --activeStreams_; });
+    timer->start(fault.interval);
 }
 
 void DevService::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) {
@@ -340,10 +455,8 @@ DevService::Answer DevService::route(const QHttpServerRequest& request, const QB
     if (headerOf(request.headers(), "x-parlo-action") != "1")
         return json(403, detailBody(QStringLiteral("Запрос отклонён: нет заголовка X-Parlo-Action.")));
 
-    if (path == QStringLiteral("/api/session") && method == "GET") {
-        return json(200, QJsonDocument(QJsonObject{{QStringLiteral("authenticated"), authorized(request)}})
-                             .toJson(QJsonDocument::Compact));
-    }
+    if (path == QStringLiteral("/api/session") && method == "GET")
+        return json(200, authorized(request) ? "{\"authenticated\":true}" : "{\"authenticated\":false}");
     if (path == QStringLiteral("/api/login") && method == "POST")
         return login(request);
     if (path == QStringLiteral("/api/logout") && method == "POST") {
@@ -394,11 +507,20 @@ DevService::Answer DevService::route(const QHttpServerRequest& request, const QB
 }
 
 DevService::Answer DevService::login(const QHttpServerRequest& request) {
-    const QJsonDocument document = QJsonDocument::fromJson(request.body());
-    const QJsonValue password = document.object().value(QStringLiteral("password"));
-    if (!password.isString())
+    std::optional<std::string> password;
+    try {
+        readJsonObject(view(request.body()), [&](JsonReader& in, std::string_view key) {
+            if (key == "password" && in.peek() == '"')
+                password = in.readString();
+            else
+                in.skipValue();
+        });
+    } catch (const JsonError&) {
+        password.reset();
+    }
+    if (!password)
         return Answer{400, detailBody(QStringLiteral("Нужен ключ доступа.")), "application/json", {}};
-    if (password.toString() != options_.accessKey)
+    if (QString::fromStdString(*password) != options_.accessKey)
         return Answer{401, detailBody(QStringLiteral("Неверный ключ доступа.")), "application/json", {}};
     const QString token =
         QUuid::createUuid().toString(QUuid::Id128) + QUuid::createUuid().toString(QUuid::Id128);
@@ -438,11 +560,7 @@ DevService::Answer DevService::upload(const QHttpServerRequest& request) {
 
     const QString clientID = QString::fromUtf8(fields.value("client_id").content);
     if (!options_.duplicateUploads && byClientID_.contains(clientID))
-        return Answer{200,
-                      QJsonDocument(QJsonObject{{QStringLiteral("id"), byClientID_.value(clientID)}})
-                          .toJson(QJsonDocument::Compact),
-                      "application/json",
-                      {}};
+        return Answer{200, jsonObject("id", byClientID_.value(clientID)), "application/json", {}};
 
     Meeting meeting;
     meeting.id = QUuid::createUuid().toString(QUuid::Id128);
@@ -454,11 +572,7 @@ DevService::Answer DevService::upload(const QHttpServerRequest& request) {
     meeting.age.start();
     meetings_.append(meeting);
     byClientID_.insert(clientID, meeting.id);
-    return Answer{
-        201,
-        QJsonDocument(QJsonObject{{QStringLiteral("id"), meeting.id}}).toJson(QJsonDocument::Compact),
-        "application/json",
-        {}};
+    return Answer{201, jsonObject("id", meeting.id), "application/json", {}};
 }
 
 QByteArray DevService::resultJson() const {
@@ -468,7 +582,9 @@ QByteArray DevService::resultJson() const {
         QFile file(QStringLiteral(PARLO_DEVSERVICE_FIXTURE));
         if (!file.open(QIODevice::ReadOnly))
             throw std::runtime_error("the result fixture cannot be read");
-        fixture_ = QJsonDocument::fromJson(file.readAll()).toJson(QJsonDocument::Compact);
+        fixture_ = file.readAll();
+        JsonReader check(view(fixture_));
+        validateMeetingResult(check);
     }
     return fixture_;
 }
@@ -476,29 +592,46 @@ QByteArray DevService::resultJson() const {
 QByteArray DevService::meetingJson(const Meeting& meeting, bool withResult) const {
     const qint64 interval = options_.stageInterval.count();
     const qint64 stage = interval <= 0 ? 3 : meeting.age.elapsed() / interval;
-    QJsonObject object{{QStringLiteral("id"), meeting.id},
-                       {QStringLiteral("title"), meeting.title},
-                       {QStringLiteral("created"), meeting.created}};
-    const auto state = [&object](const char* status, const QString& stageText, int progress) {
-        object.insert(QStringLiteral("status"), QString::fromLatin1(status));
-        object.insert(QStringLiteral("stage"), stageText);
-        object.insert(QStringLiteral("progress"), progress);
+    std::string json;
+    JsonWriter out(json);
+    out.beginObject();
+    out.key("id");
+    out.string(meeting.id.toStdString());
+    out.key("title");
+    out.string(meeting.title.toStdString());
+    out.key("created");
+    out.number(meeting.created);
+    if (!meeting.clientID.isEmpty()) {
+        out.key("client_id");
+        out.string(meeting.clientID.toStdString());
+    }
+    const auto state = [&out](const char* status, const char* stageText, int progress) {
+        out.key("status");
+        out.string(status);
+        out.key("stage");
+        out.string(stageText);
+        out.key("progress");
+        out.integer(progress);
     };
     if (stage == 0) {
-        state("queued", QStringLiteral("В очереди"), 0);
+        state("queued", "В очереди", 0);
     } else if (stage == 1) {
-        state("processing", QStringLiteral("Распознавание речи"), 40);
+        state("processing", "Распознавание речи", 40);
     } else if (stage == 2) {
-        state("processing", QStringLiteral("Подготовка резюме"), 80);
+        state("processing", "Подготовка резюме", 80);
     } else if (meeting.fails) {
-        state("error", QStringLiteral("Ошибка обработки"), 100);
-        object.insert(QStringLiteral("error"), QStringLiteral("Сервис разработки отклонил эту запись."));
+        state("error", "Ошибка обработки", 100);
+        out.key("error");
+        out.string("Сервис разработки отклонил эту запись.");
     } else {
-        state("done", QStringLiteral("Готово"), 100);
-        if (withResult)
-            object.insert(QStringLiteral("result"), QJsonDocument::fromJson(resultJson()).object());
+        state("done", "Готово", 100);
+        if (withResult) {
+            out.key("result");
+            out.raw(view(resultJson()));
+        }
     }
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    out.endObject();
+    return QByteArray::fromStdString(json);
 }
 
 DevService::Answer DevService::exportMeeting(const Meeting& meeting, const QString& format) const {

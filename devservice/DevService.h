@@ -54,20 +54,32 @@ struct RecordedRequest {
     bool hasHeader(const QByteArray& name) const;
 };
 
-// What a matching request gets instead of its normal answer.
+// What a matching request gets instead of its normal answer: the faults of a broken or hostile
+// service.
 struct Fault {
-    enum class Kind { Status, Stall, Reset, Redirect };
+    enum class Kind { Status, Stall, Reset, Redirect, Stream, Drip, Hold };
     Kind kind = Kind::Status;
     int status = 500;
-    QByteArray body;                             // Status
-    QByteArray contentType = "application/json"; // Status
+    QByteArray body;                             // Status, Redirect; Stream and Drip: what comes first
+    QByteArray contentType = "application/json"; // Status, Redirect, Stream, Drip
     QByteArray location;                         // Redirect, with status 302 or 307
+    QByteArray filler;                           // Stream: repeated after `body` until the client leaves
+    qint64 declaredLength = -1;                  // Stream: a Content-Length to claim; -1: chunked
+    std::chrono::milliseconds interval{0};       // Drip: the pause before each byte
     int times = 1;                               // how many requests it takes; -1: all
 
     static Fault withStatus(int status, QByteArray body, QByteArray contentType = "application/json");
     static Fault stall();
     static Fault reset();
-    static Fault redirect(QByteArray location, int status = 302);
+    static Fault redirect(QByteArray location, int status = 302, QByteArray body = {});
+    // A 200 answer that never ends: `head`, then `filler` again and again, chunked or under a
+    // Content-Length of `declaredLength`, as fast as the client reads.
+    static Fault endless(QByteArray head, QByteArray filler, QByteArray contentType = "application/json",
+                         qint64 declaredLength = -1);
+    // A 200 answer of `body` whose bytes come one at a time, `interval` apart.
+    static Fault drip(QByteArray body, std::chrono::milliseconds interval);
+    // The request is served as usual, but its answer waits for releaseHeld().
+    static Fault hold();
 };
 
 class DevService : public QAbstractHttpServer {
@@ -93,8 +105,16 @@ public:
     void setStageInterval(std::chrono::milliseconds interval) { options_.stageInterval = interval; }
     void setResultJson(QByteArray json) { options_.resultJson = std::move(json); }
 
-    // A meeting that reached the account another way (uploaded from elsewhere); returns its id.
-    QString addMeeting(const QString& title, double createdUnixTime);
+    // A meeting that reached the account another way (uploaded from elsewhere); returns its id, a
+    // new one unless `id` is given (any text: a hostile service's ids).
+    QString addMeeting(const QString& title, double createdUnixTime, const QString& id = {});
+    // Sends the answers held by Fault::hold().
+    void releaseHeld();
+    int heldAnswers() const { return static_cast<int>(held_.size()); }
+    // Bytes of endless or dripping answers written so far, and how many of those answers are still
+    // being written (their client has not gone).
+    qint64 streamedBytes() const { return streamedBytes_; }
+    int activeStreams() const { return activeStreams_; }
 
     const QList<RecordedRequest>& requests() const { return requests_; }
     QList<RecordedRequest> requestsTo(const QString& path) const;
@@ -132,8 +152,18 @@ private:
         QList<QPair<QByteArray, QByteArray>> extraHeaders;
     };
 
+    struct Held {
+        QPointer<QTcpSocket> socket;
+        QByteArray head;
+        QByteArray body;
+    };
+
     std::optional<Fault> takeFault(const QByteArray& method, const QString& path);
     void send(const QHttpServerRequest& request, QTcpSocket* socket, const Answer& answer);
+    // The raw HTTP/1.1 head of an answer, for answers written to the socket directly.
+    static QByteArray rawHead(int status, const QByteArray& contentType, const QByteArray& framing);
+    void stream(QTcpSocket* socket, const Fault& fault);
+    void drip(QTcpSocket* socket, const Fault& fault);
     Answer route(const QHttpServerRequest& request, const QByteArray& method, const QString& path);
     Answer login(const QHttpServerRequest& request);
     Answer upload(const QHttpServerRequest& request);
@@ -154,6 +184,9 @@ private:
     QByteArray lastUploadBody_;
     QList<QPointer<QTcpSocket>> stalled_;
     qint64 resetAfterBytes_ = -1;
+    QList<Held> held_;
+    qint64 streamedBytes_ = 0;
+    int activeStreams_ = 0;
     mutable QByteArray fixture_;
 };
 

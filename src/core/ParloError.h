@@ -24,6 +24,7 @@ class PlatformError : public std::runtime_error {
 public:
     explicit PlatformError(const QString& description);
     explicit PlatformError(const std::string& description) : std::runtime_error(description) {}
+    explicit PlatformError(const char* utf8Description) : std::runtime_error(utf8Description) {}
 };
 
 // The text to show the user for any failure: the ParloError's message, or the description of any

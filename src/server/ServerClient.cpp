@@ -1,14 +1,14 @@
 #include "server/ServerClient.h"
 
+#include "core/BoundedText.h"
+#include "core/Json.h"
 #include "core/ParloError.h"
 #include "server/MultipartBody.h"
 #include "server/SessionVault.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -22,6 +22,8 @@
 
 #include <memory>
 #include <system_error>
+
+Q_LOGGING_CATEGORY(lcService, "parlo.service")
 
 namespace parlo {
 
@@ -38,7 +40,15 @@ const char* const kTooLarge = "Размер записи должен быть �
 const char* const kNoMeetingID = "Сервер не вернул номер записи.";
 const char* const kUnknownFormat = "Неизвестный формат.";
 const char* const kAudioFailed = "Не удалось загрузить звук.";
-const QString kTimedOut = QStringLiteral("Истекло время ожидания ответа сервера.");
+const char* const kCancelled = "Обмен с сервером прерван.";
+const char* const kDiskWrite = "Не удалось записать загруженный файл на диск.";
+
+const RequestBody kNoBody;
+
+// Redirects followed within one exchange; more ends it with the last redirect answer.
+constexpr int kMaxRedirects = 10;
+// What Qt may hold of an answer beyond what the client has taken: it stops reading the socket there.
+constexpr qint64 kReadBuffer = 1024 * 1024;
 
 // The network session must never keep cookies of its own: the session cookie goes only where the
 // client writes it.
@@ -56,29 +66,66 @@ struct DeleteLater {
     void operator()(QObject* object) const { object->deleteLater(); }
 };
 
-// What one exchange learned besides the reply itself.
-struct ExchangeState {
-    bool redirectRefused = false;
-    bool totalExpired = false;
-    bool cancelled = false;
-    std::optional<QString> sinkError;
+// Why an exchange was stopped before its end. Stops are decided inside the reply's signals and carried
+// out later (a queued abort): aborting inside a reply's own signal finishes it on the spot, and the
+// coroutine resumed there may destroy the client under the abort.
+enum class Stop {
+    None,
+    Refused,   // a download's answer is not a 200: it stops at its headers, nothing reaches the disk
+    Truncated, // a failure's body beyond ServerLimits::small: what was read stands
+    TooLarge,  // a success beyond its cap
+    Dripping,  // the drip guard
+    Expired,   // the total time-out
+    Cancelled, // cancelAll()
+    SinkFailed,
 };
 
-std::optional<QString> detailOf(const QByteArray& body) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    const QJsonValue detail = document.object().value(QStringLiteral("detail"));
-    if (!detail.isString())
-        return std::nullopt;
-    return detail.toString();
+// What one exchange learned besides the reply itself.
+struct ExchangeState {
+    Stop stop = Stop::None;
+    QByteArray body;
+    qint64 received = 0;
+    std::optional<QString> sinkError;
+    // The drip guard: bytes moved in the current window, and whether a phase (sending the body,
+    // receiving the answer) began in it; a window is judged only when one phase covered it whole.
+    bool sending = false;
+    bool receiving = false;
+    bool phaseBegan = false;
+    qint64 windowBytes = 0;
+    qint64 sent = 0;
+};
+
+// A failure's body is read only as far as a "detail" can be; a success's as far as its operation's cap.
+qint64 capFor(int status, qint64 limit, const ServerLimits& limits) {
+    return status >= 200 && status <= 299 ? limit : std::min(limit, limits.small);
 }
 
-bool isHex(QChar c) {
-    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
-           (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
-           (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+// A success larger than its cap: the text for the user, the size for the log.
+class OversizedAnswer : public ParloError {
+public:
+    OversizedAnswer() : ParloError(ServiceText::malformedAnswer) {}
+};
+
+std::string_view view(const QByteArray& bytes) {
+    return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// The answer's "detail" when its body is a JSON object with a string there, cut to a notice's length.
+std::optional<QString> detailOf(const QByteArray& body) {
+    std::optional<std::string> detail;
+    try {
+        readJsonObject(view(body), [&](JsonReader& in, std::string_view key) {
+            if (key == "detail" && in.peek() == '"')
+                detail = in.readString();
+            else
+                in.skipValue();
+        });
+    } catch (const JsonError&) {
+        return std::nullopt;
+    }
+    if (!detail)
+        return std::nullopt;
+    return QString::fromStdString(boundedText(std::move(*detail), TextLimit::message));
 }
 
 PlatformError platformError(const std::error_code& code) {
@@ -127,14 +174,29 @@ ServerClientOptions ServerClientOptions::fromEnvironment() {
     return options;
 }
 
+bool isSessionToken(const QString& value) {
+    if (value.isEmpty() || value.size() > 4096)
+        return false;
+    for (QChar c : value) {
+        const char16_t u = c.unicode();
+        if (u < 0x21 || u > 0x7E || u == '"' || u == ',' || u == ';' || u == '\\')
+            return false;
+    }
+    return true;
+}
+
 std::optional<QString> sessionCookie(const QList<QPair<QByteArray, QByteArray>>& headers) {
     for (const auto& [name, value] : headers) {
         if (name.compare("set-cookie", Qt::CaseInsensitive) != 0)
             continue;
         // Several fields may also arrive folded into one, separated by line feeds.
         for (const QNetworkCookie& cookie : QNetworkCookie::parseCookies(value)) {
-            if (cookie.name() == "__Host-parlo")
-                return QString::fromUtf8(cookie.value());
+            if (cookie.name() != "__Host-parlo")
+                continue;
+            const QString token = QString::fromUtf8(cookie.value());
+            if (!isSessionToken(token))
+                return std::nullopt;
+            return token;
         }
     }
     return std::nullopt;
@@ -169,15 +231,21 @@ ServerClient::ServerClient(bool remember, ServerClientOptions options, QObject* 
     , vault_(options_.secretStore)
     , tls_(QSslConfiguration::defaultConfiguration())
     , redirects_(options_.base)
+    , secure_(options_.base.isValid() && options_.base.scheme() == QStringLiteral("https") &&
+              !options_.base.host().isEmpty())
     , network_(new QNetworkAccessManager(this)) {
     if (!options_.caCertificates.isEmpty())
         tls_.addCaCertificates(options_.caCertificates);
     network_->setCookieJar(new NoCookieJar(network_));
     network_->setCache(nullptr);
-    network_->setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
+    // Redirects are followed by send() itself, so that a refused one is never aborted mid-signal and
+    // keeps its answer.
+    network_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     network_->setTransferTimeout(static_cast<int>(options_.timeouts.session.count()));
     if (!remember_)
         restore_ = Restore::Done;
+    if (!secure_)
+        qCWarning(lcService) << "the service's base URL is not https, nothing will be sent:" << options_.base;
 }
 
 ServerClient::~ServerClient() = default;
@@ -187,6 +255,10 @@ fs::path ServerClient::scratchFolder() const {
         return QDir::tempPath().toStdString();
     createFolders(options_.scratchFolder);
     return options_.scratchFolder;
+}
+
+bool ServerClient::isSecure() const {
+    return secure_;
 }
 
 QCoro::Task<> ServerClient::restoreSession() {
@@ -204,7 +276,8 @@ QCoro::Task<> ServerClient::restoreSession() {
     if (!self)
         throw PlatformError(QStringLiteral("Клиент сервера закрыт."));
     restore_ = Restore::Done;
-    if (stored && !token_)
+    // A stored value that is no token (an edited item) would go into a header as it is.
+    if (stored && isSessionToken(*stored) && !token_)
         setToken(std::move(stored));
     Q_EMIT sessionRestored();
 }
@@ -221,90 +294,191 @@ QNetworkRequest ServerClient::request(const QString& path) const {
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setSslConfiguration(tls_);
     return request;
 }
 
-QCoro::Task<HttpAnswer> ServerClient::send(QNetworkRequest request, QByteArray verb, QByteArray body,
-                                           QIODevice* upload, QIODevice* sink) {
+QCoro::Task<HttpAnswer> ServerClient::send(QNetworkRequest request, QByteArray verb, qint64 limit,
+                                           const RequestBody& body, QIODevice* sink) {
+    RequestBody current = body; // a redirect may turn the request into a GET without a body
+    if (!secure_)
+        throw ParloError(ServiceText::insecureBase);
+    const auto deadline = std::chrono::steady_clock::now() + options_.timeouts.total;
+    for (int redirects = 0;; ++redirects) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        HttpAnswer answer = co_await exchange(request, verb, limit, current, sink,
+                                              std::max(left, std::chrono::milliseconds(0)));
+        const int status = answer.status;
+        const bool redirect = answer.isHttp && (status == 301 || status == 302 || status == 303 ||
+                                                status == 307 || status == 308);
+        QByteArray location;
+        for (const auto& [name, value] : answer.headers) {
+            if (name.compare("location", Qt::CaseInsensitive) == 0)
+                location = value;
+        }
+        if (!redirect || location.isEmpty())
+            co_return answer;
+        const QUrl target = request.url().resolved(QUrl::fromEncoded(location));
+        if (!redirects_.allows(target) || redirects == kMaxRedirects) {
+            // The exchange ends with the redirect answer itself; the answer check turns it into a
+            // failure, with the service's "detail" when it gave one.
+            qCWarning(lcService) << "redirect refused:" << status << target.toString(QUrl::RemoveUserInfo);
+            co_return answer;
+        }
+        request.setUrl(target);
+        // As browsers do: 307 and 308 repeat the request, the others ask for the target with a GET.
+        if (status != 307 && status != 308 && verb != "GET") {
+            verb = "GET";
+            current = RequestBody();
+            request.setHeader(QNetworkRequest::ContentTypeHeader, QVariant());
+            request.setHeader(QNetworkRequest::ContentLengthHeader, QVariant());
+        }
+    }
+}
+
+QCoro::Task<HttpAnswer> ServerClient::exchange(const QNetworkRequest& request, const QByteArray& verb,
+                                               qint64 limit, const RequestBody& body, QIODevice* sink,
+                                               std::chrono::milliseconds total) {
+    std::unique_ptr<QFile> file;
+    if (!body.file.isEmpty()) {
+        file = std::make_unique<QFile>(body.file);
+        if (!file->open(QIODevice::ReadOnly))
+            throw PlatformError(file->errorString());
+    }
     QNetworkReply* raw = nullptr;
     if (verb == "GET")
         raw = network_->get(request);
-    else if (upload)
-        raw = network_->post(request, upload);
+    else if (file)
+        raw = network_->post(request, file.get());
     else
-        raw = network_->post(request, body);
+        raw = network_->post(request, body.bytes);
     std::unique_ptr<QNetworkReply, DeleteLater> reply(raw);
-    if (upload)
-        upload->setParent(raw); // the body must live as long as the reply reads from it
+    if (file)
+        file.release()->setParent(raw); // the body must live as long as the reply reads from it
+    raw->setReadBufferSize(kReadBuffer);
 
     auto state = std::make_shared<ExchangeState>();
-    const SameOriginRedirect rule = redirects_;
-    // Every redirect is answered at once: an unanswered one would leave the reply waiting for ever.
-    connect(raw, &QNetworkReply::redirected, raw, [raw, rule, state](const QUrl& target) {
-        if (rule.allows(target)) {
-            Q_EMIT raw->redirectAllowed();
-        } else {
-            state->redirectRefused = true;
-            raw->abort();
+    // Small bodies go in one write; only a streamed file has a sending phase worth watching.
+    state->sending = !body.file.isEmpty();
+    state->phaseBegan = true;
+    const ServerLimits limits = options_.limits;
+    auto stop = [raw, state](Stop why) {
+        if (state->stop != Stop::None)
+            return;
+        state->stop = why;
+        QMetaObject::invokeMethod(raw, &QNetworkReply::abort, Qt::QueuedConnection);
+    };
+    auto status = [raw] { return raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(); };
+    // Takes what has arrived; the status decides where it goes and how much of it may come.
+    auto consume = [raw, state, sink, limit, limits, stop, status] {
+        if (state->stop != Stop::None)
+            return;
+        const int code = status();
+        if (sink && code != 200) {
+            stop(Stop::Refused);
+            return;
+        }
+        const QByteArray chunk = raw->readAll();
+        state->received += chunk.size();
+        state->windowBytes += chunk.size();
+        const qint64 cap = capFor(code, limit, limits);
+        if (state->received > cap) {
+            const bool success = code >= 200 && code <= 299;
+            if (!success)
+                state->body += chunk.left(cap - (state->received - chunk.size()));
+            stop(success ? Stop::TooLarge : Stop::Truncated);
+            return;
+        }
+        if (!sink) {
+            state->body += chunk;
+        } else if (sink->write(chunk) != chunk.size()) {
+            state->sinkError = sink->errorString();
+            stop(Stop::SinkFailed);
+        }
+    };
+    connect(raw, &QNetworkReply::metaDataChanged, raw, [raw, state, sink, limit, limits, stop, status] {
+        state->sending = false;
+        state->receiving = true;
+        state->phaseBegan = true;
+        const int code = status();
+        if (sink && code != 200) {
+            stop(Stop::Refused);
+            return;
+        }
+        const QVariant length = raw->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > capFor(code, limit, limits))
+            stop(code >= 200 && code <= 299 ? Stop::TooLarge : Stop::Truncated);
+    });
+    connect(raw, &QIODevice::readyRead, raw, consume);
+    connect(raw, &QNetworkReply::uploadProgress, raw, [state](qint64 sent, qint64 size) {
+        state->windowBytes += sent - state->sent;
+        state->sent = sent;
+        if (state->sending && size > 0 && sent >= size) {
+            state->sending = false;
+            state->phaseBegan = true;
         }
     });
-    connect(this, &ServerClient::cancelRequested, raw, [raw, state] {
-        state->cancelled = true;
-        raw->abort();
+    auto* drip = new QTimer(raw);
+    connect(drip, &QTimer::timeout, raw, [state, stop, minimum = limits.dripMinimum] {
+        if ((state->sending || state->receiving) && !state->phaseBegan && state->windowBytes < minimum)
+            stop(Stop::Dripping);
+        state->phaseBegan = false;
+        state->windowBytes = 0;
     });
-    QTimer::singleShot(options_.timeouts.total, raw, [raw, state] {
-        state->totalExpired = true;
-        raw->abort();
-    });
-    if (sink) {
-        connect(raw, &QIODevice::readyRead, raw, [raw, sink, state] {
-            const QByteArray chunk = raw->readAll();
-            if (!state->sinkError && sink->write(chunk) != chunk.size()) {
-                state->sinkError = sink->errorString();
-                raw->abort();
-            }
-        });
-    }
+    drip->start(options_.timeouts.dripWindow);
+    connect(this, &ServerClient::cancelRequested, raw, [stop] { stop(Stop::Cancelled); });
+    QTimer::singleShot(total, raw, [stop] { stop(Stop::Expired); });
 
     co_await raw;
+    consume(); // what arrived with the end
 
     HttpAnswer answer;
-    const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QVariant code = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    answer.isHttp = code.isValid();
+    answer.status = code.toInt();
     for (const auto& pair : raw->rawHeaderPairs())
         answer.headers.append(pair);
-    if (state->redirectRefused) {
-        // The exchange ends with the redirect answer itself; the answer check turns it into a failure.
-        answer.isHttp = status.isValid();
-        answer.status = status.toInt();
-        if (raw->isOpen())
-            answer.body = raw->readAll();
+    const QString where = request.url().path();
+    switch (state->stop) {
+    case Stop::None:
+        break;
+    case Stop::Refused:
         co_return answer;
+    case Stop::Truncated:
+        answer.body = std::move(state->body);
+        co_return answer;
+    case Stop::TooLarge:
+        qCWarning(lcService) << where << "answer larger than" << limit << "bytes, status" << answer.status;
+        throw OversizedAnswer();
+    case Stop::Dripping:
+        qCWarning(lcService) << where << "answer trickled: under" << limits.dripMinimum << "bytes in"
+                             << options_.timeouts.dripWindow.count() << "ms";
+        throw PlatformError(ServiceText::timedOut);
+    case Stop::Expired:
+        qCWarning(lcService) << where << "exchange took longer than" << options_.timeouts.total.count()
+                             << "ms";
+        throw PlatformError(ServiceText::timedOut);
+    case Stop::Cancelled:
+        throw PlatformError(QString::fromUtf8(kCancelled));
+    case Stop::SinkFailed:
+        qCWarning(lcService) << where << "download not written:" << state->sinkError.value_or(QString());
+        throw PlatformError(QString::fromUtf8(kDiskWrite));
     }
-    if (state->cancelled)
-        throw PlatformError(QStringLiteral("Обмен с сервером прерван."));
-    if (state->sinkError)
-        throw PlatformError(*state->sinkError);
-    if (state->totalExpired)
-        throw PlatformError(kTimedOut);
     const QNetworkReply::NetworkError error = raw->error();
     // Network-layer and proxy errors (codes below 200) mean no complete answer arrived. A transfer
     // time-out reports itself as a cancellation; the client cancels only for the reasons above.
-    if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
-        throw PlatformError(kTimedOut);
-    if (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied)
-        throw PlatformError(raw->errorString());
-    answer.isHttp = status.isValid();
-    answer.status = status.toInt();
-    const QByteArray rest = raw->readAll();
-    if (sink) {
-        if (sink->write(rest) != rest.size())
-            throw PlatformError(sink->errorString());
-    } else {
-        answer.body = rest;
+    if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError) {
+        qCWarning(lcService) << where << "no byte moved for" << request.transferTimeout() << "ms";
+        throw PlatformError(ServiceText::timedOut);
     }
+    if (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) {
+        qCWarning(lcService) << where << error << raw->errorString();
+        throw PlatformError(error == QNetworkReply::SslHandshakeFailedError ? ServiceText::tls
+                                                                            : ServiceText::network);
+    }
+    answer.body = std::move(state->body);
     co_return answer;
 }
 
@@ -339,21 +513,19 @@ QCoro::Task<QByteArray> ServerClient::checked(HttpAnswer answer) {
 }
 
 void ServerClient::validateID(const QString& id) {
-    if (id.size() != 32)
+    if (!isMeetingID(id.toStdString()))
         throw ParloError(kBadID);
-    for (QChar c : id) {
-        if (!isHex(c))
-            throw ParloError(kBadID);
-    }
 }
 
 QCoro::Task<bool> ServerClient::checkSession() {
     co_await restoreSession();
-    if (!token_)
+    // Without https the stored session is neither sent nor dropped: the address is wrong, not the session.
+    if (!token_ || !secure_)
         co_return false;
     HttpAnswer answer;
     try {
-        answer = co_await send(request(QStringLiteral("/api/session")), "GET");
+        answer =
+            co_await send(request(QStringLiteral("/api/session")), "GET", options_.limits.small, kNoBody);
     } catch (const std::exception&) {
         co_return token_.has_value();
     }
@@ -363,12 +535,19 @@ QCoro::Task<bool> ServerClient::checkSession() {
     } catch (const std::exception&) {
         co_return token_.has_value();
     }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError)
+    bool authenticated = false;
+    try {
+        readJsonObject(view(body), [&](JsonReader& in, std::string_view key) {
+            if (key == "authenticated" && (in.peek() == 't' || in.peek() == 'f'))
+                authenticated = in.readBool();
+            else
+                in.skipValue();
+        });
+    } catch (const JsonError& error) {
+        qCWarning(lcService) << "session answer:" << error.what();
         co_return token_.has_value();
-    const QJsonValue authenticated = document.object().value(QStringLiteral("authenticated"));
-    if (document.isObject() && authenticated.isBool() && authenticated.toBool())
+    }
+    if (authenticated)
         co_return true;
     co_await forgetSession();
     co_return false;
@@ -378,9 +557,14 @@ QCoro::Task<> ServerClient::login(QString password) {
     co_await restoreSession();
     QNetworkRequest login = request(QStringLiteral("/api/login"));
     login.setRawHeader("Content-Type", "application/json");
-    const QByteArray body =
-        QJsonDocument(QJsonObject{{QStringLiteral("password"), password}}).toJson(QJsonDocument::Compact);
-    HttpAnswer answer = co_await send(login, "POST", body);
+    std::string body;
+    JsonWriter json(body);
+    json.beginObject();
+    json.key("password");
+    json.string(password.toStdString());
+    json.endObject();
+    const RequestBody credentials{QByteArray::fromStdString(body), {}};
+    HttpAnswer answer = co_await send(login, "POST", options_.limits.small, credentials);
     const auto headers = answer.headers;
     co_await checked(std::move(answer));
     std::optional<QString> cookie = sessionCookie(headers);
@@ -395,7 +579,7 @@ QCoro::Task<> ServerClient::logout() {
     co_await restoreSession();
     if (token_) {
         try {
-            co_await send(request(QStringLiteral("/api/logout")), "POST");
+            co_await send(request(QStringLiteral("/api/logout")), "POST", options_.limits.small, kNoBody);
         } catch (const std::exception&) {
             // Signing out locally does not depend on the service hearing about it.
         }
@@ -405,6 +589,8 @@ QCoro::Task<> ServerClient::logout() {
 
 QCoro::Task<QString> ServerClient::upload(fs::path file, QString title, Uuid clientID) {
     co_await restoreSession();
+    if (!secure_)
+        throw ParloError(ServiceText::insecureBase);
     std::error_code code;
     const auto size = fs::file_size(file, code);
     if (code)
@@ -416,6 +602,7 @@ QCoro::Task<QString> ServerClient::upload(fs::path file, QString title, Uuid cli
     const QByteArray boundary = makeMultipartBoundary().toLatin1();
     const fs::path scratch = scratchFolder();
     BodyFileGuard bodyFile(scratch / (Uuid::random().toString() + ".multipart"));
+    qint64 bodySize = 0;
     {
         QFile out(pathText(bodyFile.path()));
         if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly,
@@ -430,6 +617,7 @@ QCoro::Task<QString> ServerClient::upload(fs::path file, QString title, Uuid cli
         source.close();
         if (!out.flush())
             throw PlatformError(out.errorString());
+        bodySize = out.size();
         out.close();
         if (out.error() != QFileDevice::NoError)
             throw PlatformError(out.errorString());
@@ -437,41 +625,77 @@ QCoro::Task<QString> ServerClient::upload(fs::path file, QString title, Uuid cli
 
     QNetworkRequest post = request(QStringLiteral("/api/meetings"));
     post.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary);
-    auto* body = new QFile(pathText(bodyFile.path()));
-    if (!body->open(QIODevice::ReadOnly)) {
-        const QString description = body->errorString();
-        delete body;
-        throw PlatformError(description);
-    }
-    post.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
-    HttpAnswer answer = co_await send(post, "POST", {}, body);
+    post.setHeader(QNetworkRequest::ContentLengthHeader, bodySize);
+    const RequestBody multipart{{}, pathText(bodyFile.path())};
+    HttpAnswer answer = co_await send(post, "POST", options_.limits.small, multipart);
     const QByteArray bytes = co_await checked(std::move(answer));
 
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError)
-        throw PlatformError(error.errorString());
-    const QJsonValue id = document.object().value(QStringLiteral("id"));
-    if (!document.isObject() || !id.isString())
+    std::optional<std::string> id;
+    bool isObject = false;
+    try {
+        isObject = readJsonObject(view(bytes), [&](JsonReader& in, std::string_view key) {
+            if (key == "id" && in.peek() == '"')
+                id = in.readString();
+            else
+                in.skipValue();
+        });
+    } catch (const JsonError& error) {
+        qCWarning(lcService) << "upload answer:" << error.what();
+        throw ParloError(ServiceText::malformedAnswer);
+    }
+    if (!isObject || !id)
         throw ParloError(kNoMeetingID);
-    validateID(id.toString());
-    co_return id.toString();
+    if (!isMeetingID(*id)) {
+        qCWarning(lcService) << "upload answer: not a meeting id:"
+                             << QString::fromStdString(boundedText(*id, 80));
+        throw ParloError(kBadID);
+    }
+    co_return QString::fromStdString(*id);
 }
 
 QCoro::Task<std::vector<ServerMeeting>> ServerClient::list() {
     co_await restoreSession();
-    HttpAnswer answer = co_await send(request(QStringLiteral("/api/meetings")), "GET");
+    HttpAnswer answer =
+        co_await send(request(QStringLiteral("/api/meetings")), "GET", options_.limits.document, kNoBody);
     const QByteArray body = co_await checked(std::move(answer));
-    co_return decodeServerMeetingList(
-        std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+    std::vector<ServerMeeting> meetings;
+    try {
+        meetings = decodeServerMeetingList(view(body));
+    } catch (const JsonError& error) {
+        qCWarning(lcService) << "meeting list:" << error.what();
+        throw ParloError(ServiceText::malformedAnswer);
+    }
+    // One meeting with an id that must not go into a path is left out; the others are fine.
+    std::erase_if(meetings,
+                  [](const ServerMeeting& meeting) {
+                      if (isMeetingID(meeting.id))
+                          return false;
+                      qCWarning(lcService)
+                          << "meeting list: skipped a meeting whose id is not a meeting id:"
+                          << QString::fromStdString(boundedText(meeting.id, 80)).toUtf8().toPercentEncoding();
+                      return true;
+                  });
+    co_return meetings;
 }
 
 QCoro::Task<ServerMeeting> ServerClient::detail(QString id) {
     co_await restoreSession();
     validateID(id);
-    HttpAnswer answer = co_await send(request(QStringLiteral("/api/meetings/") + id), "GET");
+    HttpAnswer answer = co_await send(request(QStringLiteral("/api/meetings/") + id), "GET",
+                                      options_.limits.document, kNoBody);
     const QByteArray body = co_await checked(std::move(answer));
-    co_return decodeServerMeeting(std::string_view(body.constData(), static_cast<std::size_t>(body.size())));
+    ServerMeeting meeting;
+    try {
+        meeting = decodeServerMeeting(view(body));
+    } catch (const JsonError& error) {
+        qCWarning(lcService) << "meeting" << id << error.what();
+        throw ParloError(ServiceText::malformedAnswer);
+    }
+    if (!isMeetingID(meeting.id)) {
+        qCWarning(lcService) << "meeting" << id << "answered with an id that is not a meeting id";
+        throw ParloError(ServiceText::malformedAnswer);
+    }
+    co_return meeting;
 }
 
 QCoro::Task<QByteArray> ServerClient::exportMeeting(QString id, QString format) {
@@ -481,20 +705,27 @@ QCoro::Task<QByteArray> ServerClient::exportMeeting(QString id, QString format) 
                                         QStringLiteral("json")};
     if (!formats.contains(format))
         throw ParloError(kUnknownFormat);
-    HttpAnswer answer = co_await send(
-        request(QStringLiteral("/api/meetings/") + id + QStringLiteral("/export/") + format), "GET");
+    HttpAnswer answer =
+        co_await send(request(QStringLiteral("/api/meetings/") + id + QStringLiteral("/export/") + format),
+                      "GET", options_.limits.document, kNoBody);
     co_return co_await checked(std::move(answer));
 }
 
 QCoro::Task<> ServerClient::audio(QString id, fs::path destination) {
     co_await restoreSession();
     validateID(id);
+    if (!secure_)
+        throw ParloError(ServiceText::insecureBase);
     QTemporaryFile download(pathText(scratchFolder()) + QStringLiteral("/.audio-XXXXXX.download"));
     if (!download.open())
         throw PlatformError(download.errorString());
-    HttpAnswer answer =
-        co_await send(request(QStringLiteral("/api/meetings/") + id + QStringLiteral("/audio")), "GET", {},
-                      nullptr, &download);
+    HttpAnswer answer;
+    try {
+        answer = co_await send(request(QStringLiteral("/api/meetings/") + id + QStringLiteral("/audio")),
+                               "GET", options_.limits.audio, kNoBody, &download);
+    } catch (const OversizedAnswer&) {
+        throw ParloError(kAudioFailed);
+    }
     if (!answer.isHttp || answer.status != 200)
         throw ParloError(kAudioFailed);
     if (!download.flush())

@@ -29,16 +29,40 @@ namespace parlo {
 // How long the client waits. `request` and `session` limit the silence within one exchange (no byte
 // sent or received): `request` is set on every request the client builds, `session` is the default
 // of the network session for anything else. `total` limits a whole exchange, upload included.
+// `dripWindow` is the drip guard's window: while a request body is being sent or an answer is being
+// received, every such window must move ServerLimits::dripMinimum bytes, so that a trickle of bytes
+// (which never lets the silence time-outs fire) cannot hold an exchange for minutes.
 struct ServerTimeouts {
     std::chrono::milliseconds request{60'000};
     std::chrono::milliseconds session{90'000};
     std::chrono::milliseconds total{600'000};
+    std::chrono::milliseconds dripWindow{20'000};
+};
+
+// How many bytes of one answer the client reads, enforced as they arrive: past a cap the exchange is
+// aborted, and a declared Content-Length past it stops the exchange before the body.
+struct ServerLimits {
+    // Session, login, logout and upload answers (a few dozen bytes), and the body of any answer that
+    // is not a success (a "detail" or a proxy's error page; cut beyond this, never a failure of its own).
+    qint64 small = 64 * 1024;
+    // The list, a meeting's detail, an export. The largest real one is the detail of the longest
+    // meeting the service accepts: 90 MiB of audio, 26 hours at 8 kbit/s. Its transcript takes
+    // 2.2 KB of JSON a minute at the development fixture's 100 words a minute, 3.5 KB at a fast
+    // 160: about 5.5 MB. A list of 20,000 meetings takes 6 to 12 MB.
+    qint64 document = 16 * 1024 * 1024;
+    // The meeting's audio for playback: 4.6 hours of 16 kHz 16-bit WAV, which holds the longest of
+    // our captures the service accepts (90 MiB at 48 kbit/s: 4.4 hours).
+    qint64 audio = 512 * 1024 * 1024;
+    // The drip guard: bytes each window must move (about 800 bytes a second at the default window;
+    // the slowest mobile data moves ten times as much).
+    qint64 dripMinimum = 16 * 1024;
 };
 
 struct ServerClientOptions {
     QUrl base;                             // the service; see serviceBaseUrl()
     QList<QSslCertificate> caCertificates; // trusted in addition to the system's
     ServerTimeouts timeouts;
+    ServerLimits limits;
     // Where a remembered session is kept; none: nothing can be remembered.
     std::shared_ptr<SecretStore> secretStore;
     // Where upload bodies and downloads are assembled (the data folder, so that a finished download
@@ -49,6 +73,17 @@ struct ServerClientOptions {
     static ServerClientOptions fromEnvironment();
 };
 
+// The sentences shown for each class of technical failure; the technical text goes to the log
+// (category "parlo.service").
+namespace ServiceText {
+inline constexpr const char* malformedAnswer = "Сервер прислал ответ, который не удалось прочитать.";
+inline constexpr const char* network = "Нет связи с сервером. Проверьте подключение к интернету.";
+inline constexpr const char* tls = "Не удалось установить защищённое соединение с сервером.";
+inline constexpr const char* timedOut = "Истекло время ожидания ответа сервера.";
+inline constexpr const char* insecureBase =
+    "Адрес сервиса должен начинаться с «https://». Без шифрования ключ доступа и сессия не отправляются.";
+} // namespace ServiceText
+
 // One finished exchange as the client saw it.
 struct HttpAnswer {
     bool isHttp = false; // false: no HTTP status came back
@@ -57,8 +92,19 @@ struct HttpAnswer {
     QList<QPair<QByteArray, QByteArray>> headers; // as received, repeated fields kept apart
 };
 
-// The value of the first "__Host-parlo" cookie set by the Set-Cookie fields among `headers`.
+// What a request sends: `bytes`, or the file at `file` streamed from disk (opened anew for every
+// request of a redirected exchange).
+struct RequestBody {
+    QByteArray bytes;
+    QString file;
+};
+
+// The value of the first "__Host-parlo" cookie set by the Set-Cookie fields among `headers`; nothing
+// when there is none or its value is not a session token.
 std::optional<QString> sessionCookie(const QList<QPair<QByteArray, QByteArray>>& headers);
+// Whether `value` can be a session token: 1 to 4096 printable ASCII characters allowed in a cookie
+// value (no space, quote, comma, semicolon or backslash), so it can go into a header as it is.
+bool isSessionToken(const QString& value);
 
 // The key from a personal access file's text: the rest of the first line that begins with
 // "Пароль: ", trimmed; lines are split at line feeds and empty ones skipped. Nothing when no line
@@ -74,8 +120,12 @@ std::optional<QString> accessKeyFromFile(const QByteArray& bytes);
 // to the service host (see SameOriginRedirect).
 //
 // Failures: ParloError with the Russian text for everything the service answered (a "detail" string
-// of the answer wins), PlatformError with the transport's description for network failures and
-// time-outs, JsonError for an answer that cannot be decoded.
+// of the answer wins, cut to TextLimit::message) and for an answer that cannot be decoded or is too
+// large; PlatformError for network failures, TLS failures and time-outs, with the sentences of
+// ServiceText. The technical description of each goes to the log only.
+//
+// Only an https base URL is used: with any other, every operation fails with
+// ServiceText::insecureBase before a byte is sent, and checkSession() answers false.
 class ServerClient : public QObject {
     Q_OBJECT
 
@@ -89,6 +139,8 @@ public:
 
     bool remember() const { return remember_; }
     const QUrl& base() const { return options_.base; }
+    // The base URL is https with a host: the only kind the client talks to.
+    bool isSecure() const;
     // The session cookie's value; present means signed in.
     const std::optional<QString>& token() const { return token_; }
     bool hasToken() const { return token_.has_value(); }
@@ -112,12 +164,16 @@ public:
     // The same `clientID` on a retry makes the service answer with the meeting it already has.
     QCoro::Task<QString> upload(std::filesystem::path file, QString title, Uuid clientID);
 
+    // Meetings whose id is not a meeting identifier are left out (and logged); the others stay.
     QCoro::Task<std::vector<ServerMeeting>> list();
+    // Fails with ServiceText::malformedAnswer when the answer's own id is not a meeting identifier.
     QCoro::Task<ServerMeeting> detail(QString id);
     // The meeting as a document in `format`: "md", "txt", "srt" or "json".
     QCoro::Task<QByteArray> exportMeeting(QString id, QString format);
     // Downloads the meeting's audio to `destination` (0600, parent folders 0700), replacing a file
-    // there. Any answer but 200 fails with "Не удалось загрузить звук." and never signs out.
+    // there. Any answer but 200, or one larger than ServerLimits::audio, fails with
+    // "Не удалось загрузить звук." and never signs out; nothing of it reaches the disk but a
+    // temporary file, removed on failure, and the folders are made only once the audio is whole.
     QCoro::Task<> audio(QString id, std::filesystem::path destination);
 
     // The common request: `path` (absolute, such as "/api/session") on the base URL, the headers
@@ -144,11 +200,19 @@ private:
     // The scratch folder of the options, created when missing. Throws PlatformError.
     std::filesystem::path scratchFolder() const;
 
-    // One exchange. `upload` (owned from here on) is streamed as the request body instead of
-    // `body`; with `sink` the answer's body is written there as it arrives instead of being kept.
-    // Throws PlatformError for transport failures and time-outs.
-    QCoro::Task<HttpAnswer> send(QNetworkRequest request, QByteArray verb, QByteArray body = {},
-                                 QIODevice* upload = nullptr, QIODevice* sink = nullptr);
+    // One exchange, redirects included: the client follows a redirect itself, and only to the
+    // service (SameOriginRedirect); a refused one ends the exchange with the redirect answer.
+    // At most `limit` bytes of a success are read (ServerLimits::small of anything else). With
+    // `sink`, the body of a 200 answer is written there as it arrives; any other status stops the
+    // exchange at its headers. Throws PlatformError for transport failures and time-outs.
+    // (`body` is taken by reference: GCC 12 destroys a braced temporary passed by value to a
+    // coroutine twice. It lives to the end of the caller's co_await.)
+    QCoro::Task<HttpAnswer> send(QNetworkRequest request, QByteArray verb, qint64 limit,
+                                 const RequestBody& body, QIODevice* sink = nullptr);
+    // One request and its answer, without following redirects, within `total`.
+    QCoro::Task<HttpAnswer> exchange(const QNetworkRequest& request, const QByteArray& verb, qint64 limit,
+                                     const RequestBody& body, QIODevice* sink,
+                                     std::chrono::milliseconds total);
     void setToken(std::optional<QString> token);
     QCoro::Task<> forgetSession();
 
@@ -157,6 +221,7 @@ private:
     SessionVault vault_;
     QSslConfiguration tls_;
     SameOriginRedirect redirects_;
+    bool secure_;
     QNetworkAccessManager* network_;
     std::optional<QString> token_;
     Restore restore_ = Restore::Pending;

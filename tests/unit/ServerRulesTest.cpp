@@ -59,6 +59,13 @@ TEST(ServerRules, TheSessionCookieIsPickedFromAmongOthers) {
         sessionCookie(Headers{{"Set-Cookie", "__host-parlo=case; Secure"}, {"Cookie", "__Host-parlo=x"}}),
         std::nullopt);
     EXPECT_EQ(sessionCookie(Headers{{"X-Set-Cookie", "__Host-parlo=x"}}), std::nullopt);
+    // Only a value that can go back into a header as it is counts as a session.
+    for (const QByteArray& value :
+         {QByteArray(""), QByteArray("сессия"), QByteArray("a\x01b"), QByteArray(4097, 'a')})
+        EXPECT_EQ(sessionCookie(Headers{{"Set-Cookie", "__Host-parlo=" + value + "; Secure"}}), std::nullopt)
+            << value.toStdString();
+    EXPECT_TRUE(isSessionToken(QString(4096, QLatin1Char('a'))));
+    EXPECT_FALSE(isSessionToken(QStringLiteral("a b")));
 }
 
 TEST(ServerRules, TheAccessKeyComesFromTheFirstPasswordLine) {

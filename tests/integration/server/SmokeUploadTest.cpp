@@ -4,6 +4,7 @@
 
 #include "DevService.h"
 #include "library/MeetingResult.h"
+#include "server/ServerClient.h"
 
 #include <QDir>
 #include <QFile>
@@ -159,6 +160,15 @@ TEST_F(SmokeUpload, RefusesAnAccessFileWithoutAProperKeyLineBeforeAnyNetwork) {
     const Outcome wrongKey = smoke(startService(), writeAccessFile(QStringLiteral("Пароль: not-the-key\n")));
     EXPECT_EQ(wrongKey.status, 1);
     EXPECT_EQ(wrongKey.err, QStringLiteral("Native smoke failed: Неверный ключ доступа.\n"));
+}
+
+TEST_F(SmokeUpload, RefusesAServiceWithoutHttpsBeforeSendingTheKey) {
+    const Outcome run = smoke(QStringLiteral("http://127.0.0.1:9"), access);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.endsWith(QStringLiteral("Native smoke failed: ") +
+                                 QString::fromUtf8(parlo::ServiceText::insecureBase) + QLatin1Char('\n')))
+        << run.err.toStdString();
+    EXPECT_EQ(run.out, QString()); // no PASS line
 }
 
 } // namespace
