@@ -65,6 +65,11 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
 
 QCoro::Task<> AppModel::startUp() {
     QPointer<AppModel> self(this);
+    if (!client_->isSecure()) {
+        // A deployment mistake the user must hear of: recording goes on, nothing is sent.
+        setMessage(QString::fromUtf8(ServiceText::insecureBase));
+        co_return;
+    }
     bool session = co_await client_->checkSession();
     if (!self)
         co_return;
@@ -284,7 +289,9 @@ QCoro::Task<> AppModel::tick() {
     if (player_)
         mirrorPlayer();
 
-    if (connected_) {
+    // Never while the queue runs: a list that already holds the meeting being uploaded would meet a
+    // recording that does not know its meeting yet.
+    if (connected_ && !queueRunning_) {
         const bool busy = std::any_of(items_.begin(), items_.end(), [](const LocalRecording& r) {
             return r.status == RecordingStatus::processing || r.status == RecordingStatus::queued ||
                    r.status == RecordingStatus::uploading;

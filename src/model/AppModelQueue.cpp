@@ -53,15 +53,15 @@ QCoro::Task<> AppModel::runQueue() {
     QPointer<AppModel> self(this);
     for (;;) {
         auto candidate = std::find_if(items_.begin(), items_.end(), isUploadCandidate);
-        if (candidate == items_.end() || !connected_ || queueCancelled_ || !candidate->folderName ||
-            !candidate->fileName) {
+        const std::optional<std::filesystem::path> media =
+            candidate == items_.end() ? std::nullopt : LocalStore::media(*candidate);
+        if (!media || !connected_ || queueCancelled_) {
             setUploading(false);
             co_return;
         }
         const Uuid id = candidate->id;
         const QString title = QString::fromStdString(candidate->title);
-        const std::filesystem::path file =
-            LocalStore::recordingsFolder() / *candidate->folderName / *candidate->fileName;
+        const std::filesystem::path file = *media;
         candidate->status = RecordingStatus::uploading;
         candidate->stage = "Отправляю на расшифровку";
         candidate->error.reset();
@@ -124,6 +124,15 @@ QCoro::Task<> AppModel::synchronize() {
         for (const ServerMeeting& meeting : meetings) {
             auto match = std::find_if(items_.begin(), items_.end(),
                                       [&](const LocalRecording& r) { return r.remoteID == meeting.id; });
+            // A meeting whose upload has not answered yet (a synchronization overlapping the queue)
+            // is the recording it came from, not a new one.
+            if (match == items_.end() && meeting.clientID) {
+                match = std::find_if(items_.begin(), items_.end(), [&](const LocalRecording& r) {
+                    return !r.remoteID && r.id == *meeting.clientID;
+                });
+                if (match != items_.end())
+                    match->remoteID = meeting.id;
+            }
             if (match == items_.end()) {
                 LocalRecording item;
                 item.id = Uuid::random();

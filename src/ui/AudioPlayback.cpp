@@ -1,6 +1,7 @@
 #include "ui/AudioPlayback.h"
 
 #include "core/ParloError.h"
+#include "library/MeetingResult.h"
 
 #include <QAudioOutput>
 #include <QFileInfo>
@@ -8,6 +9,8 @@
 #include <QPointer>
 #include <QUrl>
 #include <qcoro/qcorosignal.h>
+
+#include <cmath>
 
 namespace parlo {
 
@@ -80,7 +83,9 @@ void AudioPlayback::pause() {
 }
 
 void AudioPlayback::seek(double seconds) {
-    player_->setPosition(static_cast<qint64>(std::max(0.0, seconds) * 1000.0));
+    // Times come from the service; only a bounded, finite value may become milliseconds.
+    const double bounded = std::isfinite(seconds) ? boundedAudioSeconds(seconds) : 0.0;
+    player_->setPosition(static_cast<qint64>(bounded * 1000.0));
 }
 
 bool AudioPlayback::isPlaying() const {

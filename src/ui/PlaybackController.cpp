@@ -32,13 +32,14 @@ QCoro::Task<> PlaybackController::play(LocalRecording recording, std::optional<d
         if (media && std::filesystem::exists(*media, error)) {
             file = *media;
         } else if (recording.remoteID) {
+            // The id becomes a file name: nothing is built from one that is not a meeting id.
+            if (!isMeetingID(*recording.remoteID))
+                throw ParloError("Некорректный номер записи.");
             file = downloadedAudio(*recording.remoteID);
             if (!std::filesystem::exists(file, error)) {
                 if (!download_)
                     throw ParloError("Звук пока не готов.");
-                std::filesystem::create_directories(file.parent_path(), error);
-                std::filesystem::permissions(file.parent_path(), std::filesystem::perms::owner_all,
-                                             std::filesystem::perm_options::replace, error);
+                // The download makes the folders (0700) once the audio is whole.
                 co_await download_(*recording.remoteID, file);
                 if (!self)
                     co_return;

@@ -18,6 +18,7 @@ protected:
     std::vector<std::pair<std::string, std::filesystem::path>> downloads;
     PlaybackController controller{[this](std::string id, std::filesystem::path destination) -> QCoro::Task<> {
         downloads.emplace_back(id, destination);
+        std::filesystem::create_directories(destination.parent_path()); // as the service client does
         test::writeTone(QString::fromStdString(destination.string()), 4.0);
         co_return;
     }};
@@ -104,6 +105,18 @@ TEST_F(PlaybackControllerTest, WithoutAFileTheServiceAudioIsDownloadedOnceIntoTh
     play(r, 0.0);
     EXPECT_EQ(downloads.size(), 1u);
     EXPECT_EQ(controller.loads(), 3);
+}
+
+TEST_F(PlaybackControllerTest, AServiceIdentifierThatIsNoIdNeverBecomesAPath) {
+    LocalRecording r;
+    r.id = Uuid::random();
+    r.status = RecordingStatus::done;
+    for (const char* id : {"../../outside", "/abs", "5f3c9a2e7b1d4e8fa06c2b9d1e7f4a3"}) {
+        r.remoteID = id;
+        EXPECT_THROW(play(r, 0.0), ParloError) << id;
+    }
+    EXPECT_TRUE(downloads.empty());
+    EXPECT_FALSE(std::filesystem::exists(LocalStore::root() / "Playback"));
 }
 
 TEST_F(PlaybackControllerTest, NeitherAFileNorAServiceIdentifierIsNotReadyAndKeepsTheLoadedRecording) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <sys/stat.h>
 
 using namespace parlo;
@@ -316,4 +317,85 @@ TEST_F(ModelServiceTest, ExportWritesTheChosenFileWhole) {
 
     test::runTask(model.exportRecording(id, QStringLiteral("pdf")));
     EXPECT_EQ(model.message(), QStringLiteral("Неизвестный формат."));
+}
+
+TEST_F(ModelServiceTest, MeetingsWithIdsThatAreNoIdsAreSkippedAndTheOthersStillSynchronize) {
+    loopback.service.addMeeting(QStringLiteral("Первая"), 1'700'000'000.0);
+    for (const QString& id : {QStringLiteral("../x"), QStringLiteral("/abs"), QString::fromUtf8("ab\0cd", 5),
+                              QString(5000, QLatin1Char('a'))})
+        loopback.service.addMeeting(QStringLiteral("Чужая"), 1'700'000'000.0, id);
+    loopback.service.addMeeting(QStringLiteral("Вторая"), 1'700'000'000.0);
+    auto model = makeModel();
+    logIn(*model);
+    ASSERT_EQ(model->items().size(), 2u);
+    clock->advance(21);
+    test::runTask(model->tick()); // the results of both are fetched
+    EXPECT_TRUE(byTitle(*model, "Первая").result);
+    EXPECT_TRUE(byTitle(*model, "Вторая").result);
+    // Nothing was made from the ids, inside the data folder or beside it.
+    std::set<std::string> entries;
+    for (const auto& entry : std::filesystem::directory_iterator(dataDir.path()))
+        entries.insert(entry.path().filename().string());
+    EXPECT_EQ(entries, (std::set<std::string>{"Recordings", "library.json"}));
+    EXPECT_TRUE(std::filesystem::is_empty(LocalStore::recordingsFolder()));
+    EXPECT_FALSE(std::filesystem::exists(dataDir.path().parent_path() / "x"));
+    EXPECT_FALSE(std::filesystem::exists("/abs"));
+}
+
+TEST_F(ModelServiceTest, NoSynchronizationWhileTheQueueRunsAndAListedUploadIsNotDuplicated) {
+    LocalStore::save({capture("Запись", 100)});
+    auto model = makeModel();
+    // The upload reaches the service, but its answer waits.
+    loopback.service.injectFault("POST", QStringLiteral("/api/meetings"), dev::Fault::hold());
+    logIn(*model);
+    ASSERT_TRUE(waitUntil([&] { return loopback.service.heldAnswers() == 1; }));
+    const auto lists = loopback.service.requestsTo(QStringLiteral("/api/meetings")).size();
+    clock->advance(21);
+    test::runTask(model->tick());
+    EXPECT_EQ(loopback.service.requestsTo(QStringLiteral("/api/meetings")).size(), lists)
+        << "the tick synchronized while the queue ran";
+
+    // A synchronization the rules still allow (a login's) sees the meeting before the upload answers:
+    // it is the recording it came from.
+    test::runTask(model->synchronize());
+    ASSERT_EQ(model->items().size(), 1u);
+    EXPECT_TRUE(model->items()[0].remoteID);
+    loopback.service.releaseHeld();
+    ASSERT_TRUE(waitUntil([&] { return !model->uploading(); }));
+    ASSERT_EQ(model->items().size(), 1u);
+    EXPECT_EQ(model->items()[0].status, "done");
+}
+
+TEST_F(ModelServiceTest, AnHttpServiceIsRefusedAtStartUpAndNothingIsSent) {
+    LocalStore::save({capture("Запись", 100)});
+    AppModelServices services;
+    services.clock = clock;
+    services.settings = &settings;
+    services.rememberSession = false;
+    services.server = loopback.clientOptions();
+    services.server->base.setScheme(QStringLiteral("http"));
+    AppModel model(false, std::move(services));
+    ASSERT_TRUE(waitUntil([&] { return model.message().has_value(); }));
+    EXPECT_EQ(model.message(), QString::fromUtf8(ServiceText::insecureBase));
+    model.setPassword(QStringLiteral("parlo-dev-key"));
+    test::runTask(model.login());
+    EXPECT_EQ(model.message(), QString::fromUtf8(ServiceText::insecureBase));
+    EXPECT_FALSE(model.connected());
+    EXPECT_TRUE(loopback.service.requests().isEmpty());
+}
+
+TEST_F(ModelServiceTest, AMalformedOrEndlessDetailBecomesOneRussianNotice) {
+    auto model = makeModel();
+    loopback.service.addMeeting(QStringLiteral("Готовая"), 1'700'000'000.0);
+    logIn(*model);
+    const Uuid id = model->items()[0].id;
+    const QString detail = QStringLiteral("/api/meetings/*");
+    loopback.service.injectFault("GET", detail, dev::Fault::withStatus(200, R"({"id":)"));
+    test::runTask(model->loadDetail(id));
+    EXPECT_EQ(model->message(), QString::fromUtf8(ServiceText::malformedAnswer));
+
+    model->setMessage(std::nullopt);
+    loopback.service.injectFault("GET", detail, dev::Fault::endless(R"({"title":")", "x"));
+    test::runTask(model->loadDetail(id), std::chrono::seconds(60));
+    EXPECT_EQ(model->message(), QString::fromUtf8(ServiceText::malformedAnswer));
 }
