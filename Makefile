@@ -4,7 +4,7 @@ WERROR ?= ON
 BUILD_DIR = build/$(PRESET)
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test test-asan test-pipewire bench package install-package format format-check clean
+.PHONY: deps configure build run test test-asan test-tsan test-pipewire bench package install-package format format-check clean
 
 deps:
 	scripts/install-deps
@@ -25,6 +25,17 @@ test: build
 
 test-asan:
 	$(MAKE) test PRESET=asan
+
+# The audio queue and the capture threads under the thread sanitizer: the capture unit tests and the
+# tests that record from the sound server (the recorder, and the built program end to end).
+TSAN_TARGETS = parlo_unit_tests parlo_capture_tests parlo_recording_tests mello-parlo
+test-tsan: deps
+	cmake --preset tsan -DPARLO_WARNINGS_AS_ERRORS=$(WERROR)
+	cmake --build build/tsan -j $(JOBS) --target $(TSAN_TARGETS)
+	QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="suppressions=$(CURDIR)/tests/sanitizer/tsan.supp halt_on_error=1" \
+	scripts/test-sound-server sh -c 'set -e; cd build/tsan/tests; \
+	  ./parlo_unit_tests --gtest_filter="Capture*:TimelineTrack*:StreamClock*:Mixer*"; \
+	  ./integration/capture/parlo_capture_tests; ./integration/recording/parlo_recording_tests'
 
 # The tests that talk to a sound server, once more on PipeWire (with WirePlumber and pipewire-pulse).
 test-pipewire: build
