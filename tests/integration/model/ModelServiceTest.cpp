@@ -13,19 +13,9 @@
 
 using namespace parlo;
 using parlo::test::LoopbackService;
+using parlo::test::waitUntil;
 
 namespace {
-
-template <typename Predicate>
-bool waitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        test::spin(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 class ModelServiceTest : public ::testing::Test {
 protected:

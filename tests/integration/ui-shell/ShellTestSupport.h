@@ -70,17 +70,6 @@ public Q_SLOTS:
     void open(const QUrl& url) { urls.append(url); }
 };
 
-template <typename Predicate>
-bool waitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        spin(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 // A real model over a temporary data folder, reading its permissions through CapturePermissions
 // with a scripted backend, recording with gated recorders, talking to a loopback service only.
 class ShellTest : public ::testing::Test {
@@ -138,6 +127,7 @@ protected:
         services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
         services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
         services.verifySystemAudio = [] { return CapturePermissions::verifyScreenAccess(); };
+        services.requestPermissions = [] { return CapturePermissions::request(); };
         auto model = std::make_unique<AppModel>(false, std::move(services));
         spin(std::chrono::milliseconds(20)); // the start-up session check (no session: no request)
         return model;

@@ -6,7 +6,6 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRect>
@@ -27,16 +26,7 @@ QString text(const char* s) {
     return QString::fromUtf8(s);
 }
 
-template <typename Predicate> bool waitUntil(Predicate done, std::chrono::milliseconds limit) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limit.count())
-            return false;
-        parlo::test::spin(50ms);
-    }
-    return true;
-}
+using parlo::test::waitUntil;
 
 struct Geometry {
     int x = 0, y = 0, width = 0, height = 0;
