@@ -147,13 +147,24 @@ protected:
     QTemporaryDir playDir;
 };
 
-// The amplitudes of the two test tones (the computer's 440 Hz, the microphone's 1000 Hz) in the
-// middle of a decoded recording.
+// The mean amplitude of a tone over [from, to) seconds, taken a quarter second at a time: the
+// capture follows the sound server's clock drift, so over seconds a tone comes back a fraction of a
+// hertz off and one long transform would cancel it out.
+double toneLevel(const DecodedAudio& audio, double hz, double from, double to) {
+    const auto frame = [&](double seconds) { return static_cast<std::size_t>(seconds * audio.sampleRate); };
+    double sum = 0;
+    int windows = 0;
+    for (double t = from; t + 0.25 <= to; t += 0.25, ++windows)
+        sum += amplitudeAt(audio.samples, frame(t), frame(t + 0.25), hz, audio.sampleRate);
+    return windows > 0 ? sum / windows : 0.0;
+}
+
+// The levels of the two test tones (the computer's 440 Hz, the microphone's 1000 Hz) in the middle
+// half of a decoded recording.
 std::pair<double, double> toneLevels(const DecodedAudio& audio) {
-    const std::size_t from = audio.samples.size() / 4;
-    const std::size_t to = audio.samples.size() * 3 / 4;
-    return {amplitudeAt(audio.samples, from, to, 440, audio.sampleRate),
-            amplitudeAt(audio.samples, from, to, 1000, audio.sampleRate)};
+    const double seconds = static_cast<double>(audio.samples.size()) / audio.sampleRate;
+    return {toneLevel(audio, 440, seconds / 4, seconds * 3 / 4),
+            toneLevel(audio, 1000, seconds / 4, seconds * 3 / 4)};
 }
 
 // The model's parts as the application has them, on the sound server of the test; no secret store.
