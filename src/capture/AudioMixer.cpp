@@ -24,7 +24,7 @@ public:
     explicit InputTrack(const std::filesystem::path& path) : path_(path) {
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0)
-            throw PlatformError("Cannot open " + path.string() + ": " + std::strerror(errno));
+            throw PlatformError::fromErrno("Cannot open", path, errno);
     }
     ~InputTrack() { ::close(fd_); }
     InputTrack(const InputTrack&) = delete;
@@ -38,7 +38,7 @@ public:
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
-                throw PlatformError("Cannot read " + path_.string() + ": " + std::strerror(errno));
+                throw PlatformError::fromErrno("Cannot read", path_, errno);
             }
             if (got == 0)
                 break;
@@ -107,7 +107,7 @@ double AudioMixer::mix(const std::filesystem::path& system, const std::filesyste
     }
     writer->finish();
     if (::chmod(output.c_str(), 0600) != 0)
-        throw PlatformError("Cannot set the permissions of " + output.string() + ": " + std::strerror(errno));
+        throw PlatformError::fromErrno("Cannot set the permissions of", output, errno);
     return static_cast<double>(totalFrames) / sampleRate;
 }
 

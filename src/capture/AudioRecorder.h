@@ -44,9 +44,12 @@ public:
     // PlatformError; on failure no raw track is left behind that could pass for a recording.
     virtual QCoro::Task<> start(std::filesystem::path folder) = 0;
 
-    // Stops capturing, closes the tracks, mixes them into <folder>/conversation.m4a and deletes the
-    // raw tracks. Fails with ParloError ("Запись не была начата.", the empty-capture and two-second
-    // texts, "Не удалось сохранить звук.") or the platform's error; the raw tracks then stay.
+    // Stops capturing, closes the tracks and mixes them into <folder>/conversation.m4a (durably: see
+    // RecordingFinalizer). The raw tracks stay in the folder in every case: the owner removes them
+    // (RecordingFinalizer::removeRawTracks) only after it has durably saved the entry that names the
+    // mixed file, so that a crash or a power cut in between loses nothing. Fails with ParloError
+    // ("Запись не была начата.", the empty-capture and two-second texts, "Не удалось сохранить
+    // звук.") or the platform's error.
     virtual QCoro::Task<CaptureResult> stop() = 0;
 };
 

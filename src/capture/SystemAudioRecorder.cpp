@@ -1,7 +1,8 @@
 #include "capture/SystemAudioRecorder.h"
 
-#include "capture/AudioMixer.h"
 #include "capture/CapturePermissions.h"
+#include "capture/RecordingFinalizer.h"
+#include "core/FileSync.h"
 #include "core/OffThread.h"
 #include "core/ParloError.h"
 
@@ -13,9 +14,8 @@ namespace parlo {
 
 namespace {
 
-const char* const systemFile = "system.pcm";
-const char* const microphoneFile = "microphone.pcm";
-const char* const mixedFile = "conversation.m4a";
+const char* const systemFile = RecordingFinalizer::systemTrackName;
+const char* const microphoneFile = RecordingFinalizer::microphoneTrackName;
 
 } // namespace
 
@@ -57,6 +57,10 @@ QCoro::Task<> SystemAudioRecorder::start(std::filesystem::path folder) {
     try {
         systemTrack_ = std::make_unique<TimelineTrack>(folder / systemFile);
         micTrack_ = std::make_unique<TimelineTrack>(folder / microphoneFile);
+        // The tracks' names (and the folder's own) must outlive a power cut as surely as their
+        // audio does, or the salvage at the next start finds nothing to mix.
+        syncFolder(folder);
+        syncFolder(folder.parent_path());
     } catch (...) {
         discardStart();
         throw;
@@ -159,34 +163,10 @@ CaptureResult SystemAudioRecorder::finish() {
     if (auto error = handler_.writingError())
         std::rethrow_exception(error);
 
-    const std::int64_t systemFrames = systemTrack_->receivedFrames();
-    const std::int64_t microphoneFrames = micTrack_->receivedFrames();
-    if (systemFrames == 0 && microphoneFrames == 0)
-        throw ParloError(
-            "Звук не поступил ни с компьютера, ни с микрофона. Исходные файлы сохранены для проверки.");
-
-    const auto output = *folder_ / mixedFile;
-    const double duration = AudioMixer::mix(systemTrack_->url(), micTrack_->url(), output, *codec_);
-    if (duration < 2.0)
-        throw ParloError("Запись короче двух секунд. Исходные дорожки сохранены.");
-    if (codec_->fileFrames(output) <= 0)
-        throw ParloError("Не удалось сохранить звук.");
-
-    CaptureResult result;
-    result.file = output;
-    result.duration = duration;
-    result.systemFrames = systemFrames;
-    result.microphoneFrames = microphoneFrames;
-    if (systemFrames == 0)
-        result.warnings << QStringLiteral(
-            "Запись сохранена. Системный звук не поступал — в файле есть только микрофон.");
-    if (microphoneFrames == 0)
-        result.warnings << QStringLiteral(
-            "Запись сохранена. Микрофон не поступал — в файле есть только звук компьютера.");
-
-    std::error_code ignored;
-    std::filesystem::remove(systemTrack_->url(), ignored);
-    std::filesystem::remove(micTrack_->url(), ignored);
+    // The raw tracks stay: the owner removes them once the library names the mixed file.
+    CaptureResult result = RecordingFinalizer::finalize(
+        *folder_, *codec_,
+        RecordingFinalizer::ReceivedFrames{systemTrack_->receivedFrames(), micTrack_->receivedFrames()});
     handler_.setTracks(nullptr, nullptr);
     systemTrack_.reset();
     micTrack_.reset();

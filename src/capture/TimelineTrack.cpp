@@ -15,7 +15,7 @@ namespace parlo {
 namespace {
 
 [[noreturn]] void throwErrno(const std::string& what, const std::filesystem::path& path, int error) {
-    throw PlatformError(what + " " + path.string() + ": " + std::strerror(error));
+    throw PlatformError::fromErrno(what, path, error);
 }
 
 } // namespace

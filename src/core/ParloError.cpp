@@ -6,6 +6,12 @@ ParloError::ParloError(const QString& message) : std::runtime_error(message.toSt
 
 PlatformError::PlatformError(const QString& description) : std::runtime_error(description.toStdString()) {}
 
+PlatformError PlatformError::fromErrno(const std::string& what, const std::filesystem::path& path,
+                                       int error) {
+    const std::error_code code(error, std::generic_category());
+    return PlatformError(what + " " + path.string() + ": " + code.message(), code);
+}
+
 QString describeError(const std::exception& error) {
     QString text = QString::fromUtf8(error.what());
     if (text.isEmpty())

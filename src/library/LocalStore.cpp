@@ -1,5 +1,6 @@
 #include "library/LocalStore.h"
 
+#include "core/FileSync.h"
 #include "core/ParloError.h"
 
 #include <QStandardPaths>
@@ -20,7 +21,7 @@ namespace parlo {
 namespace {
 
 [[noreturn]] void throwErrno(const std::string& what, const fs::path& path) {
-    throw PlatformError(what + " " + path.string() + ": " + std::strerror(errno));
+    throw PlatformError::fromErrno(what, path, errno);
 }
 
 // Creates every missing folder of `path` with mode 0700.
@@ -42,10 +43,15 @@ void createPrivateFolders(const fs::path& path) {
     }
 }
 
+// The whole file; nothing when it does not exist. Any other failure throws: a library that is there
+// but unreadable is not an empty one.
 std::optional<std::string> readWholeFile(const fs::path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throwErrno("Не удалось прочитать файл", path);
+    }
     std::string data;
     struct stat info {};
     if (::fstat(fd, &info) == 0 && info.st_size > 0)
@@ -62,8 +68,9 @@ std::optional<std::string> readWholeFile(const fs::path& path) {
                     data.resize(old);
                     continue;
                 }
+                const int error = errno;
                 ::close(fd);
-                return std::nullopt;
+                throw PlatformError::fromErrno("Не удалось прочитать файл", path, error);
             }
             data.resize(old + static_cast<std::size_t>(n));
             if (n == 0)
@@ -74,8 +81,9 @@ std::optional<std::string> readWholeFile(const fs::path& path) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            const int error = errno;
             ::close(fd);
-            return std::nullopt;
+            throw PlatformError::fromErrno("Не удалось прочитать файл", path, error);
         }
         if (n == 0)
             break;
@@ -104,8 +112,7 @@ void repair(std::vector<LocalRecording>& items) {
             item.status = RecordingStatus::local;
         if (item.status == RecordingStatus::recording) {
             item.status = RecordingStatus::error;
-            item.error =
-                "Приложение завершилось во время записи. Исходные дорожки сохранены в папке разговора.";
+            item.error = LocalStore::interruptedError;
         }
     }
 }
@@ -253,6 +260,9 @@ void save(const std::vector<LocalRecording>& items) {
         fd = -1;
         if (::rename(temporary.c_str(), file.c_str()) != 0)
             throwErrno("Не удалось заменить файл", file);
+        // The new name is durable only once the folder is: until then a power cut may bring back
+        // the old library, and with it entries whose audio was already tidied away.
+        syncFolder(file.parent_path());
     } catch (...) {
         if (fd >= 0)
             ::close(fd);
@@ -261,6 +271,11 @@ void save(const std::vector<LocalRecording>& items) {
     }
     if (::chmod(file.c_str(), 0600) != 0)
         throwErrno("Не удалось изменить права файла", file);
+}
+
+bool wasInterrupted(const LocalRecording& recording) {
+    return recording.status == RecordingStatus::error && recording.error == interruptedError &&
+           !recording.fileName;
 }
 
 std::optional<fs::path> media(const LocalRecording& recording) {

@@ -22,13 +22,21 @@ std::filesystem::path recordingsFolder();
 // Throws PlatformError.
 void prepare();
 
-// The library, repaired: "uploading" becomes "local", "recording" becomes "error". A missing file
-// gives an empty list; a file that cannot be decoded gives an empty list too, after it has been set
-// aside beside the library (see setAsideName) so that the next save cannot destroy it. Records that
+// The library, repaired: "uploading" becomes "local", "recording" becomes "error" with the
+// interruptedError text. A missing file gives an empty list; a file that cannot be decoded gives an
+// empty list too, after it has been set aside beside the library (see setAsideName) so that the
+// next save cannot destroy it. A file that is there but cannot be read (no permission, I/O error)
+// throws PlatformError with the system's code: the caller must not save over it. Records that
 // would lead outside their folder are dropped: they are written to "library.rejected-<UTC time>.json"
 // (a JSON array of them, as they were) and the library without them is saved at once, so that they
 // are kept aside once and never used.
 std::vector<LocalRecording> load();
+
+// What an entry found "recording" at load says until its raw tracks have been dealt with.
+inline constexpr const char* interruptedError =
+    "Приложение завершилось во время записи. Исходные дорожки сохранены в папке разговора.";
+// An entry of a capture that ended with the process: "error", the interruptedError text, no file.
+bool wasInterrupted(const LocalRecording& recording);
 
 // Replaces library.json atomically (a reader sees the old or the new file whole) with mode 0600.
 // Throws PlatformError; the old file is then untouched.

@@ -1,7 +1,9 @@
 #include "model/AppModel.h"
 
+#include "capture/RecordingFinalizer.h"
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
+#include "model/FailureText.h"
 
 #include <QFile>
 #include <QLocale>
@@ -18,6 +20,7 @@ namespace {
 const char* const kAutoStartKey = "automaticCallRecording";
 constexpr int kTickIntervalMs = 800;
 constexpr double kRecordingLimitSeconds = 7200;
+constexpr qint64 kLibraryRetryMs = 10'000;
 
 QString text(const std::string& utf8) {
     return QString::fromStdString(utf8);
@@ -37,6 +40,8 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
     ServerClientOptions options = services_.server.value_or(ServerClientOptions::fromEnvironment());
     if (options.scratchFolder.empty())
         options.scratchFolder = LocalStore::root();
+    if (isPreview_)
+        options.secretStore.reset();
     client_ = new ServerClient(remember, std::move(options), this);
     nextAttempt_ = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
     lastSync_ = nextAttempt_;
@@ -56,11 +61,12 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
     } catch (const std::exception&) {
         // The next save tries again and reports.
     }
-    items_ = LocalStore::load();
+    loadLibrary();
     if (services_.settings)
         autoEnabled_ = services_.settings->value(QString::fromLatin1(kAutoStartKey), false).toBool();
     startTickTimer();
     startUp();
+    salvageInterrupted(); // runs on its own, off the main thread; holds the model weakly
 }
 
 QCoro::Task<> AppModel::startUp() {
@@ -143,11 +149,62 @@ LocalRecording* AppModel::find(const Uuid& id) {
     return it == items_.end() ? nullptr : &*it;
 }
 
-void AppModel::persist() {
+void AppModel::loadLibrary() {
+    lastLibraryRetry_ = services_.clock->now();
+    try {
+        items_ = LocalStore::load();
+        libraryUnreadable_ = false;
+    } catch (...) {
+        // An empty list saved over a library that is merely unreadable now would destroy it.
+        libraryUnreadable_ = true;
+        setMessage(failureSentence(std::current_exception(), FailedStep::libraryRead));
+    }
+}
+
+std::exception_ptr AppModel::rereadLibrary() {
+    lastLibraryRetry_ = services_.clock->now();
+    std::vector<LocalRecording> loaded;
+    try {
+        loaded = LocalStore::load();
+    } catch (...) {
+        return std::current_exception();
+    }
+    // What this run added while the file could not be read goes in front of what the file holds;
+    // what the synchronization made of meetings the file already knows is dropped: the next
+    // synchronization brings them up to date.
+    std::vector<LocalRecording> merged;
+    for (const LocalRecording& item : items_) {
+        const bool known = std::any_of(loaded.begin(), loaded.end(), [&](const LocalRecording& r) {
+            return r.id == item.id || (item.remoteID && r.remoteID == item.remoteID);
+        });
+        if (!known)
+            merged.push_back(item);
+    }
+    merged.insert(merged.end(), std::make_move_iterator(loaded.begin()),
+                  std::make_move_iterator(loaded.end()));
+    libraryUnreadable_ = false;
+    setItems(std::move(merged));
+    salvageInterrupted();
+    return nullptr;
+}
+
+bool AppModel::persist() {
+    // The preview's list is a fixture: it is never written over the user's library.
+    if (isPreview_)
+        return false;
+    if (libraryUnreadable_) {
+        if (std::exception_ptr failure = rereadLibrary()) {
+            setMessage(failureSentence(failure, FailedStep::libraryRead));
+            return false;
+        }
+    }
     try {
         LocalStore::save(items_);
-    } catch (const std::exception&) {
-        setMessage(QStringLiteral("Не удалось сохранить библиотеку на Mac. Проверьте свободное место."));
+        removeSavedTracks();
+        return true;
+    } catch (...) {
+        setMessage(failureSentence(std::current_exception(), FailedStep::librarySave));
+        return false;
     }
 }
 
@@ -250,6 +307,10 @@ QCoro::Task<> AppModel::tick() {
     QPointer<AppModel> self(this);
 
     refreshPermissionMirrors();
+    // A library that could not be read is tried again now and then: once it reads, saving resumes.
+    if (libraryUnreadable_ && lastLibraryRetry_.msecsTo(services_.clock->now()) >= kLibraryRetryMs &&
+        !rereadLibrary())
+        persist();
     CallActivitySnapshot snapshot =
         autoEnabled_ && services_.probe ? services_.probe->snapshot() : CallActivitySnapshot::idle();
     // Stored on every tick, changed or not.
@@ -310,7 +371,7 @@ QCoro::Task<> AppModel::tick() {
 }
 
 QCoro::Task<> AppModel::beginRecording(bool automatic) {
-    if (isPreview_ || starting_ || recordingID_ || finalizing_)
+    if (isPreview_ || quitting_ || starting_ || recordingID_ || finalizing_)
         co_return;
     if (!microphonePermission_ || !audioPermission_) {
         setSettingsVisible(true);
@@ -336,7 +397,7 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     items_.insert(items_.begin(), std::move(entry));
     Q_EMIT itemsChanged();
     setSelection(id);
-    persist();
+    const bool savedAtStart = persist();
 
     std::unique_ptr<AudioRecorder> recorder;
     std::exception_ptr failure;
@@ -354,6 +415,15 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
                         return;
                     self->assign(self->systemLevel_, system, &AppModel::systemLevelChanged);
                     self->assign(self->microphoneLevel_, microphone, &AppModel::microphoneLevelChanged);
+                },
+                Qt::QueuedConnection);
+        };
+        recorder->onWriteFailure = [self](std::error_code error) {
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, error] {
+                    if (self)
+                        self->reportWriteFailure(error);
                 },
                 Qt::QueuedConnection);
         };
@@ -376,18 +446,19 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
         co_return;
 
     if (failure) {
-        const QString description = describeError(failure);
+        const QString description = failureSentence(failure, FailedStep::recordingStart);
+        setMessage(description);
         if (LocalRecording* item = find(id)) {
             item->status = RecordingStatus::error;
             item->stage = "Запись не началась";
             item->error = description.toStdString();
             Q_EMIT itemsChanged();
-            persist();
+            persist(); // after the notice, so that a failed save is not hidden behind it
         }
-        setMessage(description);
         lifecycle_.phase = MeetingLifecycle::Phase::suppressed;
         lifecycle_.since = services_.clock->uptime();
         assign(starting_, false, &AppModel::startingChanged);
+        Q_EMIT operationSettled();
         co_return;
     }
 
@@ -398,9 +469,11 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     manualRecording_ = !automatic;
     if (!automatic)
         lifecycle_.phase = MeetingLifecycle::Phase::manualRecording;
-    if (message_)
+    // An old notice no longer applies once a recording runs; a failed save just now still does.
+    if (message_ && savedAtStart)
         setMessage(std::nullopt);
     assign(starting_, false, &AppModel::startingChanged);
+    Q_EMIT operationSettled();
 }
 
 void AppModel::mirrorPlayer() {
@@ -445,7 +518,7 @@ QCoro::Task<> AppModel::recordNow() {
         setMessage(QStringLiteral("В предпросмотре запись выключена."));
         co_return;
     }
-    if (starting_ || recordingID_ || finalizing_)
+    if (quitting_ || starting_ || recordingID_ || finalizing_)
         co_return;
     refreshPermissionMirrors();
     if (microphonePermission_ && audioPermission_) {
@@ -478,19 +551,26 @@ QCoro::Task<> AppModel::stopRecording(bool manual) {
         co_return;
 
     if (result) {
+        QStringList notices = result->warnings;
+        // A recording that lost audio to a failing disk says so for good, on the entry.
+        const std::optional<QString> gap =
+            writeFailure_ ? std::optional<QString>(trackWriteNote(*writeFailure_)) : std::nullopt;
+        if (gap && notices.isEmpty())
+            notices << *gap;
+        if (!notices.isEmpty())
+            setMessage(notices.join(QLatin1Char(' ')));
         if (LocalRecording* item = find(id)) {
-            item->fileName = result->file.filename().string();
-            item->duration = result->duration;
-            item->status = connected_ ? RecordingStatus::local : RecordingStatus::waitingLogin;
-            item->stage = connected_ ? "Готово к отправке" : "Войдите для расшифровки";
+            markFinished(*item, *result);
+            if (gap)
+                item->error = gap->toStdString();
             Q_EMIT itemsChanged();
+            // The save's own failure notice comes after the warnings, so it is the one left showing.
             persist();
         }
-        if (!result->warnings.isEmpty())
-            setMessage(result->warnings.join(QLatin1Char(' ')));
         scheduleUploads();
     } else {
-        const QString description = describeError(failure);
+        const QString description = failureSentence(failure, FailedStep::recordingMix);
+        setMessage(description);
         if (LocalRecording* item = find(id)) {
             item->status = RecordingStatus::error;
             item->stage = "Нужно проверить запись";
@@ -498,25 +578,40 @@ QCoro::Task<> AppModel::stopRecording(bool manual) {
             Q_EMIT itemsChanged();
             persist();
         }
-        setMessage(description);
     }
 
     assign(finalizing_, false, &AppModel::finalizingChanged);
     assign(recordingID_, std::optional<Uuid>(), &AppModel::recordingIDChanged);
     capture_.reset();
     manualRecording_ = false;
+    writeFailure_.reset();
+    assign(recordingWarning_, std::optional<QString>(), &AppModel::recordingWarningChanged);
     assign(recordingSeconds_, 0.0, &AppModel::recordingSecondsChanged);
     assign(systemLevel_, 0.0f, &AppModel::systemLevelChanged);
     assign(microphoneLevel_, 0.0f, &AppModel::microphoneLevelChanged);
+    Q_EMIT operationSettled();
+}
+
+bool AppModel::busy() const {
+    return starting_ || finalizing_ || !finalizingEntries_.empty();
 }
 
 QCoro::Task<> AppModel::quit() {
+    if (quitting_)
+        co_return;
+    // From here on nothing new starts (beginRecording and restoreRecording refuse).
+    quitting_ = true;
     QPointer<AppModel> self(this);
-    if (recordingID_) {
-        co_await stopRecording(true);
-        if (!self)
-            co_return;
+    // Whatever is under way settles first: a start gives a running capture (stopped below) or
+    // nothing; a stop, a salvage or a restore ends with its entry saved.
+    while (self && (busy() || (recordingID_ && capture_))) {
+        if (recordingID_ && capture_ && !finalizing_)
+            co_await stopRecording(true);
+        else
+            co_await qCoro(this, &AppModel::operationSettled);
     }
+    if (!self)
+        co_return;
     if (queueRunning_) {
         // The queue's upload is aborted; its failure step runs before the library is saved below.
         queueCancelled_ = true;
@@ -532,6 +627,22 @@ QCoro::Task<> AppModel::quit() {
 
 void AppModel::refreshPermissionsOnActivation() {
     refreshPermissions(services_.verifySystemAudioOnActivation && services_.verifySystemAudioOnActivation());
+}
+
+bool AppModel::refusedInPreview() {
+    if (isPreview_)
+        setMessage(QStringLiteral("В предпросмотре ничего не сохраняется и не отправляется."));
+    return isPreview_;
+}
+
+QCoro::Task<> AppModel::requestPermissions() {
+    if (refusedInPreview())
+        co_return;
+    QPointer<AppModel> self(this);
+    if (services_.requestPermissions)
+        co_await services_.requestPermissions();
+    if (self)
+        co_await refreshPermissions(true);
 }
 
 QCoro::Task<> AppModel::refreshPermissions(bool verifySystem) {

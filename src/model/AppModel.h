@@ -23,6 +23,8 @@ class QTimer;
 
 namespace parlo {
 
+class AudioCodec;
+
 // What the model works with besides its own state. The application hands in the real parts;
 // tests hand in driven clocks, scripted probes and fake recorders.
 struct AppModelServices {
@@ -31,6 +33,9 @@ struct AppModelServices {
     QSettings* settings = nullptr;
     std::shared_ptr<CallProbe> probe;
     AudioRecorderFactory recorderFactory;
+    // Encodes when the model finalizes raw tracks itself: the salvage at start-up of a capture that
+    // ended with the process, and "Восстановить запись". Without it those entries stay as they are.
+    std::shared_ptr<AudioCodec> codec;
     // Microphone access and the effective system-audio permission, read afresh on every call.
     std::function<bool()> microphoneAuthorized;
     std::function<bool()> systemAudioPermission;
@@ -39,6 +44,8 @@ struct AppModelServices {
     // Whether the window's activation should run that test: the user asked for access before, or
     // the cheap answer already says granted and only needs confirming.
     std::function<bool()> verifySystemAudioOnActivation;
+    // "Разрешить запись звука": records in the settings that the user asked and re-checks both grants.
+    std::function<QCoro::Task<bool>()> requestPermissions;
     // The service; absent means the one named by the environment or the build, with no secret store.
     std::optional<ServerClientOptions> server;
     // Keep the session in the desktop's secret store (the preview never does).
@@ -87,6 +94,10 @@ public:
     bool starting() const { return starting_; }
     bool checkingPermissions() const { return checkingPermissions_; }
     std::optional<QString> permissionCheckMessage() const { return permissionCheckMessage_; }
+    // Shown in the recording card while the running recording's tracks cannot be written.
+    std::optional<QString> recordingWarning() const { return recordingWarning_; }
+    // quit() has begun: no new recording starts.
+    bool quitting() const { return quitting_; }
 
     // The fields the interface may write.
     void setSelection(std::optional<Uuid> value);
@@ -127,6 +138,14 @@ public:
     QCoro::Task<> loadDetail(const Uuid& id);
     // Saves the service's export of a recording ("md", "txt", "srt" or "json") where the user says.
     QCoro::Task<> exportRecording(const Uuid& id, QString format);
+    // "Разрешить запись звука" (not in the preview, which writes no settings).
+    QCoro::Task<> requestPermissions();
+    // "Восстановить запись": mixes the raw tracks that a failed stop or mix left in the entry's
+    // folder again, with the same finalization as a stop.
+    QCoro::Task<> restoreRecording(Uuid id);
+    // Whether restoreRecording can run for this entry: it has no audio file, its raw tracks are in
+    // its folder, and nothing is finalizing it now.
+    bool canRestore(const LocalRecording& recording) const;
     // Plays a recording, from `at` seconds when given, else toggles play and pause.
     QCoro::Task<> play(const Uuid& id, std::optional<double> at);
     // Moves the loaded player (the slider).
@@ -161,6 +180,11 @@ Q_SIGNALS:
     void checkingPermissionsChanged();
     void permissionCheckMessageChanged();
     void uploadingChanged();
+    void recordingWarningChanged();
+    // A notice important enough for the desktop's notifications (the window may be closed).
+    void notificationRequested(const QString& text);
+    // A start, a stop or a finalization has ended and the model's state is final; quit() waits on it.
+    void operationSettled();
     // Asks the application to end; emitted by quit() once everything is saved.
     void terminationRequested();
 
@@ -173,8 +197,27 @@ private:
     }
     void setItems(std::vector<LocalRecording> items);
     LocalRecording* find(const Uuid& id);
-    // Saves the whole library; a failure becomes the notice and the list stays as it is.
-    void persist();
+    // Saves the whole library; a failure becomes the notice and the list stays as it is. Returns
+    // whether the library is now durably on disk. Writes nothing in the preview, nor while the
+    // library file is there but could not be read.
+    bool persist();
+    // Loads the library at start-up, or again after it could not be read; see persist().
+    void loadLibrary();
+    // Reads the library again after it could not be read; the failure, or null once it is read.
+    std::exception_ptr rereadLibrary();
+    // Gives an entry the mixed file of a finished capture; its raw tracks await the next save.
+    void markFinished(LocalRecording& item, const CaptureResult& result);
+    // After a save: the raw tracks of entries it named with their mixed file can go.
+    void removeSavedTracks();
+    void reportWriteFailure(std::error_code error);
+    // Finalizes an entry's raw tracks off the main thread: it becomes a normal entry (saved, or
+    // only in memory when the save failed and showed its notice), or stays "error" with the reason.
+    enum class Finalized { failed, saved, unsaved };
+    QCoro::Task<Finalized> finalizeEntry(Uuid id);
+    QCoro::Task<> salvageInterrupted();
+    bool busy() const;
+    // In the preview, which writes nothing and sends nothing: shows why the operation does not run.
+    bool refusedInPreview();
     void loadPreviewFixture();
     void startTickTimer();
     QCoro::Task<> startUp();
@@ -211,6 +254,13 @@ private:
     bool starting_ = false;
     bool checkingPermissions_ = false;
     std::optional<QString> permissionCheckMessage_;
+    std::optional<QString> recordingWarning_;
+    std::optional<std::error_code> writeFailure_; // the running recording's first failed write
+    bool quitting_ = false;
+    bool libraryUnreadable_ = false;
+    QDateTime lastLibraryRetry_;
+    std::vector<Uuid> finalizingEntries_;  // salvages and restores under way
+    std::vector<Uuid> tracksAwaitingSave_; // finished entries whose raw tracks are still needed
 
     ServerClient* client_ = nullptr;
     std::unique_ptr<AudioRecorder> capture_;

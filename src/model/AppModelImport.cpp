@@ -4,11 +4,11 @@
 
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
+#include "model/FailureText.h"
 
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 
 namespace parlo {
@@ -18,19 +18,21 @@ namespace {
 constexpr qint64 kLargestImport = 90LL * 1024 * 1024;
 
 [[noreturn]] void throwErrno(const std::string& what, const std::filesystem::path& path) {
-    throw PlatformError(what + " " + path.string() + ": " + std::strerror(errno));
+    throw PlatformError::fromErrno(what, path, errno);
 }
 
 } // namespace
 
 void AppModel::importAudio() {
-    if (!services_.chooseAudioFile)
+    if (refusedInPreview() || !services_.chooseAudioFile)
         return;
     if (std::optional<QString> path = services_.chooseAudioFile())
         importAudioAt(*path);
 }
 
 void AppModel::importAudioAt(const QString& path) {
+    if (refusedInPreview())
+        return;
     const QFileInfo source(path);
     LocalRecording record;
     try {
@@ -39,7 +41,7 @@ void AppModel::importAudioAt(const QString& path) {
         std::error_code error;
         const std::uintmax_t size = fs::file_size(from, error);
         if (error)
-            throw PlatformError(error.message() + ": " + from.string());
+            throw PlatformError(error.message() + ": " + from.string(), error);
         if (static_cast<qint64>(size) > kLargestImport)
             throw ParloError(QStringLiteral("Максимальный размер файла — 90 МБ."));
 
@@ -48,14 +50,14 @@ void AppModel::importAudioAt(const QString& path) {
         const fs::path folder = LocalStore::recordingsFolder() / folderName;
         fs::create_directories(folder, error);
         if (error)
-            throw PlatformError(error.message() + ": " + folder.string());
+            throw PlatformError(error.message() + ": " + folder.string(), error);
         if (::chmod(folder.c_str(), 0700) != 0)
             throwErrno("Не удалось изменить права папки", folder);
         const std::string fileName = "import." + source.suffix().toLower().toStdString();
         const fs::path copy = folder / fileName;
         fs::copy_file(from, copy, fs::copy_options::overwrite_existing, error);
         if (error)
-            throw PlatformError(error.message() + ": " + copy.string());
+            throw PlatformError(error.message() + ": " + copy.string(), error);
         if (::chmod(copy.c_str(), 0600) != 0)
             throwErrno("Не удалось изменить права файла", copy);
 
@@ -66,8 +68,8 @@ void AppModel::importAudioAt(const QString& path) {
         record.status = connected_ ? RecordingStatus::local : RecordingStatus::waitingLogin;
         record.stage = "Запись сохранена";
         record.source = "Импорт";
-    } catch (const std::exception& error) {
-        setMessage(describeError(error));
+    } catch (...) {
+        setMessage(failureSentence(std::current_exception(), FailedStep::import));
         return;
     }
     const Uuid id = record.id;

@@ -9,7 +9,7 @@ namespace parlo {
 
 QCoro::Task<> AppModel::login() {
     const QString key = password_.trimmed();
-    if (key.isEmpty())
+    if (key.isEmpty() || refusedInPreview())
         co_return;
     assign(loggingIn_, true, &AppModel::loggingInChanged);
     QPointer<AppModel> self(this);
@@ -47,7 +47,7 @@ QCoro::Task<> AppModel::login() {
 }
 
 void AppModel::importAccessFile() {
-    if (!services_.chooseAccessFile)
+    if (refusedInPreview() || !services_.chooseAccessFile)
         return;
     if (std::optional<QString> path = services_.chooseAccessFile())
         importAccessFileAt(*path);

@@ -25,8 +25,14 @@ std::string avError(int code) {
 }
 
 void check(int code, const char* what, const std::filesystem::path& file) {
-    if (code < 0)
-        throw PlatformError(std::string(what) + " " + file.string() + ": " + avError(code));
+    if (code >= 0)
+        return;
+    // FFmpeg passes the system's errors on as AVERROR(errno), the negated number; its own errors are
+    // tags far beyond any errno.
+    std::error_code system;
+    if (code > -4096)
+        system = std::error_code(-code, std::generic_category());
+    throw PlatformError(std::string(what) + " " + file.string() + ": " + avError(code), system);
 }
 
 } // namespace

@@ -51,6 +51,8 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
     services.verifySystemAudioOnActivation = [] {
         return CapturePermissions::requestedSystemAudioAccess() || CapturePermissions::systemAudioPreflight();
     };
+    services.requestPermissions = [] { return CapturePermissions::request(); };
+    services.codec = platform::ffmpegCodec();
     services.chooseAccessFile = [dialogParent] {
         return chooseFile(*dialogParent, QStringLiteral("Файл доступа"),
                           QStringLiteral("Текстовые файлы (*.txt *.text *.md);;Все файлы (*)"));

@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,6 +23,15 @@ void onSignal(int number) {
 }
 
 } // namespace
+
+SignalCounter::Response SignalCounter::onSignal(Clock::time_point now) {
+    const bool hurried = previous_ && now - *previous_ <= hurry;
+    previous_ = now;
+    ++count_;
+    if (count_ == 1)
+        return Response::quit;
+    return count_ >= 3 && hurried ? Response::endNow : Response::wait;
+}
 
 QuitProtocol::QuitProtocol(AppModel* model, QObject* parent) : QObject(parent), model_(model) {
     if (model_)
@@ -51,9 +61,27 @@ bool QuitProtocol::installSignalHandlers() {
 
 void QuitProtocol::readSignal() {
     char buffer[16];
-    while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+    ssize_t count = 0;
+    while ((count = ::read(signalPipe[0], buffer, sizeof buffer)) > 0) {
+        for (ssize_t i = 0; i < count; ++i) {
+            switch (signals_.onSignal(SignalCounter::Clock::now())) {
+            case SignalCounter::Response::quit:
+                requestQuit();
+                break;
+            case SignalCounter::Response::wait:
+                std::fputs(
+                    "Mello Parlo: сохраняю запись и завершаюсь. Чтобы выйти сразу, повторите сигнал ещё "
+                    "раз в течение трёх секунд — запись восстановится при следующем запуске.\n",
+                    stderr);
+                break;
+            case SignalCounter::Response::endNow:
+                std::fputs("Mello Parlo: выхожу, не дожидаясь сохранения; запись восстановится при "
+                           "следующем запуске.\n",
+                           stderr);
+                ::_exit(128 + buffer[i]);
+            }
+        }
     }
-    requestQuit();
 }
 
 void QuitProtocol::requestQuit() {

@@ -375,9 +375,12 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     headline_->setObjectName(QStringLiteral("cardHeadline"));
     body_ = Theme::paragraph(QString(), Theme::font(12), Palette::muted(), 4, heroTexts);
     body_->setObjectName(QStringLiteral("cardBody"));
+    warning_ = Theme::paragraph(QString(), Theme::font(12, QFont::DemiBold), Palette::orange(), 4, heroTexts);
+    warning_->setObjectName(QStringLiteral("recordingWarning"));
     heroColumn->addWidget(eyebrow_);
     heroColumn->addWidget(headline_);
     heroColumn->addWidget(body_);
+    heroColumn->addWidget(warning_);
     heroRow->addWidget(heroTexts, 0, Qt::AlignTop);
     heroRow->addStretch(1);
     heroRow->addWidget(new LogoView(100, hero), 0, Qt::AlignTop);
@@ -554,12 +557,12 @@ QWidget* MainWindow::buildLibrary(QWidget* parent) {
 
 void MainWindow::connectModel() {
     auto card = [this] { refreshCard(); };
-    for (auto signal :
-         {&AppModel::recordingIDChanged, &AppModel::startingChanged, &AppModel::finalizingChanged,
-          &AppModel::audioPermissionChanged, &AppModel::microphonePermissionChanged,
-          &AppModel::autoEnabledChanged, &AppModel::callActivityChanged,
-          &AppModel::checkingPermissionsChanged, &AppModel::recordingSecondsChanged,
-          &AppModel::systemLevelChanged, &AppModel::microphoneLevelChanged})
+    for (auto signal : {&AppModel::recordingIDChanged, &AppModel::startingChanged,
+                        &AppModel::finalizingChanged, &AppModel::audioPermissionChanged,
+                        &AppModel::microphonePermissionChanged, &AppModel::autoEnabledChanged,
+                        &AppModel::callActivityChanged, &AppModel::checkingPermissionsChanged,
+                        &AppModel::recordingSecondsChanged, &AppModel::systemLevelChanged,
+                        &AppModel::microphoneLevelChanged, &AppModel::recordingWarningChanged})
         QObject::connect(&model_, signal, this, card);
     QObject::connect(&model_, &AppModel::connectedChanged, this, [this] { refreshHeader(); });
     QObject::connect(&model_, &AppModel::itemsChanged, this, [this] {
@@ -602,6 +605,8 @@ void MainWindow::connectDetail() {
     });
     QObject::connect(detail_, &RecordingDetail::retryRequested, this,
                      [this](const Uuid& id) { model_.retry(id); });
+    QObject::connect(detail_, &RecordingDetail::restoreRequested, this,
+                     [this](const Uuid& id) { model_.restoreRecording(id); });
     QObject::connect(detail_, &RecordingDetail::exportRequested, this,
                      [this](const Uuid& id, const QString& format) { model_.exportRecording(id, format); });
 }
@@ -628,6 +633,10 @@ void MainWindow::refreshCard() {
                                 : QStringLiteral("Google Meet, Zoom и любые другие приложения.\nНажмите "
                                                  "«Записать» — после завершения появится расшифровка."),
                             4);
+    const std::optional<QString> warning = recording ? model_.recordingWarning() : std::nullopt;
+    warning_->setVisible(warning.has_value());
+    if (warning)
+        Theme::setParagraphText(warning_, *warning, 4);
     statusDot_->setColour(recording ? Palette::recordingRed() : Palette::mint());
     statusTitle_->setText(model_.statusTitle());
     autoToggle_->setOn(model_.autoEnabled());
@@ -667,7 +676,7 @@ void MainWindow::refreshDetail() {
     const std::optional<LocalRecording> selected = model_.selected();
     if (selected) {
         placeholder_->hide();
-        detail_->display(*selected, tab_);
+        detail_->display(*selected, tab_, model_.canRestore(*selected));
         detail_->show();
     } else {
         detail_->hide();

@@ -73,6 +73,7 @@ private:
     QLabel* eyebrow_ = nullptr;
     QLabel* headline_ = nullptr;
     QLabel* body_ = nullptr;
+    QLabel* warning_ = nullptr; // the running recording's tracks cannot be written
     Dot* statusDot_ = nullptr;
     QLabel* statusTitle_ = nullptr;
     Toggle* autoToggle_ = nullptr;

@@ -70,11 +70,12 @@ RecordingDetail::RecordingDetail(QWidget* parent) : QWidget(parent), layout_(col
 
 RecordingDetail::~RecordingDetail() = default;
 
-void RecordingDetail::display(const LocalRecording& recording, const QString& tab) {
-    if (recording_ && *recording_ == recording && tab_ == tab)
+void RecordingDetail::display(const LocalRecording& recording, const QString& tab, bool restorable) {
+    if (recording_ && *recording_ == recording && tab_ == tab && restorable_ == restorable)
         return;
     recording_ = std::make_unique<LocalRecording>(recording);
     tab_ = tab;
+    restorable_ = restorable;
     rebuild();
 }
 
@@ -231,6 +232,14 @@ QWidget* RecordingDetail::buildErrorRow(QWidget* parent) {
         const Uuid id = r.id;
         QObject::connect(retry, &QAbstractButton::clicked, this, [this, id] { Q_EMIT retryRequested(id); });
         layout->addWidget(retry, 0, Qt::AlignVCenter);
+    }
+    if (restorable_) {
+        auto* restore = new SoftButton(QStringLiteral("Восстановить запись"), QString(), false, true, box);
+        restore->setObjectName(QStringLiteral("restoreButton"));
+        const Uuid id = r.id;
+        QObject::connect(restore, &QAbstractButton::clicked, this,
+                         [this, id] { Q_EMIT restoreRequested(id); });
+        layout->addWidget(restore, 0, Qt::AlignVCenter);
     }
     return box;
 }

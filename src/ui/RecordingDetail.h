@@ -26,8 +26,9 @@ public:
     explicit RecordingDetail(QWidget* parent = nullptr);
     ~RecordingDetail() override;
 
-    // Shows `recording` on `tab` ("summary" or "transcript"); does nothing when both are unchanged.
-    void display(const LocalRecording& recording, const QString& tab);
+    // Shows `recording` on `tab` ("summary" or "transcript"); does nothing when nothing changed.
+    // `restorable`: its raw tracks can be mixed again, so the error row offers "Восстановить запись".
+    void display(const LocalRecording& recording, const QString& tab, bool restorable = false);
     void setPlayback(bool isPlaying, double position, double duration);
 
     // Number of complete rebuilds so far (tests and benchmarks check that nothing is rebuilt
@@ -43,6 +44,8 @@ Q_SIGNALS:
     void seekRequested(double seconds);
     // "Повторить отправку".
     void retryRequested(const Uuid& id);
+    // "Восстановить запись".
+    void restoreRequested(const Uuid& id);
     // "Экспорт MD", "Экспорт TXT" ...: the format's extension.
     void exportRequested(const Uuid& id, const QString& format);
 
@@ -61,6 +64,7 @@ private:
 
     std::unique_ptr<LocalRecording> recording_;
     QString tab_;
+    bool restorable_ = false;
     QVBoxLayout* layout_;
     QWidget* content_ = nullptr;
     SoftButton* playButton_ = nullptr;

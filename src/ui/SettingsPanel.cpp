@@ -71,11 +71,8 @@ private:
 // Starts an operation of the model as a task of its own: the view never waits for it. The
 // coroutine holds the model weakly, as the sheet may be closed (and the model gone) meanwhile.
 void requestThenVerify(QPointer<AppModel> model) {
-    [](QPointer<AppModel> weak) -> QCoro::Task<> {
-        co_await CapturePermissions::request();
-        if (weak)
-            co_await weak->refreshPermissions(true);
-    }(std::move(model));
+    if (model)
+        model->requestPermissions(); // runs on its own and holds the model weakly
 }
 
 } // namespace

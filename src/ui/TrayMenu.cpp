@@ -124,6 +124,9 @@ TrayMenu::TrayMenu(AppModel& model, QObject* parent)
         QObject::connect(&model_, signal, this, [this] { refresh(); });
     QObject::connect(&model_, &AppModel::recordingIDChanged, this, [this] { recordingChanged(); });
     QObject::connect(&model_, &AppModel::startingChanged, this, [this] { startingChanged(); });
+    // What must reach the user even with the window closed (a disk that stops taking the recording).
+    QObject::connect(&model_, &AppModel::notificationRequested, this,
+                     [this](const QString& text) { notify(QStringLiteral("Mello Parlo"), text); });
     refresh();
 }
 

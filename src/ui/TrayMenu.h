@@ -22,7 +22,8 @@ class AppModel;
 // recording runs. The desktop shows the label's text as the tooltip (a tray icon has no title).
 //
 // Besides the menu, it tells the desktop (a freedesktop notification through the tray) when a
-// recording starts or stops by itself, so nobody is recorded without knowing it.
+// recording starts or stops by itself, so nobody is recorded without knowing it, and passes on the
+// model's own notifications (a disk that stops taking the recording).
 class TrayMenu : public QObject {
     Q_OBJECT
 public:

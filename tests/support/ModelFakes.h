@@ -14,6 +14,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <optional>
 
 namespace parlo::test {
@@ -56,22 +58,39 @@ struct RecorderScript {
     int created = 0;
     int stops = 0;
     std::filesystem::path lastFolder;
+    // Leaves two small raw tracks in the folder at start, as a real capture does.
+    bool rawTracks = false;
+    // The stop's file work, in place of the scripted result (the real finalizer, for instance).
+    std::function<CaptureResult(const std::filesystem::path& folder)> finish;
+    // The recorder alive now, so a test can call its handlers as the audio queue would.
+    AudioRecorder* current = nullptr;
 };
 
 class FakeRecorder final : public AudioRecorder {
 public:
-    explicit FakeRecorder(RecorderScript& script) : script_(script) {}
+    explicit FakeRecorder(RecorderScript& script) : script_(script) { script_.current = this; }
+    ~FakeRecorder() override {
+        if (script_.current == this)
+            script_.current = nullptr;
+    }
     QCoro::Task<> start(std::filesystem::path folder) override {
         script_.lastFolder = folder;
         co_await script_.startGate.pass();
         if (script_.startFailure)
             throw ParloError(*script_.startFailure);
+        if (script_.rawTracks) {
+            std::filesystem::create_directories(folder);
+            for (const char* name : {"system.pcm", "microphone.pcm"})
+                std::ofstream(folder / name, std::ios::binary) << std::string(64000, '\0');
+        }
     }
     QCoro::Task<CaptureResult> stop() override {
         ++script_.stops;
         co_await script_.stopGate.pass();
         if (script_.stopFailure)
             throw ParloError(*script_.stopFailure);
+        if (script_.finish)
+            co_return script_.finish(script_.lastFolder);
         CaptureResult result;
         result.file = script_.lastFolder / "conversation.m4a";
         result.duration = 12.5;

@@ -5,6 +5,9 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace parlo::test {
 
 ScopedDataDir::ScopedDataDir() {
@@ -35,6 +38,24 @@ void runTask(QCoro::Task<> task, std::chrono::milliseconds timeout) {
         co_return true;
     };
     runTask<bool>(wrapped(std::move(task)), timeout);
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(std::uint64_t bytes) {
+    struct rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    previous_ = limit.rlim_cur;
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = bytes;
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        throw std::runtime_error("cannot limit the file size");
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+    struct rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = previous_;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previousHandler_);
 }
 
 void spin(std::chrono::milliseconds duration) {

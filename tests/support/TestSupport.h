@@ -8,6 +8,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -36,6 +37,21 @@ public:
 private:
     QTemporaryDir dir_;
     std::optional<QByteArray> previous_;
+};
+
+// Limits the size any file of this process may grow to (RLIMIT_FSIZE, with SIGXFSZ ignored so a
+// write beyond it fails with EFBIG), for the life of the object: a full disk without a disk. Running
+// as root, permissions cannot make a write fail; this can.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(std::uint64_t bytes);
+    ~ScopedFileSizeLimit();
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+    std::uint64_t previous_ = 0;
+    void (*previousHandler_)(int) = nullptr;
 };
 
 // Runs the event loop until `task` completes or `timeout` passes; throws on time-out so a hung

@@ -155,6 +155,19 @@ TEST_F(MainWindowTest, StartingARecordingSwitchesTheCardTheDotAndTheActionArea) 
     EXPECT_EQ(child<Dot>(window, "statusDot")->colour(), Palette::mint());
 }
 
+TEST_F(MainWindowTest, ADiskThatStopsTakingTheTracksIsSaidInTheRecordingCard) {
+    auto model = makeModel({});
+    MainWindow window(*model);
+    window.show();
+    test::runTask(model->recordNow());
+    EXPECT_FALSE(shown(window, "recordingWarning"));
+    recorder->onWriteFailure(std::make_error_code(std::errc::no_space_on_device));
+    ASSERT_TRUE(test::waitUntil([&] { return shown(window, "recordingWarning"); }));
+    EXPECT_TRUE(labelText(window, "recordingWarning").contains(QStringLiteral("Диск заполнен")));
+    test::runTask(model->stopRecording(true));
+    EXPECT_FALSE(shown(window, "recordingWarning"));
+}
+
 TEST_F(MainWindowTest, MissingSystemAudioPermissionOffersAccessSetupInsteadOfRecording) {
     systemAudio = false;
     auto model = makeModel({});

@@ -177,6 +177,25 @@ TEST_F(RecordingDetailTest, AnErrorWithALocalFileAndNoServerIdentifierOffersToRe
     detail->display(r, QStringLiteral("summary"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(detail->findChild<QAbstractButton*>(QStringLiteral("retryButton")), nullptr);
+    EXPECT_EQ(detail->findChild<QAbstractButton*>(QStringLiteral("restoreButton")), nullptr);
+}
+
+TEST_F(RecordingDetailTest, AFailedMixWhoseTracksAreKeptOffersToRestoreIt) {
+    LocalRecording r = recording("Сбой сведения", 10, "error");
+    r.error = "Диск заполнен, и запись не удалось свести в файл.";
+    auto detail = show(r);
+    EXPECT_EQ(detail->findChild<QAbstractButton*>(QStringLiteral("restoreButton")), nullptr)
+        << "only where the model says the tracks are there";
+    std::vector<Uuid> restored;
+    QObject::connect(detail.get(), &RecordingDetail::restoreRequested,
+                     [&restored](const Uuid& id) { restored.push_back(id); });
+    detail->display(r, QStringLiteral("summary"), true);
+    EXPECT_EQ(detail->findChild<QAbstractButton*>(QStringLiteral("retryButton")), nullptr);
+    auto* restore = detail->findChild<QAbstractButton*>(QStringLiteral("restoreButton"));
+    ASSERT_NE(restore, nullptr);
+    EXPECT_EQ(restore->text(), QStringLiteral("Восстановить запись"));
+    QTest::mouseClick(restore, Qt::LeftButton);
+    EXPECT_EQ(restored, std::vector<Uuid>{r.id});
 }
 
 TEST_F(RecordingDetailTest, ExportsAreEnabledOnlyForADoneRecording) {

@@ -44,6 +44,7 @@ protected:
     QSettings settings{settingsDir.filePath(QStringLiteral("parlo.ini")), QSettings::IniFormat};
     bool microphone = true;
     bool systemAudio = true;
+    AudioRecorder* recorder = nullptr; // the last one made, while the model keeps it
 
     std::unique_ptr<AppModel> makeModel(const std::vector<LocalRecording>& items,
                                         const std::function<void(AppModelServices&)>& adjust = {}) {
@@ -53,7 +54,11 @@ protected:
         services.settings = &settings;
         // No secret store in tests: the model must not look for a remembered session.
         services.rememberSession = false;
-        services.recorderFactory = [] { return std::make_unique<InstantRecorder>(); };
+        services.recorderFactory = [this] {
+            auto made = std::make_unique<InstantRecorder>();
+            recorder = made.get();
+            return made;
+        };
         services.microphoneAuthorized = [this] { return microphone; };
         services.systemAudioPermission = [this] { return systemAudio; };
         if (adjust)

@@ -1,69 +1,14 @@
-#include "model/AppModel.h"
+#include "AppModelFixture.h"
 
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
-#include "support/ModelFakes.h"
-#include "support/TestSupport.h"
 
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <fstream>
-#include <gtest/gtest.h>
 
 using namespace parlo;
-
-namespace {
-
-QDateTime marchEighth() {
-    return QDateTime(QDate(2026, 3, 8), QTime(9, 5), Qt::LocalTime).toUTC();
-}
-
-class AppModelTest : public ::testing::Test {
-protected:
-    test::ScopedDataDir dataDir;
-    QTemporaryDir settingsDir;
-    QSettings settings{settingsDir.filePath(QStringLiteral("parlo.ini")), QSettings::IniFormat};
-    std::shared_ptr<test::DrivenClock> clock = std::make_shared<test::DrivenClock>(marchEighth());
-    std::shared_ptr<test::ScriptedProbe> probe = std::make_shared<test::ScriptedProbe>();
-    test::RecorderScript script;
-    bool microphone = true;
-    bool systemAudio = true;
-
-    std::unique_ptr<AppModel> makeModel(bool preview = false) {
-        AppModelServices services;
-        services.clock = clock;
-        services.settings = &settings;
-        services.rememberSession = false;
-        services.probe = probe;
-        services.recorderFactory = [this] {
-            ++script.created;
-            return std::make_unique<test::FakeRecorder>(script);
-        };
-        services.microphoneAuthorized = [this] { return microphone; };
-        services.systemAudioPermission = [this] { return systemAudio; };
-        return std::make_unique<AppModel>(preview, std::move(services));
-    }
-
-    // One timer period: the clocks move on, then the tick runs to its end.
-    void tickAfter(AppModel& model, double seconds = 0.8) {
-        clock->advance(seconds);
-        test::runTask(model.tick());
-    }
-
-    LocalRecording record(const std::string& title, double created) {
-        LocalRecording r;
-        r.id = Uuid::random();
-        r.title = title;
-        r.created = created;
-        r.status = "done";
-        r.stage = "Готово";
-        r.source = "Импорт";
-        return r;
-    }
-};
-
-} // namespace
+using parlo::test::AppModelTest;
 
 TEST_F(AppModelTest, ConstructionLoadsTheRepairedLibraryAndTheStoredSwitch) {
     LocalRecording interrupted = record("Прерванная", 10);
@@ -99,6 +44,36 @@ TEST_F(AppModelTest, PreviewReadsNothingAndRunsNothing) {
     model->setAutoEnabled(true);
     EXPECT_FALSE(model->autoEnabled());
     EXPECT_EQ(script.created, 0);
+}
+
+TEST_F(AppModelTest, PreviewWritesNothingWhateverTheUserDoes) {
+    LocalStore::save({record("Настоящая запись", 10)});
+    auto libraryBytes = [] {
+        std::ifstream in(LocalStore::libraryFile(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string before = libraryBytes();
+    auto model = makeModel(true);
+    const std::size_t shown = model->items().size(); // the fixture, when its resource is linked in
+
+    QTemporaryDir sources;
+    const QString interview = sources.filePath(QStringLiteral("interview.mp3"));
+    { std::ofstream(interview.toStdString()) << "x"; }
+    model->importAudioAt(interview);
+    EXPECT_EQ(model->message(), QStringLiteral("В предпросмотре ничего не сохраняется и не отправляется."));
+    model->retry(shown > 0 ? model->items()[0].id : Uuid::random()); // saves the whole list
+    model->setPassword(QStringLiteral("parlo-dev-key"));
+    test::runTask(model->login());
+    test::runTask(model->requestPermissions());
+    model->setAutoEnabled(true);
+    test::runTask(model->quit());
+
+    EXPECT_EQ(libraryBytes(), before);
+    EXPECT_TRUE(std::filesystem::is_empty(LocalStore::recordingsFolder())) << "no import copied";
+    EXPECT_EQ(model->items().size(), shown);
+    EXPECT_FALSE(model->connected()) << "no login";
+    EXPECT_EQ(permissionRequests, 0) << "the request writes a setting";
+    EXPECT_TRUE(settings.allKeys().isEmpty());
 }
 
 TEST_F(AppModelTest, FilteredItemsSearchTitlesCaseInsensitivelyNewestFirstAndStable) {
@@ -480,7 +455,8 @@ TEST_F(AppModelTest, ImportAcceptsExactlyNinetyMebibytes) {
     ASSERT_EQ(model->items().size(), 1u);
     EXPECT_EQ(model->items()[0].fileName, std::optional<std::string>("import.wav"));
 
+    // The path and the system's English text go to the log; the user reads one sentence.
     model->importAudioAt(sources.filePath(QStringLiteral("missing.ogg")));
     EXPECT_EQ(model->items().size(), 1u);
-    EXPECT_TRUE(model->message()->contains(QStringLiteral("missing.ogg")));
+    EXPECT_EQ(model->message(), QStringLiteral("Выбранный файл не найден."));
 }

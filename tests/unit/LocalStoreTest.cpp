@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <fstream>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace parlo;
@@ -230,17 +228,11 @@ TEST_F(LocalStoreTest, AFailedSaveKeepsTheOldFileWhole) {
     LocalStore::save({sampleRecording()});
     const std::string before = readFile(root() / "library.json");
 
-    // Running as root, permissions cannot make the write fail: a file-size limit can.
     std::vector<LocalRecording> large(200, sampleRecording());
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    EXPECT_THROW(LocalStore::save(large), std::exception);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
-    std::signal(SIGXFSZ, previousHandler);
+    {
+        test::ScopedFileSizeLimit limit(4096);
+        EXPECT_THROW(LocalStore::save(large), std::exception);
+    }
 
     EXPECT_EQ(readFile(root() / "library.json"), before);
     for (const auto& entry : fs::directory_iterator(root()))

@@ -10,13 +10,13 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <iostream>
 
 using namespace parlo;
 using namespace parlo::test;
@@ -44,6 +44,128 @@ public:
 private:
     QProcess process_;
 };
+
+// The built program over a data folder of its own, signed out (no secret store), auto-start as told.
+class Program {
+public:
+    explicit Program(bool automatic = true) {
+        QDir().mkpath(home_.filePath(text("config/fernwick")));
+        QFile settings(home_.filePath(text("config/fernwick/parlo.conf")));
+        if (automatic && settings.open(QIODevice::WriteOnly))
+            settings.write("[General]\nautomaticCallRecording=true\n");
+    }
+    ~Program() {
+        if (app_.state() != QProcess::NotRunning) {
+            app_.kill();
+            app_.waitForFinished(5000);
+        }
+    }
+
+    QString data() const { return home_.filePath(text("data")); }
+    QString config() const { return home_.filePath(text("config")); }
+    QProcess& process() { return app_; }
+
+    bool start(const QStringList& arguments = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(text("MELLO_PARLO_DATA_DIR"), data());
+        env.insert(text("XDG_CONFIG_HOME"), config());
+        env.insert(text("QT_QPA_PLATFORM"), text("offscreen"));
+        env.insert(text("DBUS_SESSION_BUS_ADDRESS"), text("unix:path=/nonexistent/parlo-test-bus"));
+        app_.setProcessEnvironment(env);
+        app_.setStandardOutputFile(QProcess::nullDevice());
+        app_.start(text(MELLO_PARLO_BINARY), arguments);
+        return app_.waitForStarted(5000);
+    }
+
+    void signal(int number) { ::kill(static_cast<pid_t>(app_.processId()), number); }
+
+    // Ends the program with SIGTERM; its exit status, or -1 when it did not end normally in time.
+    int terminate(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+        signal(SIGTERM);
+        if (!app_.waitForFinished(static_cast<int>(limit.count())) ||
+            app_.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return app_.exitCode();
+    }
+
+    // The file itself, which says "recording" while a capture runs (loading would repair that).
+    QByteArray libraryText() const {
+        QFile library(data() + text("/library.json"));
+        return library.open(QIODevice::ReadOnly) ? library.readAll() : QByteArray();
+    }
+
+    std::vector<LocalRecording> library() const {
+        qputenv("MELLO_PARLO_DATA_DIR", QFile::encodeName(data()));
+        auto items = LocalStore::load();
+        qunsetenv("MELLO_PARLO_DATA_DIR");
+        return items;
+    }
+
+    std::filesystem::path folder(const LocalRecording& item) const {
+        return std::filesystem::path(data().toStdString()) / "Recordings" / *item.folderName;
+    }
+
+private:
+    QTemporaryDir home_;
+    QProcess app_;
+};
+
+// Waits for an automatic recording of the program to start; the time it did, as seen from here.
+std::optional<std::chrono::steady_clock::time_point> recordingStarted(Program& program) {
+    if (!waitUntil([&] { return program.libraryText().contains("\"status\":\"recording\""); },
+                   std::chrono::seconds(10)))
+        return std::nullopt;
+    return std::chrono::steady_clock::now();
+}
+
+// A call of `seconds`: another application records the microphone while the computer plays 440 Hz
+// and the microphone hears 1000 Hz.
+struct Call {
+    Call(const QString& folder, double seconds)
+        : speakers(folder, "speakers", tone(440, seconds, 0.3f))
+        , micfeed(folder, "micfeed", tone(1000, seconds, 0.3f)) {}
+    Caller caller; // first: the call is there before its sound
+    Player speakers;
+    Player micfeed;
+};
+
+// The built program with automatic recording on, over a sound server of its own.
+class ProgramInACall : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
+            GTEST_SKIP() << "needs the test sound server (scripts/test-sound-server)";
+        server = std::make_unique<PrivateSoundServer>();
+        ASSERT_TRUE(server->ready());
+        ASSERT_TRUE(program.start());
+    }
+
+    std::unique_ptr<Call> call(double seconds) { return std::make_unique<Call>(playDir.path(), seconds); }
+
+    std::unique_ptr<PrivateSoundServer> server; // outlives the program: its members go first
+    Program program;
+    QTemporaryDir playDir;
+};
+
+// The mean amplitude of a tone over [from, to) seconds, taken a quarter second at a time: the
+// capture follows the sound server's clock drift, so over seconds a tone comes back a fraction of a
+// hertz off and one long transform would cancel it out.
+double toneLevel(const DecodedAudio& audio, double hz, double from, double to) {
+    const auto frame = [&](double seconds) { return static_cast<std::size_t>(seconds * audio.sampleRate); };
+    double sum = 0;
+    int windows = 0;
+    for (double t = from; t + 0.25 <= to; t += 0.25, ++windows)
+        sum += amplitudeAt(audio.samples, frame(t), frame(t + 0.25), hz, audio.sampleRate);
+    return windows > 0 ? sum / windows : 0.0;
+}
+
+// The levels of the two test tones (the computer's 440 Hz, the microphone's 1000 Hz) in the middle
+// half of a decoded recording.
+std::pair<double, double> toneLevels(const DecodedAudio& audio) {
+    const double seconds = static_cast<double>(audio.samples.size()) / audio.sampleRate;
+    return {toneLevel(audio, 440, seconds / 4, seconds * 3 / 4),
+            toneLevel(audio, 1000, seconds / 4, seconds * 3 / 4)};
+}
 
 // The model's parts as the application has them, on the sound server of the test; no secret store.
 AppModelServices soundServerServices(QSettings& settings) {
@@ -100,64 +222,114 @@ TEST(RecordingEndToEnd, ACallIsRecordedAndSavedWithoutTheUser) {
     EXPECT_EQ(LocalStore::load().at(0).status, "waiting_login");
 }
 
-TEST(RecordingEndToEnd, SigtermDuringARecordingFinishesAndSavesIt) {
-    if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-        GTEST_SKIP() << "needs the test sound server (scripts/test-sound-server)";
-    PrivateSoundServer server;
-    ASSERT_TRUE(server.ready());
-    QTemporaryDir home;
-    const QString data = home.filePath(text("data"));
-    QDir().mkpath(home.filePath(text("config/fernwick")));
-    {
-        QFile settings(home.filePath(text("config/fernwick/parlo.conf")));
-        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\nautomaticCallRecording=true\n");
-    }
-
-    QProcess app;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(text("MELLO_PARLO_DATA_DIR"), data);
-    env.insert(text("XDG_CONFIG_HOME"), home.filePath(text("config")));
-    env.insert(text("QT_QPA_PLATFORM"), text("offscreen"));
-    // No secret store here: the application starts signed out.
-    env.insert(text("DBUS_SESSION_BUS_ADDRESS"), text("unix:path=/nonexistent/parlo-test-bus"));
-    app.setProcessEnvironment(env);
-    app.setStandardOutputFile(QProcess::nullDevice());
-    app.start(text(MELLO_PARLO_BINARY), {});
-    ASSERT_TRUE(app.waitForStarted(5000));
-
-    QTemporaryDir playDir;
-    Caller caller;
-    Player speakers(playDir.path(), "speakers", tone(440, 10.0, 0.3f));
-    Player micfeed(playDir.path(), "micfeed", tone(1000, 10.0, 0.3f));
-    // The file itself says "recording" while the capture runs (loading would repair that in memory).
-    auto libraryText = [&] {
-        QFile library(data + text("/library.json"));
-        return library.open(QIODevice::ReadOnly) ? library.readAll() : QByteArray();
-    };
-    const bool recording = waitUntil([&] { return libraryText().contains("\"status\":\"recording\""); },
-                                     std::chrono::seconds(10));
-    if (!recording) {
-        app.kill();
-        app.waitForFinished(3000);
-        FAIL() << "no recording started: " << app.readAllStandardError().toStdString();
-    }
+TEST_F(ProgramInACall, SigtermDuringARecordingFinishesAndSavesIt) {
+    const auto ongoing = call(10.0);
+    ASSERT_TRUE(recordingStarted(program)) << program.process().readAllStandardError().toStdString();
     spin(std::chrono::seconds(3));
 
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM); // a second signal must not cut the stop short
-    ASSERT_TRUE(app.waitForFinished(20000));
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0);
+    program.signal(SIGTERM); // a second signal must not cut the stop short
+    EXPECT_EQ(program.terminate(std::chrono::seconds(20)), 0);
 
-    const QByteArray json = libraryText();
+    const QByteArray json = program.libraryText();
     EXPECT_FALSE(json.contains("\"status\":\"recording\"")) << json.toStdString();
-    qputenv("MELLO_PARLO_DATA_DIR", QFile::encodeName(data));
-    const auto items = LocalStore::load();
+    const auto items = program.library();
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].status, "waiting_login") << items[0].error.value_or("");
-    EXPECT_TRUE(LocalStore::media(items[0]) && std::filesystem::exists(*LocalStore::media(items[0])));
+    EXPECT_TRUE(std::filesystem::exists(program.folder(items[0]) / "conversation.m4a"));
+    EXPECT_FALSE(std::filesystem::exists(program.folder(items[0]) / "system.pcm"));
+}
+
+// A crash, a SIGKILL or a power cut in the middle of a call: the raw tracks and the "recording"
+// entry are on disk all along, and the next start mixes them into a normal entry.
+TEST_F(ProgramInACall, ARecordingKilledMidCallIsRestoredAtTheNextStart) {
+    const auto ongoing = call(20.0);
+    const auto started = recordingStarted(program);
+    ASSERT_TRUE(started) << program.process().readAllStandardError().toStdString();
+    spin(std::chrono::seconds(10));
+    program.signal(SIGKILL);
+    const auto killed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(program.process().waitForFinished(5000));
+    const double ran = std::chrono::duration<double>(killed - *started).count();
+    ASSERT_TRUE(program.libraryText().contains("\"status\":\"recording\""));
+
+    // Without a call the next start records nothing new: it only restores.
+    ongoing->caller.hangUp();
+    ASSERT_TRUE(program.start());
+    ASSERT_TRUE(
+        waitUntil([&] { return program.libraryText().contains("\"fileName\""); }, std::chrono::seconds(30)));
+    EXPECT_EQ(program.terminate(), 0);
+
+    const auto items = program.library();
+    ASSERT_EQ(items.size(), 1u);
+    const LocalRecording& entry = items[0];
+    EXPECT_EQ(entry.status, "waiting_login") << entry.error.value_or("");
+    EXPECT_FALSE(entry.error);
+    ASSERT_TRUE(entry.duration);
+    // The entry was saved just before the capture connected; what is missing beyond that is
+    // what the kill took.
+    std::cout << "[ measured ] ran " << ran << " s from the saved entry to SIGKILL, restored "
+              << *entry.duration << " s: at most " << ran - *entry.duration << " s lost\n";
+    EXPECT_GT(*entry.duration, ran - 1.5);
+    EXPECT_LE(*entry.duration, ran + 0.1);
+    const auto file = program.folder(entry) / "conversation.m4a";
+    const DecodedAudio audio = decodeAudioFile(file);
+    EXPECT_NEAR(static_cast<double>(audio.samples.size()) / audio.sampleRate, *entry.duration, 0.1);
+    const auto [system, microphone] = toneLevels(audio);
+    EXPECT_GT(system, 0.1) << "the computer's tone, microphone " << microphone;
+    EXPECT_GT(microphone, 0.1) << "the microphone's tone";
+    EXPECT_FALSE(std::filesystem::exists(program.folder(entry) / "system.pcm"));
+}
+
+// Quitting while the stop of an ended call is mixing: the quit waits for the mix, links the file
+// and only then ends the process.
+TEST_F(ProgramInACall, SigtermDuringTheFinalMixEndsWithACompleteEntry) {
+    const auto ongoing = call(70.0);
+    ASSERT_TRUE(recordingStarted(program)) << program.process().readAllStandardError().toStdString();
+    const std::filesystem::path folder = program.folder(program.library().at(0));
+    // A long call makes a mix long enough to be caught: its private file exists only while it runs.
+    spin(std::chrono::seconds(60));
+    ongoing->caller.hangUp();
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(folder / ".conversation.m4a.partial"); },
+                          std::chrono::seconds(15)))
+        << "the mix was not seen";
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.terminate(), 0);
+
+    const auto items = program.library();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].status, "waiting_login") << items[0].error.value_or("");
+    ASSERT_TRUE(items[0].fileName);
+    EXPECT_GT(items[0].duration.value_or(0), 55.0);
+    const DecodedAudio audio = decodeAudioFile(folder / *items[0].fileName);
+    EXPECT_NEAR(static_cast<double>(audio.samples.size()) / audio.sampleRate, *items[0].duration, 0.1);
+    EXPECT_FALSE(std::filesystem::exists(folder / ".conversation.m4a.partial"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "system.pcm"));
+}
+
+// The preview shows a synthetic library; run beside the user's own, it must leave it as it was.
+TEST(ProgramEndToEnd, ThePreviewBesideARealLibraryWritesNothing) {
+    Program program(false);
+    QDir().mkpath(program.data());
+    qputenv("MELLO_PARLO_DATA_DIR", QFile::encodeName(program.data()));
+    LocalRecording mine;
+    mine.id = Uuid::random();
+    mine.title = "Моя встреча";
+    mine.status = "done";
+    mine.stage = "Готово";
+    mine.source = "Импорт";
+    LocalStore::save({mine});
     qunsetenv("MELLO_PARLO_DATA_DIR");
+    const QByteArray before = program.libraryText();
+    ASSERT_FALSE(before.isEmpty());
+
+    ASSERT_TRUE(program.start({text("--preview")}));
+    spin(std::chrono::seconds(2)); // up, with its window and the fixture
+    EXPECT_EQ(program.terminate(), 0) << program.process().readAllStandardError().toStdString();
+    EXPECT_EQ(program.libraryText(), before);
+    EXPECT_EQ(
+        QDir(program.data()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+        (QStringList{text("Recordings"), text("library.json")}));
+    EXPECT_TRUE(QDir(program.config() + text("/fernwick")).isEmpty()) << "no settings written";
 }
 
 TEST(RecordingEndToEnd, ARecordingWithASessionEndsTranscribedWithoutTheUser) {

@@ -127,6 +127,7 @@ protected:
         services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
         services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
         services.verifySystemAudio = [] { return CapturePermissions::verifyScreenAccess(); };
+        services.requestPermissions = [] { return CapturePermissions::request(); };
         auto model = std::make_unique<AppModel>(false, std::move(services));
         spin(std::chrono::milliseconds(20)); // the start-up session check (no session: no request)
         return model;

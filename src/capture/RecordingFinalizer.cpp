@@ -1,0 +1,101 @@
+#include "capture/RecordingFinalizer.h"
+
+#include "capture/AudioCodec.h"
+#include "capture/AudioMixer.h"
+#include "core/FileSync.h"
+#include "core/ParloError.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace parlo::RecordingFinalizer {
+
+namespace {
+
+// A track that was never created reads as an empty one.
+fs::path trackOrSilence(const fs::path& track) {
+    std::error_code error;
+    return fs::exists(track, error) ? track : fs::path("/dev/null");
+}
+
+std::int64_t framesInFile(const fs::path& track) {
+    std::error_code error;
+    const std::uintmax_t bytes = fs::file_size(track, error);
+    return error ? 0 : static_cast<std::int64_t>(bytes / 4);
+}
+
+// Mixes into a private temporary file and moves it into place only once it is whole and on disk.
+double mixDurably(const fs::path& system, const fs::path& microphone, const fs::path& folder,
+                  AudioCodec& codec) {
+    const fs::path partial = folder / partialFileName;
+    const fs::path output = folder / mixedFileName;
+    ::unlink(partial.c_str()); // a leftover of an interrupted mix
+    // Created here with 0600 so that not even the first byte is ever readable by others; the
+    // encoder then opens the existing file, which keeps its mode.
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw PlatformError::fromErrno("Cannot create", partial, errno);
+    ::close(fd);
+    try {
+        const double duration = AudioMixer::mix(system, microphone, partial, codec);
+        syncFile(partial);
+        if (::rename(partial.c_str(), output.c_str()) != 0)
+            throw PlatformError::fromErrno("Cannot rename to", output, errno);
+        syncFolder(folder);
+        return duration;
+    } catch (...) {
+        ::unlink(partial.c_str());
+        throw;
+    }
+}
+
+} // namespace
+
+CaptureResult finalize(const fs::path& folder, AudioCodec& codec, std::optional<ReceivedFrames> received) {
+    const fs::path system = folder / systemTrackName;
+    const fs::path microphone = folder / microphoneTrackName;
+    const ReceivedFrames frames =
+        received.value_or(ReceivedFrames{framesInFile(system), framesInFile(microphone)});
+    if (frames.system == 0 && frames.microphone == 0)
+        throw ParloError(
+            "Звук не поступил ни с компьютера, ни с микрофона. Исходные файлы сохранены для проверки.");
+
+    const double duration = mixDurably(trackOrSilence(system), trackOrSilence(microphone), folder, codec);
+    const fs::path output = folder / mixedFileName;
+    if (duration < 2.0)
+        throw ParloError("Запись короче двух секунд. Исходные дорожки сохранены.");
+    if (codec.fileFrames(output) <= 0)
+        throw ParloError("Не удалось сохранить звук.");
+
+    CaptureResult result;
+    result.file = output;
+    result.duration = duration;
+    result.systemFrames = frames.system;
+    result.microphoneFrames = frames.microphone;
+    if (frames.system == 0)
+        result.warnings << QStringLiteral(
+            "Запись сохранена. Системный звук не поступал — в файле есть только микрофон.");
+    if (frames.microphone == 0)
+        result.warnings << QStringLiteral(
+            "Запись сохранена. Микрофон не поступал — в файле есть только звук компьютера.");
+    return result;
+}
+
+bool hasRawTracks(const fs::path& folder) {
+    std::error_code error;
+    return fs::exists(folder / systemTrackName, error) || fs::exists(folder / microphoneTrackName, error);
+}
+
+void removeRawTracks(const fs::path& folder) {
+    for (const char* name : {systemTrackName, microphoneTrackName}) {
+        const fs::path track = folder / name;
+        if (::unlink(track.c_str()) != 0 && errno != ENOENT)
+            throw PlatformError::fromErrno("Cannot remove", track, errno);
+    }
+    syncFolder(folder);
+}
+
+} // namespace parlo::RecordingFinalizer
