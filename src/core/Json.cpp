@@ -143,10 +143,10 @@ void JsonReader::appendEscape(std::string& out) {
                 fail("invalid surrogate pair");
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
         } else {
-            fail("lone surrogate");
+            code = 0xFFFD; // a lone half stands for no character: replaced, as invalid UTF-8 is
         }
     } else if (code >= 0xDC00 && code < 0xE000) {
-        fail("lone surrogate");
+        code = 0xFFFD;
     }
     appendUtf8(out, code);
 }
@@ -162,7 +162,8 @@ std::string JsonReader::readString() {
             fail("unterminated string");
         char c = text_[pos_++];
         if (c == '"')
-            return out;
+            // Whatever damaged the file, what is written back from it must be valid.
+            return isValidUtf8(out) ? out : replaceInvalidUtf8(out);
         if (c == '\\') {
             appendEscape(out);
             continue;
@@ -316,40 +317,65 @@ void JsonReader::skipValue() {
     }
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `i` (no overlong forms, surrogates or values
+// beyond U+10FFFF), or 0 when the bytes there are not one.
+std::size_t utf8SequenceAt(std::string_view text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80)
+        return 1;
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    std::uint32_t smallest = 0;
+    if ((c & 0xE0) == 0xC0) {
+        length = 2, code = c & 0x1F, smallest = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        length = 3, code = c & 0x0F, smallest = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        length = 4, code = c & 0x07, smallest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() - i < length)
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))
+        return 0;
+    return length;
+}
+
+} // namespace
+
 bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    const std::size_t size = text.size();
-    while (i < size) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        std::uint32_t code = 0;
-        std::uint32_t smallest = 0;
-        if ((c & 0xE0) == 0xC0) {
-            length = 2, code = c & 0x1F, smallest = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            length = 3, code = c & 0x0F, smallest = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            length = 4, code = c & 0x07, smallest = 0x10000;
-        } else {
-            return false;
-        }
-        if (size - i < length)
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8SequenceAt(text, i);
+        if (length == 0)
             return false;
         i += length;
     }
     return true;
+}
+
+std::string replaceInvalidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8SequenceAt(text, i);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD"; // U+FFFD, one per byte that starts no sequence
+            ++i;
+        } else {
+            out.append(text.data() + i, length);
+            i += length;
+        }
+    }
+    return out;
 }
 
 void JsonWriter::key(std::string_view name) {

@@ -152,6 +152,8 @@ template <typename OnKey> bool readJsonObject(std::string_view text, OnKey&& onK
 
 // Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values beyond U+10FFFF).
 bool isValidUtf8(std::string_view text);
+// `text` with every byte that starts no well-formed sequence replaced by U+FFFD.
+std::string replaceInvalidUtf8(std::string_view text);
 
 // Appends compact JSON to a string.
 class JsonWriter {

@@ -149,10 +149,12 @@ bool isPlainFileName(std::string_view name) {
            name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
-std::vector<LocalRecording> decodeLibrary(std::string_view json, std::vector<std::string>* rejected) {
+namespace {
+
+void decodeLibraryInto(std::string_view json, std::vector<LocalRecording>& items,
+                       std::vector<std::string>* rejected) {
     JsonReader reader(json);
     reader.skipSpace();
-    std::vector<LocalRecording> items;
     reader.readArray([&] {
         const std::size_t start = reader.position();
         LocalRecording record = readRecording(reader);
@@ -162,7 +164,24 @@ std::vector<LocalRecording> decodeLibrary(std::string_view json, std::vector<std
             rejected->emplace_back(json.substr(start, reader.position() - start));
     });
     reader.finish();
+}
+
+} // namespace
+
+std::vector<LocalRecording> decodeLibrary(std::string_view json, std::vector<std::string>* rejected) {
+    std::vector<LocalRecording> items;
+    decodeLibraryInto(json, items, rejected);
     return items;
+}
+
+bool decodeLibraryUntilDamage(std::string_view json, std::vector<LocalRecording>& items,
+                              std::vector<std::string>* rejected) {
+    try {
+        decodeLibraryInto(json, items, rejected);
+        return false;
+    } catch (const std::exception&) {
+        return true;
+    }
 }
 
 void encodeRecording(std::string& out, const LocalRecording& r) {

@@ -78,6 +78,10 @@ bool isPlainFileName(std::string_view name);
 // `rejected` when given, so that it can be kept aside.
 std::vector<LocalRecording> decodeLibrary(std::string_view json,
                                           std::vector<std::string>* rejected = nullptr);
+// As decodeLibrary, but a malformed file does not throw: `items` keeps the records decoded before
+// the damage, and the result says whether there was any.
+bool decodeLibraryUntilDamage(std::string_view json, std::vector<LocalRecording>& items,
+                              std::vector<std::string>* rejected = nullptr);
 std::string encodeLibrary(const std::vector<LocalRecording>& items);
 // Encodes one record at the end of `out` (the library is written record by record).
 void encodeRecording(std::string& out, const LocalRecording& recording);

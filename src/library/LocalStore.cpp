@@ -187,22 +187,25 @@ bool keepAside(const std::vector<std::string>& records) {
 
 } // namespace
 
-std::vector<LocalRecording> load() {
+std::vector<LocalRecording> load(std::string* damagedFileKeptAs) {
     const fs::path file = libraryFile();
     std::optional<std::string> data = readWholeFile(file);
     if (!data)
         return {};
     std::vector<LocalRecording> items;
     std::vector<std::string> rejected;
-    try {
-        items = decodeLibrary(*data, &rejected);
-    } catch (const std::exception&) {
-        // The loaded list is empty and the next save would overwrite the user's whole history with
-        // it: keep the undecodable file under another name first.
+    if (decodeLibraryUntilDamage(*data, items, &rejected)) {
+        // The next save writes only the records before the damage: keep the whole file under another
+        // name first, so that nothing after the damage is lost for good.
         const fs::path aside = asidePath("unreadable");
-        if (::rename(file.c_str(), aside.c_str()) == 0)
+        if (::rename(file.c_str(), aside.c_str()) == 0) {
             ::chmod(aside.c_str(), 0600);
-        return {};
+            if (damagedFileKeptAs)
+                *damagedFileKeptAs = aside.filename().string();
+        } else {
+            // Saving over it would lose what follows the damage; better start empty and say so.
+            throwErrno("Не удалось отложить повреждённый файл", file);
+        }
     }
     if (!rejected.empty()) {
         if (keepAside(rejected)) {

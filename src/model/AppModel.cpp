@@ -152,8 +152,13 @@ LocalRecording* AppModel::find(const Uuid& id) {
 void AppModel::loadLibrary() {
     lastLibraryRetry_ = services_.clock->now();
     try {
-        items_ = LocalStore::load();
+        std::string damagedFileKeptAs;
+        items_ = LocalStore::load(&damagedFileKeptAs);
         libraryUnreadable_ = false;
+        if (!damagedFileKeptAs.empty())
+            setMessage(QStringLiteral("Файл библиотеки повреждён. Записи, прочитанные до повреждения, "
+                                      "на месте, а сам файл сохранён рядом как «%1».")
+                           .arg(QString::fromStdString(damagedFileKeptAs)));
     } catch (...) {
         // An empty list saved over a library that is merely unreadable now would destroy it.
         libraryUnreadable_ = true;

@@ -1,5 +1,6 @@
 #include "library/LocalStore.h"
 
+#include "core/Json.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -137,28 +138,53 @@ TEST_F(LocalStoreTest, LoadRepairsStatesThatCannotSurviveARestart) {
     EXPECT_EQ(loaded[0].title, sampleRecording().title);
 }
 
-TEST_F(LocalStoreTest, AnUndecodableLibraryLoadsEmptyAndIsKeptAside) {
+TEST_F(LocalStoreTest, ADamagedLibraryKeepsTheRecordsBeforeTheDamageAndIsKeptAside) {
     EXPECT_TRUE(LocalStore::load().empty()) << "no file at all";
 
-    LocalStore::save({sampleRecording()});
+    const std::vector<LocalRecording> whole = {sampleRecording(), sampleRecording(), sampleRecording()};
+    LocalStore::save(whole);
     std::string json = readFile(root() / "library.json");
-    // A record without "stage" spoils the whole file.
-    auto at = json.find("\"stage\":\"Готово\",");
-    ASSERT_NE(at, std::string::npos);
-    json.erase(at, std::string("\"stage\":\"Готово\",").size());
+    // Cut in the middle of the third record, as a crash of the disk might leave it.
+    const std::string third = "{\"id\":\"" + whole[2].id.toString() + "\"";
+    json.resize(json.find(third) + third.size() + 40);
     writeFile(root() / "library.json", json);
 
-    EXPECT_TRUE(LocalStore::load().empty());
+    std::string keptAs;
+    const std::vector<LocalRecording> loaded = LocalStore::load(&keptAs);
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded[0].id, whole[0].id);
+    EXPECT_EQ(loaded[1].id, whole[1].id);
     EXPECT_FALSE(fs::exists(root() / "library.json"));
     const std::vector<fs::path> aside = filesStartingWith(root(), "library.unreadable-");
     ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(keptAs, aside[0].filename().string());
     EXPECT_EQ(readFile(aside[0]), json);
     EXPECT_EQ(mode(aside[0]), 0600u);
 
-    // The next save writes a fresh library without touching the kept file.
-    LocalStore::save({});
-    EXPECT_EQ(readFile(root() / "library.json"), "[]");
+    // The next save writes what was kept without touching the set-aside file.
+    LocalStore::save(loaded);
+    EXPECT_EQ(LocalStore::load().size(), 2u);
     EXPECT_EQ(readFile(aside[0]), json);
+}
+
+TEST_F(LocalStoreTest, InvalidUtf8IsReplacedSoThatWhatIsWrittenBackIsValid) {
+    LocalRecording record = sampleRecording();
+    record.title = "Разговор TITLE";
+    LocalStore::save({record});
+    std::string json = readFile(root() / "library.json");
+    // A lone continuation byte, a truncated two-byte sequence and an escaped lone surrogate.
+    json.replace(json.find("TITLE"), 5,
+                 "\x80"
+                 "a\xD0 \\ud800");
+    writeFile(root() / "library.json", json);
+
+    const std::vector<LocalRecording> loaded = LocalStore::load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_TRUE(isValidUtf8(loaded[0].title)) << loaded[0].title;
+    EXPECT_TRUE(loaded[0].title.starts_with("Разговор ")) << loaded[0].title;
+    EXPECT_NE(loaded[0].title.find("a"), std::string::npos);
+    LocalStore::save(loaded);
+    EXPECT_TRUE(isValidUtf8(readFile(root() / "library.json")));
 }
 
 TEST_F(LocalStoreTest, NestingBeyondTheLimitIsSetAsideLikeAnyUndecodableFile) {
