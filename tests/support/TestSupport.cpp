@@ -5,6 +5,9 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace parlo::test {
 
 ScopedDataDir::ScopedDataDir() {
@@ -18,6 +21,24 @@ ScopedDataDir::~ScopedDataDir() {
         qputenv("MELLO_PARLO_DATA_DIR", *previous_);
     else
         qunsetenv("MELLO_PARLO_DATA_DIR");
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(std::uintmax_t bytes) {
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    previous_ = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        throw std::runtime_error("cannot limit the file size");
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = previous_;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previousHandler_);
 }
 
 std::shared_ptr<AudioCodec> ffmpeg() {

@@ -8,6 +8,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -36,6 +37,20 @@ public:
 private:
     QTemporaryDir dir_;
     std::optional<QByteArray> previous_;
+};
+
+// Lets no file of this process grow past `bytes` while it lives, like a full disk: a write beyond
+// fails with EFBIG (SIGXFSZ, which would end the process, is ignored meanwhile).
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(std::uintmax_t bytes);
+    ~ScopedFileSizeLimit();
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+    std::uintmax_t previous_ = 0;
+    void (*previousHandler_)(int) = nullptr;
 };
 
 // Runs the event loop until `task` completes or `timeout` passes; throws on time-out so a hung
