@@ -1,5 +1,7 @@
 #include "capture/StreamClock.h"
 
+#include <QLoggingCategory>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -16,6 +18,13 @@ constexpr double minimumSpan = 4.0;
 constexpr double maximumDrift = 0.01;
 // Blocks held without enough readings (a source that reports no timing) are released anyway.
 constexpr std::size_t maximumHeld = 50;
+// Seconds of readings that, agreeing with each other within `shiftSpread` and all off the line by
+// more than `shiftThreshold`, show a level shift rather than a busy spell (whose readings scatter).
+constexpr std::size_t shiftWindows = 5;
+constexpr double shiftThreshold = 0.002;
+constexpr double shiftSpread = 0.001;
+
+Q_LOGGING_CATEGORY(clockLog, "parlo.capture")
 
 } // namespace
 
@@ -99,22 +108,15 @@ void StreamClock::observe(const CaptureBlock& block, double start) {
         refit();
 }
 
-void StreamClock::refit() {
-    std::vector<Point> points(windows_.begin(), windows_.end());
-    if (current_)
-        points.push_back(*current_);
-    if (points.empty())
-        return;
-    auto below = [&points](double slope) {
+StreamClock::Line StreamClock::fit(std::span<const Point> points, double slope) {
+    auto below = [&points](double through) {
         double intercept = std::numeric_limits<double>::infinity();
         for (const auto& p : points)
-            intercept = std::min(intercept, p.y - slope * p.u);
-        return Line{intercept, slope};
+            intercept = std::min(intercept, p.y - through * p.u);
+        return Line{intercept, through};
     };
-    if (points.back().u - points.front().u < minimumSpan) {
-        line_ = below(slope_);
-        return;
-    }
+    if (points.back().u - points.front().u < minimumSpan)
+        return below(slope);
     // The lower convex hull; its edge under the points' mean is the line below all of them with
     // the least total distance to them.
     std::vector<Point> hull;
@@ -136,8 +138,36 @@ void StreamClock::refit() {
         ++edge;
     const Point& a = hull[edge];
     const Point& b = hull[edge + 1];
-    slope_ = std::clamp((b.y - a.y) / (b.u - a.u), -maximumDrift, maximumDrift);
-    line_ = below(slope_);
+    return below(std::clamp((b.y - a.y) / (b.u - a.u), -maximumDrift, maximumDrift));
+}
+
+void StreamClock::refit() {
+    // The last few seconds agreeing on another level than the line before them: the source lost
+    // or gained audio without saying so. The steering follows it gradually; the older readings
+    // would only tilt the line.
+    if (windows_.size() >= shiftWindows + 3) {
+        const std::vector<Point> all(windows_.begin(), windows_.end());
+        const std::span<const Point> older(all.data(), all.size() - shiftWindows);
+        const Line before = fit(older, slope_);
+        double low = std::numeric_limits<double>::infinity();
+        double high = -low;
+        for (std::size_t i = older.size(); i < all.size(); ++i) {
+            low = std::min(low, all[i].y - before.at(all[i].u));
+            high = std::max(high, all[i].y - before.at(all[i].u));
+        }
+        if ((low > shiftThreshold || high < -shiftThreshold) && high - low < shiftSpread) {
+            qCInfo(clockLog, "readings moved by %.1f ms without a reported break; followed gradually",
+                   (low + high) / 2 * 1000);
+            windows_.erase(windows_.begin(), windows_.end() - static_cast<std::ptrdiff_t>(shiftWindows));
+        }
+    }
+    std::vector<Point> points(windows_.begin(), windows_.end());
+    if (current_)
+        points.push_back(*current_);
+    if (points.empty())
+        return;
+    line_ = fit(points, slope_);
+    slope_ = line_->slope;
 }
 
 std::vector<StreamClock::Placed> StreamClock::release() {

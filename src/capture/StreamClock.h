@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace parlo {
@@ -32,7 +33,9 @@ struct Placement {
 // and `sample` more have fixed the line; they are then released, the first one placed by its time
 // and the rest counted after it. A break the service reports (a moved stream, a resumed source) is
 // handled alike: the blocks after it are held until new readings place them, and the line starts
-// over from there, keeping its slope.
+// over from there, keeping its slope. Readings that settle on another level without a reported
+// break (the server dropped audio silently) restart the line too, but the steering follows them
+// gradually: the track is never cut for them.
 //
 // Not thread-safe: it lives on the recorder's audio queue.
 class StreamClock {
@@ -67,6 +70,7 @@ private:
 
     void observe(const CaptureBlock& block, double start);
     void refit();
+    static Line fit(std::span<const Point> points, double slope);
     std::vector<Placed> release();
     Placement place(double start, bool continuous) const;
 

@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <random>
 #include <vector>
 
@@ -119,14 +118,6 @@ QString memoryFolder() {
                : QDir::tempPath() + QStringLiteral("/parlo-clock-XXXXXX");
 }
 
-std::vector<float> readTrack(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / 4);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 4);
-    return samples;
-}
-
 // Runs of silence longer than a millisecond in a track of constant audio: its holes.
 std::vector<std::pair<std::size_t, std::size_t>> holes(const std::vector<float>& track) {
     std::vector<std::pair<std::size_t, std::size_t>> found;
@@ -160,7 +151,7 @@ TEST(StreamClockTest, TracksOfSourcesRunningFastAndSlowStayOnTimeWithoutCutsOrPa
     }
     recording.finish();
     for (const Kind kind : {Kind::system, Kind::microphone}) {
-        const auto track = readTrack(recording.track(kind).url());
+        const auto track = test::readTrack(recording.track(kind).url());
         // Written end to end: as long as what was received, with the start's offset; no hole.
         const auto start = kind == Kind::system ? 0.0 : 0.04 * 16000;
         EXPECT_NEAR(static_cast<double>(track.size()),
@@ -189,7 +180,7 @@ TEST(StreamClockTest, StallOfTheReadingThreadNeitherJumpsNorLeavesAHole) {
             worst = std::max(worst, std::abs(recording.aheadMs(Kind::system)));
     }
     recording.finish();
-    const auto track = readTrack(recording.track(Kind::system).url());
+    const auto track = test::readTrack(recording.track(Kind::system).url());
     EXPECT_EQ(static_cast<std::int64_t>(track.size()), recording.track(Kind::system).receivedFrames());
     EXPECT_TRUE(holes(track).empty());
     EXPECT_LT(worst, 5.0);
@@ -210,13 +201,40 @@ TEST(StreamClockTest, ReportedLossLeavesExactlyOneGapOfItsLength) {
             lost = lost || now;
         }
         recording.finish();
-        const auto track = readTrack(recording.track(Kind::microphone).url());
+        const auto track = test::readTrack(recording.track(Kind::microphone).url());
         const auto found = holes(track);
         ASSERT_EQ(found.size(), 1u) << "loss at " << lossAt;
         EXPECT_NEAR(static_cast<double>(found[0].first), lossAt * 16000, 32) << "loss at " << lossAt;
         EXPECT_NEAR(static_cast<double>(found[0].second), 1600, 16) << "loss at " << lossAt;
         EXPECT_NEAR(static_cast<double>(track.size()), 30 * 16000, 32) << "loss at " << lossAt;
     }
+}
+
+TEST(StreamClockTest, SilentLossIsFollowedGraduallyWithoutACutAndDoesNotTiltTheDrift) {
+    QTemporaryDir dir(memoryFolder());
+    DrivenRecording recording(dir);
+    DrivenSource source{Kind::system, 48024, 1000.0};
+    bool lost = false;
+    double worstDrift = 0;
+    double worstLate = 0;
+    while (source.heardAt(source.heard) < 1120.0) {
+        // 40 ms never arrive at second 50, and nobody says so.
+        const bool now = !lost && source.heardAt(source.heard) >= 1050.0;
+        source.heard += now ? 1920 : 0;
+        lost = lost || now;
+        recording.deliver(source, source.nextDelivery());
+        const double at = source.heardAt(source.heard);
+        if (at > 1060.0)
+            worstDrift = std::max(worstDrift, std::abs(recording.clock(Kind::system).drift() * 1e6 + 500));
+        if (at > 1090.0)
+            worstLate = std::max(worstLate, std::abs(recording.aheadMs(Kind::system)));
+    }
+    recording.finish();
+    const auto track = test::readTrack(recording.track(Kind::system).url());
+    EXPECT_EQ(static_cast<std::int64_t>(track.size()), recording.track(Kind::system).receivedFrames());
+    EXPECT_TRUE(holes(track).empty());
+    EXPECT_LT(worstDrift, 30.0) << "ppm off the true drift from ten seconds after the loss";
+    EXPECT_LT(worstLate, 5.0) << "ms off the clock from forty seconds after the loss";
 }
 
 TEST(StreamClockTest, EarlyReadingsAreIgnoredAndBlocksAreHeldUntilPlaced) {
