@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 
 #include <csignal>
+#include <cstring>
+#include <fstream>
 #include <sys/resource.h>
 
 namespace parlo::test {
@@ -21,6 +23,14 @@ ScopedDataDir::~ScopedDataDir() {
         qputenv("MELLO_PARLO_DATA_DIR", *previous_);
     else
         qunsetenv("MELLO_PARLO_DATA_DIR");
+}
+
+std::vector<float> readTrack(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
 }
 
 ScopedFileSizeLimit::ScopedFileSizeLimit(std::uintmax_t bytes) {

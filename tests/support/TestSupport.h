@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace parlo {
 class AudioCodec;
@@ -38,6 +39,9 @@ private:
     QTemporaryDir dir_;
     std::optional<QByteArray> previous_;
 };
+
+// The samples of a raw track (headerless native floats).
+std::vector<float> readTrack(const std::filesystem::path& path);
 
 // Lets no file of this process grow past `bytes` while it lives, like a full disk: a write beyond
 // fails with EFBIG (SIGXFSZ, which would end the process, is ignored meanwhile).

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <numbers>
 #include <vector>
 
@@ -15,14 +14,6 @@ namespace parlo {
 namespace {
 
 using Kind = CaptureSourceKind;
-
-std::vector<float> readTrack(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / 4);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 4);
-    return samples;
-}
 
 // Interleaved stereo with the same sine on both channels, continuing from frame `start`.
 std::vector<float> stereoSine(double hz, int rate, std::size_t start, std::size_t frames, float amplitude) {
@@ -67,7 +58,7 @@ TEST_F(CaptureHandlerTest, FirstConvertedBufferOfEitherSourceIsTimeZeroOfBoth) {
     ASSERT_TRUE(handler.origin().has_value());
     EXPECT_DOUBLE_EQ(*handler.origin(), 100.0);
     closeTracks();
-    const auto track = readTrack(path("system.pcm"));
+    const auto track = test::readTrack(path("system.pcm"));
     ASSERT_GT(track.size(), 4800u + 100u);
     for (std::size_t i = 0; i < 4800; ++i)
         ASSERT_EQ(track[i], 0.0f) << i;
@@ -80,7 +71,7 @@ TEST_F(CaptureHandlerTest, AudioBeforeTheOriginIsDroppedAndTheRestKeepsItsPlace)
     handler.handle(Kind::microphone, 48000, 2, std::vector<float>(1440 * 2, 0.5f), {49.98});
     handler.handle(Kind::microphone, 48000, 2, std::vector<float>(480 * 2, 0.5f), {50.01, 0.0, true});
     closeTracks();
-    const auto track = readTrack(path("microphone.pcm"));
+    const auto track = test::readTrack(path("microphone.pcm"));
     // Less the few frames the resampler's filter still holds at the end.
     EXPECT_NEAR(static_cast<double>(track.size()), 320, 24);
     EXPECT_EQ(static_cast<std::int64_t>(track.size()), microphone->receivedFrames()) << "no gap, no overlap";
@@ -97,7 +88,7 @@ TEST_F(CaptureHandlerTest, ConsecutiveBuffersResampleAsOneUnbrokenStream) {
         handler.handle(Kind::system, rate, 2, buffer, {10.0 + k * 0.01});
     }
     closeTracks();
-    const auto track = readTrack(path("system.pcm"));
+    const auto track = test::readTrack(path("system.pcm"));
     ASSERT_NEAR(static_cast<double>(track.size()), 32000, 40);
     double worst = 0;
     for (std::size_t i = 200; i < 31500; ++i) {
@@ -192,7 +183,7 @@ TEST_F(CaptureHandlerTest, FullDiskIsReportedOnceAndAudioResumesAtItsPlace) {
     EXPECT_GT(handler.systemLevel(), 0.0f) << "the capture went on";
     second(2, 0.75f);
     closeTracks();
-    const auto track = readTrack(path("system.pcm"));
+    const auto track = test::readTrack(path("system.pcm"));
     ASSERT_NEAR(static_cast<double>(track.size()), 48000, 24);
     EXPECT_NEAR(track[8000], 0.25f, 0.01f);
     EXPECT_EQ(track[24000], 0.0f) << "the lost second reads as silence";
