@@ -46,7 +46,8 @@ public:
 
     // Stops capturing, closes the tracks, mixes them into <folder>/conversation.m4a and deletes the
     // raw tracks. Fails with ParloError ("Запись не была начата.", the empty-capture and two-second
-    // texts, "Не удалось сохранить звук.") or the platform's error; the raw tracks then stay.
+    // texts, "Не удалось сохранить звук.") or the platform's error; the raw tracks then stay. Tracks
+    // that could be written only in part (a full disk) are mixed as they are, with a warning.
     virtual QCoro::Task<CaptureResult> stop() = 0;
 };
 
