@@ -33,6 +33,10 @@ public:
     // Output frames the filter holds back now: the next output's first frame belongs this long
     // before the next input's first frame.
     virtual double pendingOutputFrames() const = 0;
+    // From now on gives `factor` times the nominal number of output frames per input frame (1.0:
+    // the plain rate conversion), changing the resampling step, never dropping or repeating a
+    // frame: how a source whose clock runs fast or slow is kept on time. Throws PlatformError.
+    virtual void setCompensation(double factor) = 0;
 };
 
 // The platform's audio coding, which capture and mixing use without knowing the library behind it.

@@ -49,7 +49,8 @@ public:
     // (RecordingFinalizer::removeRawTracks) only after it has durably saved the entry that names the
     // mixed file, so that a crash or a power cut in between loses nothing. Fails with ParloError
     // ("Запись не была начата.", the empty-capture and two-second texts, "Не удалось сохранить
-    // звук.") or the platform's error.
+    // звук.") or the platform's error. Tracks that could be written only in part (a full disk) are
+    // mixed as they are, with a warning.
     virtual QCoro::Task<CaptureResult> stop() = 0;
 };
 

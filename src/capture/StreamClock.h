@@ -4,58 +4,92 @@
 
 #include <deque>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace parlo {
 
-// Places one source's buffers on the monotonic clock both sources share. Each buffer gives an
-// estimate of when the source's frame 0 was captured: its read time minus the stream latency minus
-// the audio delivered before it. Single readings jitter, and the sound server's first latency
-// readings are off by up to 0.4 s, so the clock ignores the first `discard` readings, takes the
-// median of the next `sample`, and from then on times buffers by counting frames from that anchor:
-// consecutive buffers land exactly end to end. Buffers that arrive before the anchor is known are
-// held back and released with it.
-// When the audio jumps (the server lost some, the stream moved to another device that started
-// late), readings settle more than `tolerance` away from the anchor. A buffer with such a reading is
-// held back; once `confirm` such readings agree, the anchor moves to them and the held buffers are
-// placed with it; a reading back near the anchor shows they were outliers, and they are placed as
-// before. Not thread-safe: it lives on the recorder's audio queue.
+// Where the clock puts a block on the monotonic time both sources share.
+struct Placement {
+    double time = 0.0;  // when the block's first frame was heard, CLOCK_MONOTONIC seconds
+    double drift = 0.0; // the source's clock against the monotonic one: seconds per nominal second − 1
+    // It follows the previous block of its source without a break: it belongs right after it on
+    // the track, and `time` only steers the rate. Otherwise it is placed at `time`.
+    bool continuous = false;
+};
+
+// Follows one source's clock against CLOCK_MONOTONIC, so that its audio can be placed by counting
+// frames and still stay on time over hours.
+//
+// Each timing reading says that the audio up to a point was heard no later than its read time minus
+// its latency: a late callback (a busy machine) only makes a reading later, never earlier. So the
+// clock keeps the lower envelope of the readings: the earliest reading of each second of audio, and
+// over the last minute of those the line below them that hugs them closest (the lower convex hull's
+// edge under their middle). Its slope is the source's drift; readings above it (a stall, a
+// scheduling delay) do not move it. Until a few seconds of readings exist, the slope stays the one
+// known before (zero at first).
+//
+// The first readings are unreliable, so blocks are held back until `discard` readings have passed
+// and `sample` more have fixed the line; they are then released, the first one placed by its time
+// and the rest counted after it. A break the service reports (a moved stream, a resumed source) is
+// handled alike: the blocks after it are held until new readings place them, and the line starts
+// over from there, keeping its slope. Readings that settle on another level without a reported
+// break (the server dropped audio silently) restart the line too, but the steering follows them
+// gradually: the track is never cut for them.
+//
+// Not thread-safe: it lives on the recorder's audio queue.
 class StreamClock {
 public:
     struct Placed {
-        CapturedChunk chunk;
-        double time; // presentation time of its first frame, CLOCK_MONOTONIC seconds
+        CaptureBlock block;
+        Placement placement;
     };
 
-    explicit StreamClock(int discard = 10, int sample = 20, double tolerance = 0.03, int confirm = 3);
+    explicit StreamClock(int discard = 5, int sample = 20);
 
-    // Takes the source's next buffer; returns the buffers whose time is now known, in order.
-    std::vector<Placed> add(CapturedChunk&& chunk);
+    // Takes the source's next block; returns the blocks whose place is now known, in order.
+    std::vector<Placed> add(CaptureBlock&& block);
 
-    // Releases whatever is still held back, timed with the best estimate available (at stop).
+    // Releases whatever is still held back, placed with the best estimate available (at stop).
     std::vector<Placed> flush();
 
-    bool anchored() const { return anchor_.has_value(); }
+    bool anchored() const { return line_.has_value() && !resyncing_; }
+    // The source's drift as estimated now (see Placement::drift).
+    double drift() const { return slope_; }
 
 private:
+    struct Point {
+        double u; // seconds of audio counted at the nominal rate
+        double y; // reading time − latency − u
+    };
+    struct Line {
+        double intercept;
+        double slope;
+        double at(double u) const { return intercept + slope * u; }
+    };
+
+    void observe(const CaptureBlock& block, double start);
+    void refit();
+    static Line fit(std::span<const Point> points, double slope);
     std::vector<Placed> release();
-    std::vector<Placed> releaseSuspects(std::vector<Placed> out);
-    static double median(std::vector<double> values);
+    Placement place(double start, bool continuous) const;
 
     int discard_;
     int sample_;
-    double tolerance_;
-    int confirm_;
-    double delivered_ = 0.0;        // seconds of audio before the next buffer
-    int readings_ = 0;              // latency readings seen, including the discarded ones
-    std::vector<double> estimates_; // kept readings before anchoring
-    std::vector<double> early_;     // the discarded ones: better than nothing at a very early stop
-    std::vector<double> suspects_;  // readings away from the anchor, of the buffers held in held_
-    std::optional<double> anchor_;
-    std::optional<double> firstReadTime_; // fallback when the server never reported a latency
+    int rate_ = 0;
+    double counted_ = 0.0; // seconds of audio before the next block, at the nominal rate
+    double slope_ = 0.0;
+    std::optional<Line> line_;
+    bool resyncing_ = true;        // holding blocks until readings place them
+    int skipped_ = 0;              // readings passed over since holding began
+    std::vector<Point> fresh_;     // readings taken since holding began
+    std::deque<Point> windows_;    // the lowest reading of each whole second, oldest first
+    std::optional<Point> current_; // the lowest of the second in progress
+    double currentEnd_ = 0.0;
+    std::optional<Point> earliest_; // the best of the discarded readings
     struct Held {
-        CapturedChunk chunk;
-        double offset; // seconds of audio before it
+        CaptureBlock block;
+        double start;
     };
     std::deque<Held> held_;
 };

@@ -6,6 +6,9 @@
 #include "core/OffThread.h"
 #include "core/ParloError.h"
 
+#include <QLoggingCategory>
+
+#include <cerrno>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -13,6 +16,8 @@
 namespace parlo {
 
 namespace {
+
+Q_LOGGING_CATEGORY(recorderLog, "parlo.capture")
 
 const char* const systemFile = RecordingFinalizer::systemTrackName;
 const char* const microphoneFile = RecordingFinalizer::microphoneTrackName;
@@ -27,12 +32,19 @@ SystemAudioRecorder::SystemAudioRecorder(SourceFactory makeSource, std::shared_p
         if (onLevel)
             onLevel(system, microphone);
     };
+    handler_.onWriteFailure = [this](std::error_code error) {
+        if (onWriteFailure)
+            onWriteFailure(error);
+    };
 }
 
 SystemAudioRecorder::~SystemAudioRecorder() {
-    // No buffer may be posted once the queue starts winding down.
+    // No buffer may be posted once the queue starts winding down, and a stop in progress must have
+    // queued its file work: the queue then runs it before it goes.
     if (source_)
         source_->stop();
+    for (auto& thread : stopThreads_)
+        thread.join();
 }
 
 QCoro::Task<> SystemAudioRecorder::start(std::filesystem::path folder) {
@@ -70,9 +82,10 @@ QCoro::Task<> SystemAudioRecorder::start(std::filesystem::path folder) {
     handler_.reset();
     handler_.setTracks(systemTrack_.get(), micTrack_.get());
     clocks_ = {StreamClock(), StreamClock()};
+    joiners_ = {BlockJoiner(), BlockJoiner()};
 
     auto onChunk = [this](CapturedChunk&& chunk) {
-        queue_.post([this, chunk = std::move(chunk)]() mutable { deliver(std::move(chunk)); });
+        post(joiners_[static_cast<std::size_t>(chunk.source) & 1].add(std::move(chunk)));
     };
     auto onStopped = [this] {
         if (onFailure)
@@ -115,24 +128,35 @@ void SystemAudioRecorder::discardStart() {
     folder_.reset();
 }
 
-void SystemAudioRecorder::deliver(CapturedChunk&& chunk) {
-    auto& clock = clocks_[static_cast<std::size_t>(chunk.source)];
-    for (auto& placed : clock.add(std::move(chunk))) {
-        const auto& c = placed.chunk;
-        handler_.handle(c.source, c.sampleRate, c.channels, c.samples, placed.time);
-    }
+void SystemAudioRecorder::post(std::vector<CaptureBlock>&& blocks) {
+    for (auto& block : blocks)
+        queue_.post([this, block = std::move(block)]() mutable { deliver(std::move(block)); });
+}
+
+void SystemAudioRecorder::deliver(CaptureBlock&& block) {
+    place(clocks_[static_cast<std::size_t>(block.source) & 1].add(std::move(block)));
+}
+
+void SystemAudioRecorder::place(std::vector<StreamClock::Placed>&& placed) {
+    for (const auto& [block, placement] : placed)
+        handler_.handle(block.source, block.sampleRate, block.channels, block.samples, placement);
 }
 
 QCoro::Task<CaptureResult> SystemAudioRecorder::stop() {
-    std::shared_ptr<CaptureSource> running = source_;
-    // Stopping the service joins its thread, so every buffer it delivered is already posted when the
-    // finishing job is: the serial queue writes them all before it closes the tracks.
+    // Taken now, so that neither the destructor nor a second stop stops the service again.
+    std::shared_ptr<CaptureSource> running = std::move(source_);
+    // Stopping the service ends its thread, so every buffer it delivered has been joined when the
+    // rest of the blocks and then the finishing job are posted: the serial queue writes them all
+    // before it closes the tracks.
     auto stopThenFinish = [this, running](std::function<void()> job) {
-        std::thread([this, running, job = std::move(job)]() mutable {
-            if (running)
+        stopThreads_.emplace_back([this, running, job = std::move(job)]() mutable {
+            if (running) {
                 running->stop();
+                for (auto& joiner : joiners_)
+                    post(joiner.flush());
+            }
             queue_.post(std::move(job));
-        }).detach();
+        });
     };
     std::optional<CaptureResult> result;
     std::exception_ptr failure;
@@ -142,31 +166,53 @@ QCoro::Task<CaptureResult> SystemAudioRecorder::stop() {
     } catch (...) {
         failure = std::current_exception();
     }
-    source_.reset();
+    // Nothing of the recorder is touched from here on: its owner may have destroyed it meanwhile.
     if (failure)
         std::rethrow_exception(failure);
     co_return std::move(*result);
 }
 
+namespace {
+
+// The one sentence for the user when a track could not be written; the details are in the log.
+QString writeFailureWarning(std::error_code error) {
+    if (error == std::errc::no_space_on_device || error == std::errc::file_too_large ||
+        error.value() == EDQUOT)
+        return QStringLiteral("Диск был заполнен — часть разговора не записалась.");
+    return QStringLiteral("Часть разговора не записалась из-за ошибки диска.");
+}
+
+} // namespace
+
 CaptureResult SystemAudioRecorder::finish() {
-    for (auto& clock : clocks_) {
-        for (auto& placed : clock.flush()) {
-            const auto& c = placed.chunk;
-            handler_.handle(c.source, c.sampleRate, c.channels, c.samples, placed.time);
-        }
-    }
+    for (auto& clock : clocks_)
+        place(clock.flush());
     if (!systemTrack_ || !micTrack_ || !folder_)
         throw ParloError("Запись не была начата.");
+    qCInfo(recorderLog,
+           "clock drift against the monotonic clock: system audio %+.0f ppm, microphone %+.0f ppm",
+           clocks_[0].drift() * 1e6, clocks_[1].drift() * 1e6);
 
-    systemTrack_->close();
-    micTrack_->close();
-    if (auto error = handler_.writingError())
-        std::rethrow_exception(error);
+    // A failed write or flush loses part of the audio, not the recording: what is on disk is mixed.
+    std::error_code writeError = handler_.writeError();
+    for (auto* track : {systemTrack_.get(), micTrack_.get()}) {
+        try {
+            track->close();
+        } catch (const TrackError& error) {
+            qCWarning(recorderLog, "%s", error.what());
+            writeError = error.code();
+        }
+    }
 
+    const std::int64_t systemFrames = systemTrack_->receivedFrames();
+    const std::int64_t microphoneFrames = micTrack_->receivedFrames();
+    if (systemFrames == 0 && microphoneFrames == 0 && writeError)
+        throw ParloError(writeFailureWarning(writeError));
     // The raw tracks stay: the owner removes them once the library names the mixed file.
     CaptureResult result = RecordingFinalizer::finalize(
-        *folder_, *codec_,
-        RecordingFinalizer::ReceivedFrames{systemTrack_->receivedFrames(), micTrack_->receivedFrames()});
+        *folder_, *codec_, RecordingFinalizer::ReceivedFrames{systemFrames, microphoneFrames});
+    if (writeError)
+        result.warnings << writeFailureWarning(writeError);
     handler_.setTracks(nullptr, nullptr);
     systemTrack_.reset();
     micTrack_.reset();

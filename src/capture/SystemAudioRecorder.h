@@ -2,6 +2,7 @@
 
 #include "capture/AudioCodec.h"
 #include "capture/AudioRecorder.h"
+#include "capture/BlockJoiner.h"
 #include "capture/CaptureHandler.h"
 #include "capture/CaptureSource.h"
 #include "capture/SerialAudioQueue.h"
@@ -14,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 namespace parlo {
 
@@ -21,10 +24,11 @@ namespace parlo {
 // each into a raw track on a common timeline, mixed at stop into "conversation.m4a".
 //
 // Threads: start() and stop() are awaited on the Qt main thread. The capture service's thread only
-// copies each buffer and posts it to the recorder's one serial audio queue, which places it on the
-// clock, converts it, writes it, computes the levels and calls onLevel; it also runs the file work of
-// the stop, after every buffer delivered before the capture stopped. onFailure is called on the
-// capture service's thread. One recorder serves one recording.
+// joins each source's buffers into blocks of 100 ms and posts the blocks to the recorder's one
+// serial audio queue, which places them on the clock, converts them, writes them, computes the
+// levels and calls onLevel and onWriteFailure; it also runs the file work of the stop, after every
+// buffer delivered before the capture stopped. onFailure is called on the capture service's thread.
+// One recorder serves one recording; its destructor waits for a stop in progress.
 class SystemAudioRecorder final : public AudioRecorder {
 public:
     using SourceFactory = std::function<std::unique_ptr<CaptureSource>()>;
@@ -38,9 +42,11 @@ public:
     QCoro::Task<CaptureResult> stop() override;
 
 private:
-    void deliver(CapturedChunk&& chunk); // on the audio queue
-    CaptureResult finish();              // on the audio queue
-    void discardStart();                 // a start that failed after the tracks were made
+    void post(std::vector<CaptureBlock>&& blocks);         // from the capture service's thread or the stop's
+    void deliver(CaptureBlock&& block);                    // on the audio queue
+    void place(std::vector<StreamClock::Placed>&& placed); // on the audio queue
+    CaptureResult finish();                                // on the audio queue
+    void discardStart();                                   // a start that failed after the tracks were made
 
     SourceFactory makeSource_;
     std::shared_ptr<AudioCodec> codec_;
@@ -52,6 +58,11 @@ private:
     std::unique_ptr<TimelineTrack> micTrack_;
     CaptureHandler handler_;
     std::array<StreamClock, 2> clocks_;
+    // Used by the capture service's thread while it runs, then by the stop's thread.
+    std::array<BlockJoiner, 2> joiners_;
+    // Threads of stops in progress: each stops the service and queues the file work; joined by the
+    // destructor, so that nothing is posted to a queue that is gone.
+    std::vector<std::thread> stopThreads_;
     // Last, so that it is destroyed first: its thread finishes the posted jobs while the state
     // above still exists.
     SerialAudioQueue queue_;

@@ -15,7 +15,8 @@ namespace parlo {
 namespace {
 
 [[noreturn]] void throwErrno(const std::string& what, const std::filesystem::path& path, int error) {
-    throw PlatformError::fromErrno(what, path, error);
+    throw TrackError(what + " " + path.string() + ": " + std::strerror(error),
+                     std::error_code(error, std::generic_category()));
 }
 
 } // namespace
@@ -39,7 +40,7 @@ void TimelineTrack::write(std::span<const float> samples, double seconds) {
     if (samples.data() == nullptr || samples.empty())
         return;
     if (fd_ < 0)
-        throw PlatformError("Cannot write " + url_.string() + ": the track is closed");
+        throwErrno("Cannot write", url_, EBADF);
 
     // llround rounds halves away from zero; an early buffer is written whole from frame 0.
     const long long startFrame = std::llround(seconds * sampleRate);
@@ -62,6 +63,13 @@ void TimelineTrack::write(std::span<const float> samples, double seconds) {
         offset += written;
     }
     receivedFrames_ += static_cast<std::int64_t>(samples.size());
+    unsyncedFrames_ += static_cast<std::int64_t>(samples.size());
+    if (unsyncedFrames_ >= syncInterval) {
+        // The data, not the times: a power cut then loses at most the last interval of audio.
+        if (::fdatasync(fd_) != 0)
+            throwErrno("Cannot flush", url_, errno);
+        unsyncedFrames_ = 0;
+    }
 }
 
 void TimelineTrack::close() {

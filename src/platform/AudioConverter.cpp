@@ -2,11 +2,13 @@
 
 #include "core/ParloError.h"
 
+#include <cmath>
 #include <string>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
+#include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
 
@@ -24,6 +26,10 @@ void check(int code, const char* what) {
 
 // Sub-frame precision for the pending count.
 constexpr std::int64_t delayScale = 256;
+
+// Output frames over which a compensation is spread: beyond any recording (18 hours at 16 kHz),
+// so that it never runs out and falls back to the plain rate by itself.
+constexpr int compensationDistance = 1 << 30;
 
 } // namespace
 
@@ -52,7 +58,14 @@ AudioConverter::AudioConverter(int inputRate, int inputChannels, int outputRate)
     // One output row: every input channel weighs the same, summing to unity.
     std::vector<double> matrix(static_cast<std::size_t>(inputChannels), 1.0 / inputChannels);
     check(swr_set_matrix(impl_->context, matrix.data(), inputChannels), "Cannot set the downmix");
+    // Always through the resampler, even between equal rates, so that compensation can be set later
+    // without a new start that would lose the filter's state.
+    check(av_opt_set_int(impl_->context, "flags", SWR_FLAG_RESAMPLE, 0), "Cannot set the resampler");
     check(swr_init(impl_->context), "Cannot start the audio converter");
+    // The first compensation rebuilds the filter bank with finer phases; done now, before any
+    // audio, the rebuild never meets a filter in the middle of a step.
+    check(swr_set_compensation(impl_->context, 1, compensationDistance), "Cannot prepare compensation");
+    check(swr_set_compensation(impl_->context, 0, 0), "Cannot prepare compensation");
 }
 
 AudioConverter::~AudioConverter() = default;
@@ -70,6 +83,20 @@ int AudioConverter::convert(const float* interleaved, int frames, std::vector<fl
     check(produced, "Cannot convert audio");
     out.resize(static_cast<std::size_t>(produced));
     return produced;
+}
+
+void AudioConverter::setCompensation(double factor) {
+    if (factor == factor_)
+        return;
+    // The resampler takes a step of (1 − delta / distance) times the nominal one per output frame,
+    // so delta / distance = 1 − 1 / factor.
+    const auto delta = std::llround((1.0 - 1.0 / factor) * compensationDistance);
+    if (delta < -compensationDistance / 2 || delta > compensationDistance / 2)
+        throw PlatformError("Cannot compensate by a factor of " + std::to_string(factor));
+    check(
+        swr_set_compensation(impl_->context, static_cast<int>(delta), delta == 0 ? 0 : compensationDistance),
+        "Cannot compensate the audio clock");
+    factor_ = factor;
 }
 
 double AudioConverter::pendingOutputFrames() const {

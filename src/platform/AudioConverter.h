@@ -30,12 +30,17 @@ public:
     // this long before the next input's first frame.
     double pendingOutputFrames() const override;
 
+    // swr_set_compensation over a distance no recording reaches, so that the factor holds until
+    // the next call. Its resolution is about one part per million.
+    void setCompensation(double factor) override;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     int inputRate_;
     int inputChannels_;
     int outputRate_;
+    double factor_ = 1.0;
 };
 
 } // namespace parlo

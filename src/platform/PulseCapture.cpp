@@ -4,18 +4,31 @@
 #include "platform/PulseServerInfo.h"
 #include "platform/PulseSupport.h"
 
+#include <QLoggingCategory>
+
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <mutex>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace parlo {
 
 namespace {
 
 constexpr pa_sample_spec captureSpec{PA_SAMPLE_FLOAT32LE, 48000, 2};
+// The fragment asked of the server; a real device then delivers about this much at a time.
+constexpr pa_usec_t fragmentUsec = 40000;
+// Less than this is left waiting for the next delivery (the test daemon's null sinks deliver a
+// millisecond at a time); more than this is left for the next callback.
+constexpr pa_usec_t minimumReadUsec = 20000;
+constexpr pa_usec_t maximumReadUsec = 500000;
+
+Q_LOGGING_CATEGORY(pulseCaptureLog, "parlo.capture.pulse")
 
 double monotonicSeconds() {
     timespec now{};
@@ -30,8 +43,10 @@ struct PulseCapture::Impl {
     struct Slot {
         Impl* impl = nullptr;
         CaptureSourceKind kind = CaptureSourceKind::system;
+        const char* name = "";
         pa_stream* stream = nullptr;
-        std::string device; // the source it records from now
+        std::string device;         // the source it records from now
+        bool discontinuity = false; // a break reported since the last read
     };
 
     SoundServerDevices prepared;
@@ -47,6 +62,7 @@ struct PulseCapture::Impl {
     std::map<uint32_t, bool> mutedByUs; // our own playback streams, with their mute state before
     std::string ownPid = std::to_string(::getpid());
     std::atomic<bool> stopReported{false};
+    std::mutex shutdownMutex;
 
     ~Impl() { shutdown(); }
 
@@ -76,38 +92,91 @@ struct PulseCapture::Impl {
         auto* slot = static_cast<Slot*>(data);
         if (const char* name = pa_stream_get_device_name(s))
             slot->device = name;
+        slot->impl->reportBreak(*slot, "the stream moved to another device");
     }
 
-    static void streamRead(pa_stream* s, size_t, void* data) {
+    static void streamRead(pa_stream*, size_t, void* data) {
         auto* slot = static_cast<Slot*>(data);
-        Impl* self = slot->impl;
-        while (pa_stream_readable_size(s) > 0) {
-            // The latency refers to the oldest unread frame, which is the one the peek returns.
-            pa_usec_t latency = 0;
-            int negative = 0;
-            const bool haveLatency = pa_stream_get_latency(s, &latency, &negative) == 0;
-            const double readTime = monotonicSeconds();
+        slot->impl->read(*slot, false);
+    }
+
+    // Reads what the stream holds into one chunk. The server hands over audio in pieces as small as
+    // a millisecond; taking them only once a fragment's worth is waiting keeps the work per second
+    // small. One call takes a bounded amount, so that the thread lets go of the main loop's lock
+    // even when a backlog has piled up (a stop is waiting for it); the rest comes with the next
+    // delivery, or with the stop's last read (`everything`).
+    void read(Slot& slot, bool everything) {
+        pa_stream* s = slot.stream;
+        if (!s || pa_stream_get_state(s) != PA_STREAM_READY)
+            return;
+        const pa_sample_spec* sampleSpec = pa_stream_get_sample_spec(s);
+        const std::size_t readable = pa_stream_readable_size(s);
+        if (readable == static_cast<std::size_t>(-1) || readable == 0 ||
+            (!everything && readable < pa_usec_to_bytes(minimumReadUsec, sampleSpec)))
+            return;
+        const std::size_t budget =
+            everything ? readable : std::min(readable, pa_usec_to_bytes(maximumReadUsec, sampleSpec));
+
+        CapturedChunk chunk;
+        chunk.source = slot.kind;
+        chunk.sampleRate = static_cast<int>(sampleSpec->rate);
+        chunk.channels = sampleSpec->channels;
+        chunk.readTime = monotonicSeconds();
+        chunk.latency = endLatency(slot, readable - budget);
+        chunk.discontinuity = std::exchange(slot.discontinuity, false);
+        chunk.samples.reserve(budget / sizeof(float));
+        std::size_t taken = 0;
+        while (taken < budget) {
             const void* bytes = nullptr;
-            size_t length = 0;
+            std::size_t length = 0;
             if (pa_stream_peek(s, &bytes, &length) < 0 || length == 0)
-                return;
-            // A hole (bytes null) is audio the server lost: it is delivered as silence of its length,
-            // so that the frame count, and with it the timeline, stays true to the clock.
-            if (self->onChunk) {
-                const pa_sample_spec* sampleSpec = pa_stream_get_sample_spec(s);
-                CapturedChunk chunk;
-                chunk.source = slot->kind;
-                chunk.sampleRate = static_cast<int>(sampleSpec->rate);
-                chunk.channels = sampleSpec->channels;
-                chunk.samples.resize(length / sizeof(float));
-                if (bytes)
-                    std::memcpy(chunk.samples.data(), bytes, chunk.samples.size() * sizeof(float));
-                chunk.readTime = readTime;
-                chunk.latency = !haveLatency ? -1.0 : negative ? 0.0 : static_cast<double>(latency) / 1e6;
-                self->onChunk(std::move(chunk));
+                break;
+            const std::size_t at = chunk.samples.size();
+            chunk.samples.resize(at + length / sizeof(float));
+            if (bytes) {
+                std::memcpy(chunk.samples.data() + at, bytes, length / sizeof(float) * sizeof(float));
+            } else {
+                // A hole is audio the server lost: silence of its length keeps the frame count, and
+                // with it the timeline, true to the clock.
+                qCInfo(pulseCaptureLog, "%s: the server lost %.1f ms of audio; written as silence", slot.name,
+                       static_cast<double>(pa_bytes_to_usec(length, sampleSpec)) / 1000.0);
             }
             pa_stream_drop(s);
+            taken += length;
         }
+        // Whole frames only; a partial one would shift the channels of everything after it.
+        chunk.samples.resize(chunk.samples.size() / sampleSpec->channels * sampleSpec->channels);
+        if (!chunk.samples.empty() && onChunk)
+            onChunk(std::move(chunk));
+    }
+
+    // How long before now the end of what is read now was delivered. The callback runs when audio
+    // has just arrived, so the newest frame is as young as the transport makes it; what stays
+    // unread (`unread` bytes) came after the end. The server's own figures are not used: the
+    // stream latency is computed from a timing update up to a second and a half old and reads as
+    // zero here, and the device and transport latencies are snapshots that lag behind when a
+    // buffer drains (a monitor's sink reported 220 ms for its first second, then 2 ms) or the
+    // machine is busy: they would make readings early, which the clock cannot tell from the truth.
+    static double endLatency(const Slot& slot, std::size_t unread) {
+        return static_cast<double>(pa_bytes_to_usec(unread, pa_stream_get_sample_spec(slot.stream))) / 1e6;
+    }
+
+    // The server says the stream went on elsewhere or paused: the audio around it is not one
+    // continuous run of frames, and the clock measures the break from the next readings.
+    void reportBreak(Slot& slot, const char* what) {
+        slot.discontinuity = true;
+        qCInfo(pulseCaptureLog, "%s: %s", slot.name, what);
+    }
+
+    static void streamOverflow(pa_stream*, void* data) {
+        auto* slot = static_cast<Slot*>(data);
+        slot->impl->reportBreak(*slot, "the server's buffer overflowed");
+    }
+
+    static void streamSuspended(pa_stream* s, void* data) {
+        auto* slot = static_cast<Slot*>(data);
+        slot->impl->reportBreak(*slot, pa_stream_is_suspended(s) == 1 ? "the source was suspended"
+                                                                      : "the source was resumed");
     }
 
     static void subscription(pa_context* c, pa_subscription_event_type_t event, uint32_t index, void* data) {
@@ -198,19 +267,20 @@ struct PulseCapture::Impl {
         throw PlatformError("Sound server: " + what + ": " + why);
     }
 
-    void connectStream(Slot& slot, const char* name, const std::string& device) {
-        auto props = pulse::ownProplist(name);
-        slot.stream = pa_stream_new_with_proplist(context, name, &captureSpec, nullptr, props.get());
+    void connectStream(Slot& slot, const std::string& device) {
+        auto props = pulse::ownProplist(slot.name);
+        slot.stream = pa_stream_new_with_proplist(context, slot.name, &captureSpec, nullptr, props.get());
         if (!slot.stream)
-            fail(std::string("cannot create the stream ") + name);
+            fail(std::string("cannot create the stream ") + slot.name);
         slot.device = device;
         pa_stream_set_state_callback(slot.stream, streamState, &slot);
         pa_stream_set_read_callback(slot.stream, streamRead, &slot);
         pa_stream_set_moved_callback(slot.stream, streamMoved, &slot);
-        // Ten-millisecond fragments keep the levels lively and the per-buffer timing fine-grained.
+        pa_stream_set_overflow_callback(slot.stream, streamOverflow, &slot);
+        pa_stream_set_suspended_callback(slot.stream, streamSuspended, &slot);
         const auto max = static_cast<uint32_t>(-1);
         const pa_buffer_attr attributes{max, max, max, max,
-                                        static_cast<uint32_t>(pa_usec_to_bytes(10000, &captureSpec))};
+                                        static_cast<uint32_t>(pa_usec_to_bytes(fragmentUsec, &captureSpec))};
         const auto flags =
             static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
         if (pa_stream_connect_record(slot.stream, device.c_str(), &attributes, flags) < 0)
@@ -245,10 +315,10 @@ struct PulseCapture::Impl {
 
         defaultSink = prepared.defaultSink;
         defaultSource = prepared.defaultSource;
-        slots[0] = Slot{this, CaptureSourceKind::system, nullptr, {}};
-        slots[1] = Slot{this, CaptureSourceKind::microphone, nullptr, {}};
-        connectStream(slots[0], "Mello Parlo system audio", prepared.defaultSinkMonitor);
-        connectStream(slots[1], "Mello Parlo microphone", prepared.defaultSource);
+        slots[0] = Slot{this, CaptureSourceKind::system, "Mello Parlo system audio", nullptr, {}, false};
+        slots[1] = Slot{this, CaptureSourceKind::microphone, "Mello Parlo microphone", nullptr, {}, false};
+        connectStream(slots[0], prepared.defaultSinkMonitor);
+        connectStream(slots[1], prepared.defaultSource);
         for (;;) {
             const auto a = pa_stream_get_state(slots[0].stream);
             const auto b = pa_stream_get_state(slots[1].stream);
@@ -276,10 +346,18 @@ struct PulseCapture::Impl {
         pa_threaded_mainloop_unlock(loop);
     }
 
+    // Safe against a second caller (the owner's destructor while its stop thread is in here): the
+    // second waits for the first and finds nothing left to do.
     void shutdown() {
+        std::lock_guard serial(shutdownMutex);
         if (!loop)
             return;
         pa_threaded_mainloop_lock(loop);
+        // What the server delivered before the stop belongs to the recording.
+        if (running) {
+            for (auto& slot : slots)
+                read(slot, true);
+        }
         running = false;
         for (auto& slot : slots) {
             if (!slot.stream)
@@ -287,6 +365,8 @@ struct PulseCapture::Impl {
             pa_stream_set_state_callback(slot.stream, nullptr, nullptr);
             pa_stream_set_read_callback(slot.stream, nullptr, nullptr);
             pa_stream_set_moved_callback(slot.stream, nullptr, nullptr);
+            pa_stream_set_overflow_callback(slot.stream, nullptr, nullptr);
+            pa_stream_set_suspended_callback(slot.stream, nullptr, nullptr);
             if (PA_STREAM_IS_GOOD(pa_stream_get_state(slot.stream)))
                 pa_stream_disconnect(slot.stream);
             pa_stream_unref(slot.stream);

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 
 #include <csignal>
+#include <cstring>
+#include <fstream>
 #include <sys/resource.h>
 
 namespace parlo::test {
@@ -23,6 +25,32 @@ ScopedDataDir::~ScopedDataDir() {
         qunsetenv("MELLO_PARLO_DATA_DIR");
 }
 
+std::vector<float> readTrack(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(std::uintmax_t bytes) {
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    previous_ = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        throw std::runtime_error("cannot limit the file size");
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = previous_;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previousHandler_);
+}
+
 std::shared_ptr<AudioCodec> ffmpeg() {
     static const std::shared_ptr<AudioCodec> codec = platform::ffmpegCodec();
     return codec;
@@ -38,24 +66,6 @@ void runTask(QCoro::Task<> task, std::chrono::milliseconds timeout) {
         co_return true;
     };
     runTask<bool>(wrapped(std::move(task)), timeout);
-}
-
-ScopedFileSizeLimit::ScopedFileSizeLimit(std::uint64_t bytes) {
-    struct rlimit limit {};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    previous_ = limit.rlim_cur;
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    limit.rlim_cur = bytes;
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
-        throw std::runtime_error("cannot limit the file size");
-}
-
-ScopedFileSizeLimit::~ScopedFileSizeLimit() {
-    struct rlimit limit {};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = previous_;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, previousHandler_);
 }
 
 void spin(std::chrono::milliseconds duration) {

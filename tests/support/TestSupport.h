@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace parlo {
 class AudioCodec;
@@ -39,18 +40,20 @@ private:
     std::optional<QByteArray> previous_;
 };
 
-// Limits the size any file of this process may grow to (RLIMIT_FSIZE, with SIGXFSZ ignored so a
-// write beyond it fails with EFBIG), for the life of the object: a full disk without a disk. Running
-// as root, permissions cannot make a write fail; this can.
+// The samples of a raw track (headerless native floats).
+std::vector<float> readTrack(const std::filesystem::path& path);
+
+// Lets no file of this process grow past `bytes` while it lives, like a full disk: a write beyond
+// fails with EFBIG (SIGXFSZ, which would end the process, is ignored meanwhile).
 class ScopedFileSizeLimit {
 public:
-    explicit ScopedFileSizeLimit(std::uint64_t bytes);
+    explicit ScopedFileSizeLimit(std::uintmax_t bytes);
     ~ScopedFileSizeLimit();
     ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
     ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
 
 private:
-    std::uint64_t previous_ = 0;
+    std::uintmax_t previous_ = 0;
     void (*previousHandler_)(int) = nullptr;
 };
 

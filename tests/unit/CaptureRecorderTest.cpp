@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cmath>
 #include <numbers>
+#include <semaphore>
 #include <thread>
 
 namespace parlo {
@@ -38,6 +39,10 @@ public:
     double seconds = 0.0;
     bool failPrepare = false;
     bool failStart = false;
+    bool holdStop = false; // stop() waits for letStopFinish()
+    std::binary_semaphore stopGate{0};
+
+    void letStopFinish() { stopGate.release(); }
 
     void prepare() override {
         if (failPrepare)
@@ -67,6 +72,8 @@ public:
         });
     }
     void stop() override {
+        if (std::exchange(holdStop, false))
+            stopGate.acquire();
         if (thread_.joinable())
             thread_.join();
     }
@@ -179,6 +186,52 @@ TEST_F(CaptureRecorderTest, FailedStartLeavesNoRawFilesThatLookLikeARecording) {
     EXPECT_FALSE(std::filesystem::exists(folder() / "microphone.pcm"));
     EXPECT_FALSE(std::filesystem::exists(folder())); // it made the folder, so it took it away again
     EXPECT_EQ(failureOf(recorder.stop()), text("Запись не была начата."));
+}
+
+TEST_F(CaptureRecorderTest, FullDiskKeepsWhatWasWrittenAndWarnsInsteadOfFailing) {
+    std::atomic<int> reports{0};
+    std::error_code reported;
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 4.0; }), test::ffmpeg());
+    recorder.onWriteFailure = [&](std::error_code error) {
+        reported = error;
+        ++reports;
+    };
+    CaptureResult result;
+    {
+        // Room for 2.5 s of a track; the small mixed file still fits.
+        test::ScopedFileSizeLimit full(160000);
+        test::runTask(recorder.start(folder()));
+        result = test::runTask(recorder.stop());
+    }
+    EXPECT_EQ(reports.load(), 1);
+    EXPECT_EQ(reported, std::errc::file_too_large);
+    EXPECT_NEAR(result.duration, 2.5, 0.05);
+    EXPECT_EQ(
+        result.warnings,
+        (QStringList{text("Запись сохранена. Микрофон не поступал — в файле есть только звук компьютера."),
+                     text("Диск был заполнен — часть разговора не записалась.")}));
+    EXPECT_TRUE(std::filesystem::exists(folder() / "conversation.m4a"));
+}
+
+TEST_F(CaptureRecorderTest, DestructionWaitsForTheStopInProgress) {
+    ScriptedSource* source = nullptr;
+    auto recorder = std::make_unique<SystemAudioRecorder>(scripted([&source](ScriptedSource& s) {
+                                                              s.seconds = 3.0;
+                                                              s.holdStop = true;
+                                                              source = &s;
+                                                          }),
+                                                          test::ffmpeg());
+    test::runTask(recorder->start(folder()));
+    auto stopping = recorder->stop(); // its thread now waits inside the capture service's stop
+    std::thread release([source] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        source->letStopFinish();
+    });
+    recorder.reset();
+    release.join();
+    EXPECT_TRUE(std::filesystem::exists(folder() / "conversation.m4a")) << "the stop's file work ran first";
+    const CaptureResult result = test::runTask(std::move(stopping));
+    EXPECT_NEAR(result.duration, 3.0, 0.05);
 }
 
 } // namespace

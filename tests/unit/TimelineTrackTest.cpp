@@ -150,6 +150,20 @@ TEST_F(TimelineTrackTest, UnopenableFileFailsCreationWithThePlatformError) {
     EXPECT_THROW(TimelineTrack{missing}, PlatformError);
 }
 
+TEST_F(TimelineTrackTest, WritesReachStableStorageEveryTwoSecondsOfAudio) {
+    TimelineTrack track(path());
+    int flushes = 0;
+    std::int64_t before = 0;
+    for (int block = 0; block < 50; ++block) {
+        track.write(std::vector<float>(1600, 0.1f), block * 0.1);
+        flushes += track.unsyncedFrames() < before ? 1 : 0;
+        before = track.unsyncedFrames();
+        ASSERT_LT(track.unsyncedFrames(), TimelineTrack::syncInterval) << "block " << block;
+    }
+    EXPECT_EQ(flushes, 2) << "five seconds of audio, flushed at two and four";
+    track.close();
+}
+
 TEST_F(TimelineTrackTest, WriteAfterCloseFailsWithoutCounting) {
     TimelineTrack track(path());
     track.close();

@@ -261,6 +261,27 @@ TEST_F(RecorderTest, OwnPlaybackStaysOutOfTheSystemTrackAndGetsItsSoundBack) {
     }
 }
 
+TEST_F(RecorderTest, CaptureStoppedFromTwoThreadsAtOnceStopsOnce) {
+    PrivateSoundServer server;
+    ASSERT_TRUE(server.ready());
+    for (int round = 0; round < 3; ++round) {
+        auto capture = platform::soundServerCapture();
+        capture->prepare();
+        std::atomic<int> chunks{0};
+        capture->start([&chunks](CapturedChunk&&) { ++chunks; }, [] {});
+        for (int wait = 0; wait < 200 && chunks.load() < 3; ++wait)
+            QThread::msleep(10);
+        ASSERT_GE(chunks.load(), 3);
+        // The recorder's destructor and its stop thread, both stopping the capture.
+        std::thread other([&capture] { capture->stop(); });
+        capture->stop();
+        other.join();
+        const int stopped = chunks.load();
+        QThread::msleep(100);
+        EXPECT_EQ(chunks.load(), stopped) << "no buffer after the stop";
+    }
+}
+
 // The name of the source our stream with `mediaName` records from.
 QString sourceOf(const PrivateSoundServer& server, const QString& mediaName) {
     const auto outputs = server.pactl({text("list"), text("source-outputs")});

@@ -21,6 +21,7 @@
 #include <numbers>
 #include <optional>
 #include <poll.h>
+#include <random>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -240,6 +241,17 @@ private:
 
 inline constexpr int playbackRate = 48000;
 
+// Seeded white noise, uniform in ±amplitude: every stretch of it is found in one place only.
+inline std::vector<float> whiteNoise(double seconds, unsigned seed, float amplitude,
+                                     int rate = playbackRate) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> value(-amplitude, amplitude);
+    std::vector<float> v(static_cast<std::size_t>(seconds * rate));
+    for (auto& x : v)
+        x = value(random);
+    return v;
+}
+
 inline std::vector<float> tone(double hz, double seconds, float amplitude, int rate = playbackRate) {
     std::vector<float> v(static_cast<std::size_t>(seconds * rate));
     for (std::size_t i = 0; i < v.size(); ++i)
@@ -250,11 +262,12 @@ inline std::vector<float> tone(double hz, double seconds, float amplitude, int r
 
 // Plays mono float samples into a sink with pacat, as another application would. Each player is an
 // application of its own name: the server remembers a mute per application name (WirePlumber's
-// stream restore on PipeWire) and would start a namesake muted.
+// stream restore on PipeWire) and would start a namesake muted. A long `latencyMs` keeps it
+// playing through a busy machine: the server holds that much of it.
 class Player {
 public:
     Player(const QString& folder, const char* sink, const std::vector<float>& samples,
-           const QStringList& properties = {}) {
+           const QStringList& properties = {}, int latencyMs = 20) {
         const QString file = folder + text("/play-") + text(sink) + QString::number(++counter) + text(".raw");
         std::ofstream out(file.toStdString(), std::ios::binary);
         out.write(reinterpret_cast<const char*>(samples.data()),
@@ -267,7 +280,7 @@ public:
                                            "--rate=48000",
                                            "--channels=1",
                                            "--raw",
-                                           "--latency-msec=20",
+                                           "--latency-msec=" + std::to_string(latencyMs),
                                            "--client-name=test player " + std::to_string(counter)};
         for (const auto& property : properties)
             arguments.push_back("--property=" + property.toStdString());
@@ -278,6 +291,19 @@ public:
 private:
     static inline int counter = 0;
     std::unique_ptr<Child> process_; // ended by its pid when the player goes
+};
+
+// Busy loops in `count` processes of their own, competing for the processors while it lives.
+class CpuLoad {
+public:
+    explicit CpuLoad(int count) {
+        for (int i = 0; i < count; ++i)
+            loops_.push_back(
+                std::make_unique<Child>(std::vector<std::string>{"sh", "-c", "while :; do :; done"}));
+    }
+
+private:
+    std::vector<std::unique_ptr<Child>> loops_; // each ended by its pid
 };
 
 // The amplitude of the `hz` component of `samples` (a sine of amplitude a gives about a).
