@@ -127,7 +127,8 @@ public:
     QCoro::Task<> loadDetail(const Uuid& id);
     // Saves the service's export of a recording ("md", "txt", "srt" or "json") where the user says.
     QCoro::Task<> exportRecording(const Uuid& id, QString format);
-    // Plays a recording, from `at` seconds when given, else toggles play and pause.
+    // Plays a recording, from `at` seconds when given, else toggles play and pause. Refused with a
+    // notice while a recording runs: it would be recorded with the call (a start pauses the player).
     QCoro::Task<> play(const Uuid& id, std::optional<double> at);
     // Moves the loaded player (the slider).
     void seek(double seconds);
@@ -179,6 +180,7 @@ private:
     void startTickTimer();
     QCoro::Task<> startUp();
     void refreshPermissionMirrors();
+    void pausePlayerForRecording();
     void scheduleUploads();
     void setUploading(bool running);
     QCoro::Task<> runQueue();

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -39,13 +40,22 @@ inline QString text(const char* utf8) {
 // runs under it in these tests).
 class Child {
 public:
-    // `environment` entries ("NAME=value") are added to ours. With `capture`, stdout goes into a
-    // pipe read by readAll()/readableWithin(); otherwise to `logFile`, like stderr.
+    // `environment` entries ("NAME=value") are added to ours, replacing ours of the same name. With
+    // `capture`, stdout goes into a pipe read by readAll()/readableWithin(); otherwise to `logFile`, like
+    // stderr.
     Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
           bool capture = false, const std::string& logFile = "/dev/null") {
+        // Replaced, not added: with two entries of one name the program would read the first.
+        const auto overridden = [&environment](const std::string& entry) {
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            return std::any_of(environment.begin(), environment.end(),
+                               [&name](const std::string& e) { return e.starts_with(name); });
+        };
         std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            env.emplace_back(*e);
+        for (char** e = environ; *e; ++e) {
+            if (!overridden(*e))
+                env.emplace_back(*e);
+        }
         env.insert(env.end(), environment.begin(), environment.end());
         std::vector<char*> argv;
         for (const auto& a : arguments)
