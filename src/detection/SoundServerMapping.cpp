@@ -71,7 +71,7 @@ std::string bundleIdentifierOf(const SoundServerIdentity& identity) {
 }
 
 bool isLevelMeter(const SoundServerStream& stream, const SoundServerIdentity& identity) {
-    return stream.resampleMethod == "peaks" || stream.mediaName == "Peak detect" ||
+    return stream.resampleMethod == "peaks" || stream.peakDetect || stream.mediaName == "Peak detect" ||
            oneOf(volumeControlIds, identity.applicationId) ||
            oneOf(volumeControlBinaries, identity.processBinary);
 }

@@ -35,7 +35,8 @@ struct SoundServerStream {
     std::uint32_t client = noClient; // streams of server modules (loopbacks ...) have none
     bool corked = false;
     bool fromMonitor = false;   // Record: its source is the monitor of an output
-    std::string resampleMethod; // "peaks" for level meters
+    std::string resampleMethod; // "peaks" for level meters on PulseAudio
+    bool peakDetect = false;    // resample.peaks: how PipeWire marks a level meter ("PipeWire" resamples all)
     std::string mediaName;
     SoundServerIdentity identity; // the stream's own properties; empty fields fall back to the client's
 };

@@ -60,6 +60,7 @@ SoundServerStream streamOf(const Info& info, SoundServerStream::Direction direct
     stream.client = info.client;
     stream.corked = info.corked != 0;
     stream.resampleMethod = info.resample_method ? info.resample_method : "";
+    stream.peakDetect = property(info.proplist, "resample.peaks") == "true";
     stream.mediaName = property(info.proplist, PA_PROP_MEDIA_NAME);
     stream.identity = identityOf(info.proplist);
     return stream;

@@ -82,7 +82,11 @@ TEST(SoundServerProcesses, ModuleStreamsAndLevelMetersAreLeftOut) {
     peaks.resampleMethod = "peaks";
     SoundServerStream byName = stream(Direction::Record, 4);
     byName.mediaName = "Peak detect";
-    state.streams = {loopback, peaks, stream(Direction::Record, 2), stream(Direction::Record, 3), byName};
+    SoundServerStream onPipeWire = stream(Direction::Record, 1);
+    onPipeWire.resampleMethod = "PipeWire";
+    onPipeWire.peakDetect = true;
+    state.streams = {loopback, peaks,     stream(Direction::Record, 2), stream(Direction::Record, 3),
+                     byName,   onPipeWire};
 
     EXPECT_TRUE(audioProcessesOf(state, applicationOf).processes.empty());
     // Not even a call by the rules' measure.
