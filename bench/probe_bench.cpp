@@ -1,10 +1,11 @@
 // Cost of one call-detection snapshot with 50 client streams on the sound server (25 recording,
-// 25 playing, each its own process), as the monitoring tick pays it every 0.8 s on the main thread.
-// Run under scripts/test-sound-server: it needs PULSE_SERVER, parec and paplay.
+// 25 playing, each its own process), as the monitoring tick pays it every 0.8 s on the main thread
+// (from the monitor's memory), and what a one-shot probe mode pays for the monitor's first complete
+// picture. Run under scripts/test-sound-server: it needs PULSE_SERVER, parec and paplay.
 #include "detection/CallActivityProbe.h"
 #include "detection/ZoomProbe.h"
 #include "platform/PlatformParts.h"
-#include "platform/SoundServerProcesses.h"
+#include "platform/SoundServerMonitor.h"
 
 #include <benchmark/benchmark.h>
 
@@ -51,8 +52,8 @@ void stopClients() {
     clients.clear();
 }
 
-std::size_t clientStreams() {
-    const auto state = parlo::platform::querySoundServer(std::chrono::seconds(2));
+std::size_t clientStreams(const parlo::platform::SoundServerMonitor& monitor) {
+    const auto state = monitor.state();
     if (!state)
         return 0;
     std::size_t count = 0;
@@ -62,7 +63,8 @@ std::size_t clientStreams() {
 }
 
 bool startClients() {
-    const std::size_t before = clientStreams();
+    const auto monitor = parlo::platform::settledSoundServerMonitor();
+    const std::size_t before = clientStreams(*monitor);
     // Spaced out: fifty connections at once overflow the server's listen queue and are refused.
     const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
     for (int i = 0; i < recorders; ++i, pause())
@@ -73,7 +75,7 @@ bool startClients() {
             spawnClient({"paplay", "--raw", "--client-name=Player " + std::to_string(i),
                          "--property=application.id=org.example.Player" + std::to_string(i), "/dev/zero"}));
     for (int attempt = 0; attempt < 200; ++attempt) {
-        if (clientStreams() >= before + recorders + players)
+        if (clientStreams(*monitor) >= before + recorders + players)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
@@ -92,7 +94,7 @@ void BM_CallActivitySnapshot(benchmark::State& state) {
     if (applications < recorders)
         state.SkipWithError("the probe did not see every recording client");
 }
-BENCHMARK(BM_CallActivitySnapshot)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CallActivitySnapshot)->Unit(benchmark::kMicrosecond);
 
 void BM_ZoomSnapshot(benchmark::State& state) {
     parlo::ZoomProbe probe(parlo::platform::soundServerAudioSystem());
@@ -101,12 +103,15 @@ void BM_ZoomSnapshot(benchmark::State& state) {
 }
 BENCHMARK(BM_ZoomSnapshot)->Unit(benchmark::kMillisecond);
 
-// The sound-server round trip alone, without the /proc walk and the rules.
-void BM_SoundServerQuery(benchmark::State& state) {
-    for (auto _ : state)
-        benchmark::DoNotOptimize(parlo::platform::querySoundServer());
+// A new connection until its first complete picture, /proc walk included: what a probe mode pays.
+void BM_MonitorFirstPicture(benchmark::State& state) {
+    for (auto _ : state) {
+        parlo::platform::SoundServerMonitor monitor;
+        if (!monitor.waitUntilSettled(std::chrono::seconds(2)) || !monitor.state())
+            state.SkipWithError("the monitor saw no server");
+    }
 }
-BENCHMARK(BM_SoundServerQuery)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MonitorFirstPicture)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

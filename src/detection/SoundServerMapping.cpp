@@ -37,12 +37,25 @@ SoundServerIdentity merged(const SoundServerIdentity& stream, const SoundServerI
         identity.processBinary = client->processBinary;
     if (identity.applicationName.empty())
         identity.applicationName = client->applicationName;
-    if (identity.pid == 0)
-        identity.pid = client->pid;
+    if (identity.processId == 0)
+        identity.processId = client->processId;
+    if (identity.securityPid == 0)
+        identity.securityPid = client->securityPid;
+    if (identity.clientApi.empty())
+        identity.clientApi = client->clientApi;
     return identity;
 }
 
 } // namespace
+
+std::int32_t processIdOf(const SoundServerIdentity& identity, const SoundServerState& state) {
+    const bool ownSecurityPid = state.pipeWire && identity.securityPid > 0 &&
+                                identity.clientApi != "pipewire-pulse" &&
+                                identity.securityPid != state.serverPid;
+    if (ownSecurityPid)
+        return identity.securityPid;
+    return identity.processId > 0 ? identity.processId : 0;
+}
 
 std::string bundleIdentifierOf(const SoundServerIdentity& identity) {
     if (!identity.applicationId.empty()) {
@@ -58,7 +71,7 @@ std::string bundleIdentifierOf(const SoundServerIdentity& identity) {
 }
 
 bool isLevelMeter(const SoundServerStream& stream, const SoundServerIdentity& identity) {
-    return stream.resampleMethod == "peaks" || stream.mediaName == "Peak detect" ||
+    return stream.resampleMethod == "peaks" || stream.peakDetect || stream.mediaName == "Peak detect" ||
            oneOf(volumeControlIds, identity.applicationId) ||
            oneOf(volumeControlBinaries, identity.processBinary);
 }
@@ -81,7 +94,8 @@ AudioProcessList audioProcessesOf(const SoundServerState& state, const Applicati
         if (isLevelMeter(stream, identity))
             continue;
 
-        const std::int32_t pid = identity.pid > 0 ? applicationOf(identity.pid) : 0;
+        const std::int32_t ownPid = processIdOf(identity, state);
+        const std::int32_t pid = ownPid > 0 ? applicationOf(ownPid) : 0;
         std::string identifier = bundleIdentifierOf(identity);
         auto [slot, inserted] = seen.try_emplace({pid, identifier}, list.processes.size());
         if (inserted)
@@ -107,9 +121,10 @@ std::vector<RunningApplication> runningApplicationsOf(const SoundServerState& st
     candidates.reserve(state.clients.size());
     for (const SoundServerClient& client : state.clients) {
         const SoundServerIdentity& identity = client.identity;
-        if (identity.pid <= 0)
+        const std::int32_t ownPid = processIdOf(identity, state);
+        if (ownPid <= 0)
             continue;
-        const std::int32_t pid = applicationOf(identity.pid);
+        const std::int32_t pid = applicationOf(ownPid);
         RunningApplication application{pid, {}, {}};
         if (std::string identifier = bundleIdentifierOf(identity); !identifier.empty())
             application.bundleIdentifier = std::move(identifier);
@@ -118,7 +133,7 @@ std::vector<RunningApplication> runningApplicationsOf(const SoundServerState& st
         else if (!identity.processBinary.empty())
             application.localizedName = identity.processBinary;
         const std::size_t length = application.localizedName ? application.localizedName->size() : SIZE_MAX;
-        candidates.push_back({std::move(application), pid == identity.pid, length, client.index});
+        candidates.push_back({std::move(application), pid == ownPid, length, client.index});
     }
     std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
         return std::tuple(a.application.pid, !a.isApplicationProcess, a.nameLength, a.index) <

@@ -10,12 +10,15 @@
 
 namespace parlo {
 
-// Who a sound-server client or stream says it is (its "application.*" properties).
+// Who a sound-server client or stream says it is (its "application.*" properties), and what the
+// server itself recorded about the connection.
 struct SoundServerIdentity {
-    std::string applicationId;   // application.id
-    std::string processBinary;   // application.process.binary
-    std::string applicationName; // application.name
-    std::int32_t pid = 0;        // pipewire.sec.pid or application.process.id; 0 when neither is a pid
+    std::string applicationId;    // application.id
+    std::string processBinary;    // application.process.binary
+    std::string applicationName;  // application.name
+    std::int32_t processId = 0;   // application.process.id, as the client reports it; 0 when absent
+    std::int32_t securityPid = 0; // pipewire.sec.pid: PipeWire's record of the socket's peer; 0 when absent
+    std::string clientApi; // client.api: "pipewire-pulse" for the clients PipeWire's pulse layer relays
 };
 
 struct SoundServerClient {
@@ -32,7 +35,8 @@ struct SoundServerStream {
     std::uint32_t client = noClient; // streams of server modules (loopbacks ...) have none
     bool corked = false;
     bool fromMonitor = false;   // Record: its source is the monitor of an output
-    std::string resampleMethod; // "peaks" for level meters
+    std::string resampleMethod; // "peaks" for level meters on PulseAudio
+    bool peakDetect = false;    // resample.peaks: how PipeWire marks a level meter ("PipeWire" resamples all)
     std::string mediaName;
     SoundServerIdentity identity; // the stream's own properties; empty fields fall back to the client's
 };
@@ -40,12 +44,24 @@ struct SoundServerStream {
 struct SoundServerState {
     std::vector<SoundServerClient> clients;
     std::vector<SoundServerStream> streams;
+    // PipeWire's pulse layer answers: only there is pipewire.sec.pid written by the server (on
+    // PulseAudio it would be a property like any other, set by whoever wants to).
+    bool pipeWire = false;
+    // The pid of the process that serves us (pipewire-pulse), when known: the pipewire.sec.pid of
+    // every client it relays, since it is the one connected to PipeWire. 0 when unknown.
+    std::int32_t serverPid = 0;
 };
 
 // What the rules of call detection see in that state (no I/O; `applicationOf` maps a pid to the
 // pid of its application).
 
 using ApplicationOf = std::function<std::int32_t(std::int32_t)>;
+
+// The pid of the process behind a client or stream: pipewire.sec.pid where it is known to be the
+// client's own (on PipeWire, for a client that is neither relayed by the pulse layer nor the server
+// itself: the kernel's word, right even for a sandboxed client), otherwise application.process.id.
+// 0 when there is neither.
+std::int32_t processIdOf(const SoundServerIdentity& identity, const SoundServerState& state);
 
 // The identifier the rules compare: application.id when set, otherwise the binary's name. Zoom's
 // Linux identities become Zoom's identifier, this program's binary becomes its own identifier.

@@ -384,6 +384,7 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     }
     assign(starting_, true, &AppModel::startingChanged);
     QPointer<AppModel> self(this);
+    pausePlayerForRecording();
 
     const QDateTime startedAt = services_.clock->now();
     LocalRecording entry;
@@ -487,10 +488,25 @@ void AppModel::mirrorPlayer() {
     assign(playbackDuration_, player_->duration(), &AppModel::playbackDurationChanged);
 }
 
+void AppModel::pausePlayerForRecording() {
+    // The system track is the output's monitor: it records whatever plays, our player included, and
+    // the player cannot be muted for the capture alone (the sound server would remember the mute
+    // for all our later playback). So the player waits while we record.
+    if (!player_ || !player_->isPlaying())
+        return;
+    player_->pause();
+    mirrorPlayer();
+}
+
 QCoro::Task<> AppModel::play(const Uuid& id, std::optional<double> at) {
     const LocalRecording* item = find(id);
     if (!item)
         co_return;
+    if (recordingID_ || starting_) {
+        setMessage(QStringLiteral("Во время записи воспроизведение недоступно: всё, что звучит на "
+                                  "компьютере, попадает в запись."));
+        co_return;
+    }
     if (!player_) {
         if (!services_.makePlayer)
             co_return;
@@ -507,6 +523,9 @@ QCoro::Task<> AppModel::play(const Uuid& id, std::optional<double> at) {
     }
     if (!self)
         co_return;
+    // A recording may have started while the audio was being fetched.
+    if (recordingID_ || starting_)
+        player_->pause();
     assign(isPlaying_, player_->isPlaying(), &AppModel::isPlayingChanged);
     assign(playbackDuration_, player_->duration(), &AppModel::playbackDurationChanged);
 }

@@ -146,7 +146,8 @@ public:
     // Whether restoreRecording can run for this entry: it has no audio file, its raw tracks are in
     // its folder, and nothing is finalizing it now.
     bool canRestore(const LocalRecording& recording) const;
-    // Plays a recording, from `at` seconds when given, else toggles play and pause.
+    // Plays a recording, from `at` seconds when given, else toggles play and pause. Refused with a
+    // notice while a recording runs: it would be recorded with the call (a start pauses the player).
     QCoro::Task<> play(const Uuid& id, std::optional<double> at);
     // Moves the loaded player (the slider).
     void seek(double seconds);
@@ -222,6 +223,7 @@ private:
     void startTickTimer();
     QCoro::Task<> startUp();
     void refreshPermissionMirrors();
+    void pausePlayerForRecording();
     void scheduleUploads();
     void setUploading(bool running);
     QCoro::Task<> runQueue();

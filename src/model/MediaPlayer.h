@@ -15,6 +15,8 @@ public:
     // Loads the recording unless it is the loaded one, then seeks to `at` and plays, or toggles
     // without `at`. Throws with the user's text when there is nothing to play.
     virtual QCoro::Task<> play(LocalRecording recording, std::optional<double> at) = 0;
+    // Pauses the loaded recording; nothing when none plays.
+    virtual void pause() = 0;
     virtual void seek(double seconds) = 0;
     virtual bool isPlaying() const = 0;
     virtual double position() const = 0;

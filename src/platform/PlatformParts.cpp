@@ -7,7 +7,7 @@
 #include "platform/DesktopSecretStore.h"
 #include "platform/ProcessAncestry.h"
 #include "platform/PulseCapture.h"
-#include "platform/SoundServerProcesses.h"
+#include "platform/SoundServerMonitor.h"
 
 namespace parlo::platform {
 
@@ -26,16 +26,20 @@ public:
     std::int64_t fileFrames(const std::filesystem::path& file) override { return audioFileFrames(file); }
 };
 
+// Clients, streams and their applications as the monitor last saw them: no I/O on the caller's
+// thread but the /proc scan that only the Zoom probe asks for.
 class SoundServerAudioSystem final : public AudioSystem {
 public:
-    std::optional<SoundServerState> soundServerState() override { return querySoundServer(); }
-    ApplicationOf applications() override {
-        auto ancestry = std::make_shared<ProcessAncestry>();
-        return [ancestry](std::int32_t pid) { return ancestry->applicationOf(pid); };
-    }
+    explicit SoundServerAudioSystem(std::shared_ptr<SoundServerMonitor> monitor)
+        : monitor_(std::move(monitor)) {}
+    std::optional<SoundServerState> soundServerState() override { return monitor_->state(); }
+    ApplicationOf applications() override { return monitor_->applications(); }
     std::vector<std::int32_t> processesRunning(const std::vector<std::string_view>& names) override {
         return platform::processesRunning(names);
     }
+
+private:
+    std::shared_ptr<SoundServerMonitor> monitor_;
 };
 
 } // namespace
@@ -48,8 +52,22 @@ std::unique_ptr<CaptureSource> soundServerCapture() {
     return std::make_unique<PulseCapture>();
 }
 
+std::shared_ptr<SoundServerMonitor> soundServerMonitor() {
+    return std::make_shared<SoundServerMonitor>();
+}
+
+std::shared_ptr<SoundServerMonitor> settledSoundServerMonitor() {
+    auto monitor = soundServerMonitor();
+    monitor->waitUntilSettled(soundServerSettleLimit);
+    return monitor;
+}
+
+std::shared_ptr<AudioSystem> soundServerAudioSystem(std::shared_ptr<SoundServerMonitor> monitor) {
+    return std::make_shared<SoundServerAudioSystem>(std::move(monitor));
+}
+
 std::shared_ptr<AudioSystem> soundServerAudioSystem() {
-    return std::make_shared<SoundServerAudioSystem>();
+    return soundServerAudioSystem(settledSoundServerMonitor());
 }
 
 std::shared_ptr<SecretStore> desktopSecretStore() {

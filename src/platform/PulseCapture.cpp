@@ -10,10 +10,8 @@
 #include <atomic>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 #include <utility>
 
 namespace parlo {
@@ -59,8 +57,6 @@ struct PulseCapture::Impl {
     bool running = false;
     std::string defaultSink;
     std::string defaultSource;
-    std::map<uint32_t, bool> mutedByUs; // our own playback streams, with their mute state before
-    std::string ownPid = std::to_string(::getpid());
     std::atomic<bool> stopReported{false};
     std::mutex shutdownMutex;
 
@@ -179,36 +175,12 @@ struct PulseCapture::Impl {
                                                                       : "the source was resumed");
     }
 
-    static void subscription(pa_context* c, pa_subscription_event_type_t event, uint32_t index, void* data) {
+    static void subscription(pa_context* c, pa_subscription_event_type_t event, uint32_t, void* data) {
         auto* self = static_cast<Impl*>(data);
         if (!self->running)
             return;
-        const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-        const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+        if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
             if (auto* op = pa_context_get_server_info(c, serverInfo, self))
-                pa_operation_unref(op);
-        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
-            if (type == PA_SUBSCRIPTION_EVENT_REMOVE) {
-                self->mutedByUs.erase(index);
-            } else if (type == PA_SUBSCRIPTION_EVENT_NEW) {
-                if (auto* op = pa_context_get_sink_input_info(c, index, sinkInput, self))
-                    pa_operation_unref(op);
-            }
-        }
-    }
-
-    static void sinkInput(pa_context* c, const pa_sink_input_info* info, int eol, void* data) {
-        auto* self = static_cast<Impl*>(data);
-        if (eol != 0 || !info || !self->running)
-            return;
-        // Our own playback (the recording player) must not end up in the system track.
-        const char* pid = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
-        if (!pid || self->ownPid != pid || self->mutedByUs.count(info->index))
-            return;
-        self->mutedByUs[info->index] = info->mute != 0;
-        if (!info->mute) {
-            if (auto* op = pa_context_set_sink_input_mute(c, info->index, 1, nullptr, nullptr))
                 pa_operation_unref(op);
         }
     }
@@ -252,10 +224,6 @@ struct PulseCapture::Impl {
         if (auto* op = pa_context_move_source_output_by_name(c, pa_stream_get_index(slot.stream), source,
                                                              nullptr, nullptr))
             pa_operation_unref(op);
-    }
-
-    static void signalSuccess(pa_context*, int, void* data) {
-        pa_threaded_mainloop_signal(static_cast<Impl*>(data)->loop, 0);
     }
 
     // --- set-up and tear-down, on the caller's thread -------------------------------------------
@@ -331,14 +299,7 @@ struct PulseCapture::Impl {
 
         running = true;
         pa_context_set_subscribe_callback(context, subscription, this);
-        if (auto* op =
-                pa_context_subscribe(context,
-                                     static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
-                                                                         PA_SUBSCRIPTION_MASK_SINK_INPUT),
-                                     nullptr, nullptr))
-            pa_operation_unref(op);
-        // Playback of ours that was already running when the capture started.
-        if (auto* op = pa_context_get_sink_input_info_list(context, sinkInput, this))
+        if (auto* op = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
             pa_operation_unref(op);
         // The defaults may have changed between prepare() and now.
         if (auto* op = pa_context_get_server_info(context, serverInfo, this))
@@ -374,20 +335,6 @@ struct PulseCapture::Impl {
         }
         if (context) {
             pa_context_set_subscribe_callback(context, nullptr, nullptr);
-            // Give our own playback its sound back, waiting so that it is done before we go.
-            if (pa_context_get_state(context) == PA_CONTEXT_READY) {
-                for (const auto& [index, wasMuted] : mutedByUs) {
-                    if (wasMuted)
-                        continue;
-                    if (auto* op = pa_context_set_sink_input_mute(context, index, 0, signalSuccess, this)) {
-                        while (pa_operation_get_state(op) == PA_OPERATION_RUNNING &&
-                               pa_context_get_state(context) == PA_CONTEXT_READY)
-                            pa_threaded_mainloop_wait(loop);
-                        pa_operation_unref(op);
-                    }
-                }
-            }
-            mutedByUs.clear();
             pa_context_set_state_callback(context, nullptr, nullptr);
             pa_context_disconnect(context);
             pa_context_unref(context);

@@ -9,9 +9,10 @@ namespace parlo {
 // Captures the computer's sound and the microphone from the sound server (PulseAudio or PipeWire's
 // pulse layer) with two record streams on one threaded main loop: the default sink's monitor and
 // the default source, float32, 48 kHz, stereo. It follows a change of the default output or input
-// while recording, and keeps our own playback out of the system track: a monitor cannot leave one
-// stream out, so our own process's playback streams are muted while the capture runs and given
-// back their previous state at stop. Every connection carries application.id "com.fernwick.parlo".
+// while recording. It changes nothing of other streams: a monitor records all that reaches the
+// output, our own player included, which is why the model pauses the player while recording (a
+// mute would be remembered by the server for our later streams). Every connection carries
+// application.id "com.fernwick.parlo".
 class PulseCapture final : public CaptureSource {
 public:
     PulseCapture();

@@ -1,23 +1,26 @@
 #include "capture/CapturePermissions.h"
 #include "core/OffThread.h"
 #include "platform/PlatformParts.h"
-#include "platform/PulseServerInfo.h"
-
-#include <chrono>
+#include "platform/SoundServerMonitor.h"
 
 namespace parlo {
 
 namespace {
 
+// The cheap answers come from the monitor's memory; only the reliable test talks to the server,
+// with a short recording on a thread of its own.
 class PulsePermissionBackend final : public PermissionBackend {
 public:
+    explicit PulsePermissionBackend(std::shared_ptr<platform::SoundServerMonitor> monitor)
+        : monitor_(std::move(monitor)) {}
+
     bool microphoneAuthorized() override {
-        const auto& devices = current();
+        const SoundServerDevices devices = monitor_->devices();
         return devices.reachable && !devices.defaultSource.empty() && !devices.defaultSourceIsMonitor;
     }
 
     bool systemAudioPreflight() override {
-        const auto& devices = current();
+        const SoundServerDevices devices = monitor_->devices();
         return devices.reachable && !devices.defaultSinkMonitor.empty();
     }
 
@@ -27,28 +30,19 @@ public:
     }
 
 private:
-    // The monitoring tick asks both questions back to back; one round trip answers both.
-    const SoundServerDevices& current() {
-        const auto now = std::chrono::steady_clock::now();
-        if (!cached_ || now - cachedAt_ > std::chrono::milliseconds(500)) {
-            devices_ = querySoundServerDevices(std::chrono::milliseconds(1000));
-            cachedAt_ = now;
-            cached_ = true;
-        }
-        return devices_;
-    }
-
-    SoundServerDevices devices_;
-    std::chrono::steady_clock::time_point cachedAt_;
-    bool cached_ = false;
+    std::shared_ptr<platform::SoundServerMonitor> monitor_;
 };
 
 } // namespace
 
 namespace platform {
 
+std::shared_ptr<PermissionBackend> soundServerPermissions(std::shared_ptr<SoundServerMonitor> monitor) {
+    return std::make_shared<PulsePermissionBackend>(std::move(monitor));
+}
+
 std::shared_ptr<PermissionBackend> soundServerPermissions() {
-    return std::make_shared<PulsePermissionBackend>();
+    return soundServerPermissions(settledSoundServerMonitor());
 }
 
 } // namespace platform

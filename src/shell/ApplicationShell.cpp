@@ -5,6 +5,7 @@
 #include "library/LocalStore.h"
 #include "model/AppModel.h"
 #include "platform/PlatformParts.h"
+#include "platform/SoundServerMonitor.h"
 #include "shell/QuitProtocol.h"
 #include "shell/SingleInstance.h"
 #include "ui/ApplicationWindow.h"
@@ -37,11 +38,13 @@ std::optional<QString> chooseFile(const QPointer<QWidget>& parent, const QString
     return path;
 }
 
-AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWidget>> dialogParent) {
+AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWidget>> dialogParent,
+                              std::shared_ptr<platform::SoundServerMonitor> monitor) {
     AppModelServices services;
     services.clock = std::make_shared<SystemClock>();
     services.settings = settings;
-    services.probe = std::make_shared<CallActivityProbe>(platform::soundServerAudioSystem());
+    services.probe =
+        std::make_shared<CallActivityProbe>(platform::soundServerAudioSystem(std::move(monitor)));
     services.recorderFactory = platform::soundServerRecorders();
     services.server = ServerClientOptions::fromEnvironment();
     services.server->secretStore = platform::desktopSecretStore();
@@ -100,12 +103,18 @@ int runApplication(QApplication& app, bool preview) {
     if (!instance.claim())
         return 0;
 
+    // Detection and the permission mirrors read one connection to the sound server, kept current on
+    // its own thread; it connects while the rest starts up.
+    const auto monitor = platform::soundServerMonitor();
     // The bundled fonts and resources (the preview's fixture among them) before anything reads them.
     Theme::load();
-    CapturePermissions::setBackend(platform::soundServerPermissions());
+    // The model mirrors the permissions as soon as it exists: give the monitor a moment to see the
+    // server, so a healthy one is not reported missing at start (a hung one costs this once).
+    monitor->waitUntilSettled(platform::soundServerSettleLimit);
+    CapturePermissions::setBackend(platform::soundServerPermissions(monitor));
     QSettings settings;
     auto dialogParent = std::make_shared<QPointer<QWidget>>();
-    AppModel model(preview, realServices(&settings, dialogParent));
+    AppModel model(preview, realServices(&settings, dialogParent, monitor));
     QuitProtocol quit(&model);
     quit.installSignalHandlers();
     QObject::connect(&quit, &QuitProtocol::finished, &app,

@@ -65,6 +65,11 @@ QCoro::Task<> PlaybackController::play(LocalRecording recording, std::optional<d
     }
 }
 
+void PlaybackController::pause() {
+    if (player_)
+        player_->pause();
+}
+
 void PlaybackController::seek(double seconds) {
     if (player_)
         player_->seek(seconds);

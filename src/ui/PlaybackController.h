@@ -36,6 +36,7 @@ public:
     // identifier, and the download's or the player's error otherwise; a failed load leaves the
     // loaded player (paused, as any load first stops it) and its recording in place.
     QCoro::Task<> play(LocalRecording recording, std::optional<double> at) override;
+    void pause() override;
     // Sets the loaded player's current time (the slider); nothing without a player.
     void seek(double seconds) override;
 

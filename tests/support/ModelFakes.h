@@ -7,6 +7,7 @@
 #include "core/Clock.h"
 #include "core/ParloError.h"
 #include "detection/CallActivitySnapshot.h"
+#include "model/MediaPlayer.h"
 #include "support/Gate.h"
 
 #include <QDateTime>
@@ -100,6 +101,31 @@ public:
 
 private:
     RecorderScript& script_;
+};
+
+// The player's state as the test sees it; each play() waits at `gate`.
+struct PlayerScript {
+    bool playing = false;
+    int plays = 0;
+    Gate gate;
+};
+
+class FakePlayer final : public MediaPlayer {
+public:
+    explicit FakePlayer(PlayerScript& script) : script_(script) {}
+    QCoro::Task<> play(LocalRecording, std::optional<double> at) override {
+        ++script_.plays;
+        co_await script_.gate.pass();
+        script_.playing = at.has_value() || !script_.playing;
+    }
+    void pause() override { script_.playing = false; }
+    void seek(double) override {}
+    bool isPlaying() const override { return script_.playing; }
+    double position() const override { return 0; }
+    double duration() const override { return 60; }
+
+private:
+    PlayerScript& script_;
 };
 
 } // namespace parlo::test

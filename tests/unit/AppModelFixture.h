@@ -24,6 +24,7 @@ protected:
     std::shared_ptr<test::DrivenClock> clock = std::make_shared<test::DrivenClock>(marchEighth());
     std::shared_ptr<test::ScriptedProbe> probe = std::make_shared<test::ScriptedProbe>();
     test::RecorderScript script;
+    test::PlayerScript player;
     bool microphone = true;
     bool systemAudio = true;
     // The model's own finalizations (salvage, "Восстановить запись") encode only with a codec.
@@ -47,6 +48,7 @@ protected:
             co_return microphone&& systemAudio;
         };
         services.codec = codec;
+        services.makePlayer = [this](ServerClient&) { return std::make_unique<test::FakePlayer>(player); };
         return std::make_unique<AppModel>(preview, std::move(services));
     }
 

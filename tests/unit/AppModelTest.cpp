@@ -460,3 +460,37 @@ TEST_F(AppModelTest, ImportAcceptsExactlyNinetyMebibytes) {
     EXPECT_EQ(model->items().size(), 1u);
     EXPECT_EQ(model->message(), QStringLiteral("Выбранный файл не найден."));
 }
+
+TEST_F(AppModelTest, OurPlayerWaitsWhileWeRecord) {
+    LocalStore::save({record("Прошлая встреча", 10)});
+    auto model = makeModel();
+    const Uuid id = model->items()[0].id;
+    test::runTask(model->play(id, 5.0));
+    ASSERT_TRUE(model->isPlaying());
+
+    // The output's monitor would record our playback with the call: the start pauses it...
+    test::runTask(model->recordNow());
+    ASSERT_TRUE(model->recordingID());
+    EXPECT_FALSE(player.playing);
+    EXPECT_FALSE(model->isPlaying());
+    // ...and playing is refused until the recording ends.
+    test::runTask(model->play(id, 5.0));
+    EXPECT_FALSE(player.playing);
+    EXPECT_EQ(player.plays, 1);
+    EXPECT_EQ(model->message(),
+              QStringLiteral("Во время записи воспроизведение недоступно: всё, что звучит на "
+                             "компьютере, попадает в запись."));
+    test::runTask(model->stopRecording(true));
+    test::runTask(model->play(id, 5.0));
+    EXPECT_TRUE(model->isPlaying());
+
+    // A recording that starts while the player still loads pauses it as soon as it plays.
+    test::runTask(model->play(id, std::nullopt));
+    player.gate.closed = true;
+    auto loading = model->play(id, 1.0);
+    test::runTask(model->recordNow());
+    player.gate.open();
+    test::runTask(std::move(loading));
+    EXPECT_FALSE(player.playing);
+    EXPECT_FALSE(model->isPlaying());
+}

@@ -11,7 +11,12 @@ using Direction = SoundServerStream::Direction;
 namespace {
 
 SoundServerIdentity who(std::string id, std::string binary, std::string name, std::int32_t pid) {
-    return {std::move(id), std::move(binary), std::move(name), pid};
+    SoundServerIdentity identity;
+    identity.applicationId = std::move(id);
+    identity.processBinary = std::move(binary);
+    identity.applicationName = std::move(name);
+    identity.processId = pid;
+    return identity;
 }
 
 SoundServerStream stream(Direction direction, std::uint32_t client) {
@@ -77,7 +82,11 @@ TEST(SoundServerProcesses, ModuleStreamsAndLevelMetersAreLeftOut) {
     peaks.resampleMethod = "peaks";
     SoundServerStream byName = stream(Direction::Record, 4);
     byName.mediaName = "Peak detect";
-    state.streams = {loopback, peaks, stream(Direction::Record, 2), stream(Direction::Record, 3), byName};
+    SoundServerStream onPipeWire = stream(Direction::Record, 1);
+    onPipeWire.resampleMethod = "PipeWire";
+    onPipeWire.peakDetect = true;
+    state.streams = {loopback, peaks,     stream(Direction::Record, 2), stream(Direction::Record, 3),
+                     byName,   onPipeWire};
 
     EXPECT_TRUE(audioProcessesOf(state, applicationOf).processes.empty());
     // Not even a call by the rules' measure.
@@ -154,4 +163,38 @@ TEST(SoundServerProcesses, ZoomPlayingAloneIsACallAndCountedByTheZoomProbe) {
     EXPECT_EQ(evaluateCallActivity(audio, applications, {1, "com.fernwick.parlo"}).applications,
               std::vector<std::string>{"ZOOM VoiceEngine"});
     EXPECT_EQ(evaluateZoom(audio, applications), (ZoomSnapshot{true, false, true, 1, true}));
+}
+
+TEST(SoundServerProcesses, OnPipeWireTheRelayedClientsAreNamedByTheirOwnPids) {
+    // As pipewire-pulse presents clients: every relayed one carries the pulse layer's own pid (900)
+    // as pipewire.sec.pid; native PipeWire clients carry their own.
+    SoundServerState state;
+    state.pipeWire = true;
+    state.serverPid = 900;
+    auto relayed = [](std::string name, std::int32_t pid) {
+        SoundServerIdentity identity = who("", "chromium", std::move(name), pid);
+        identity.securityPid = 900;
+        identity.clientApi = "pipewire-pulse";
+        return identity;
+    };
+    SoundServerIdentity native = who("", "caller", "Native Caller", 2); // its pid inside a sandbox
+    native.securityPid = 700;
+    SoundServerIdentity server = who("", "pipewire", "pipewire", 900);
+    server.securityPid = 900;
+    state.clients = {
+        {1, relayed("Chromium input", 11)}, {2, relayed("Chromium", 12)}, {3, native}, {4, server}};
+    state.streams = {stream(Direction::Record, 1), stream(Direction::Playback, 2),
+                     stream(Direction::Record, 3)};
+
+    EXPECT_EQ(processIdOf(state.clients[0].identity, state), 11);
+    EXPECT_EQ(processIdOf(state.clients[2].identity, state), 700);
+    EXPECT_EQ(processIdOf(state.clients[3].identity, state), 900);
+    const auto snapshot =
+        evaluateCallActivity(audioProcessesOf(state, applicationOf),
+                             runningApplicationsOf(state, applicationOf), {1, "com.fernwick.parlo"});
+    EXPECT_EQ(snapshot.applications, (std::vector<std::string>{"Chromium", "Native Caller"}));
+
+    // On PulseAudio pipewire.sec.pid is only a claim any client can make.
+    state.pipeWire = false;
+    EXPECT_EQ(processIdOf(state.clients[2].identity, state), 2);
 }

@@ -8,7 +8,9 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -39,13 +41,22 @@ inline QString text(const char* utf8) {
 // runs under it in these tests).
 class Child {
 public:
-    // `environment` entries ("NAME=value") are added to ours. With `capture`, stdout goes into a
-    // pipe read by readAll()/readableWithin(); otherwise to `logFile`, like stderr.
+    // `environment` entries ("NAME=value") are added to ours, replacing ours of the same name. With
+    // `capture`, stdout goes into a pipe read by readAll()/readableWithin(); otherwise to `logFile`, like
+    // stderr.
     Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
           bool capture = false, const std::string& logFile = "/dev/null") {
+        // Replaced, not added: with two entries of one name the program would read the first.
+        const auto overridden = [&environment](const std::string& entry) {
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            return std::any_of(environment.begin(), environment.end(),
+                               [&name](const std::string& e) { return e.starts_with(name); });
+        };
         std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            env.emplace_back(*e);
+        for (char** e = environ; *e; ++e) {
+            if (!overridden(*e))
+                env.emplace_back(*e);
+        }
         env.insert(env.end(), environment.begin(), environment.end());
         std::vector<char*> argv;
         for (const auto& a : arguments)
@@ -83,6 +94,7 @@ public:
     Child& operator=(const Child&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     int readFd() const { return readFd_; }
 
     // Sends `signal` (if still running) and reaps the child; returns its exit status or -1.
@@ -90,6 +102,7 @@ public:
         if (pid_ <= 0)
             return status_;
         ::kill(pid_, signal);
+        ::kill(pid_, SIGCONT); // a stopped process acts on nothing else
         return wait();
     }
 
@@ -194,6 +207,34 @@ public:
         if (daemonPid_ > 0)
             ::kill(daemonPid_, SIGKILL);
     }
+    // Stops the process clients talk to where it is: its socket still accepts connections, but
+    // nothing is answered.
+    void freeze() { ::kill(daemonPid_, SIGSTOP); }
+    void thaw() { ::kill(daemonPid_, SIGCONT); }
+
+    // PulseAudio only: ends the daemon and starts another on the configuration the script wrote in
+    // its runtime folder, so it listens at the same address, as a restarted server comes back. The
+    // new daemon is this fixture's child and ends with it.
+    bool restart() {
+        const std::string socket = server_.toStdString();
+        const std::string suffix = "/runtime/native";
+        if (pipeWire_ || !socket.starts_with("unix:") || !socket.ends_with(suffix))
+            return false;
+        const std::string runtime = socket.substr(5, socket.size() - 5 - suffix.size());
+        kill();
+        restarted_ = std::make_unique<Child>(
+            std::vector<std::string>{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "-F",
+                                     runtime + "/daemon.pa", "--use-pid-file=no", "--disallow-exit"},
+            std::vector<std::string>{"HOME=" + runtime + "/home", "XDG_RUNTIME_DIR=" + runtime + "/runtime"},
+            false, QString(dir_.path() + text("/restarted.log")).toStdString());
+        daemonPid_ = restarted_->pid();
+        for (int i = 0; i < 200 && restarted_->started(); ++i) {
+            if (pactl({text("info")}).has_value())
+                return true;
+            QThread::msleep(25);
+        }
+        return false;
+    }
 
     bool warmUp(const char* source) {
         for (int attempt = 0; attempt < 40; ++attempt) {
@@ -232,6 +273,7 @@ private:
 
     QTemporaryDir dir_;
     std::unique_ptr<Child> script_;
+    std::unique_ptr<Child> restarted_; // the daemon restart() started
     QByteArray previous_;
     QByteArray server_;
     pid_t daemonPid_ = -1;

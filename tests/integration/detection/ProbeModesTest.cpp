@@ -58,6 +58,7 @@ public:
     PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
 
     bool ready() const { return ready_; }
+    pid_t daemonPid() const { return daemonPid_; }
 
     void stop() {
         const qint64 pid = script_.processId();
@@ -337,9 +338,11 @@ TEST_F(ProbeModes, HelpersOfOneApplicationAreListedOnceByCodePoint) {
     const QString binary = text("--property=application.process.binary=chromium");
     record({text("--client-name=Chromium input"), binary,
             text("--property=application.process.id=") + QString::number(inputHelper)});
-    // This one reports its pid as seen inside a sandbox; the server's own record of it counts.
-    play({text("--client-name=Chromium"), binary, text("--property=application.process.id=2"),
-          text("--property=pipewire.sec.pid=") + QString::number(outputHelper)});
+    // On PulseAudio pipewire.sec.pid is a property like any other, which any client may set: a
+    // claim pointing elsewhere (at init) is not taken over the pid the client reports.
+    play({text("--client-name=Chromium"), binary,
+          text("--property=application.process.id=") + QString::number(outputHelper),
+          text("--property=pipewire.sec.pid=1")});
     record({text("--client-name=alpha recorder"), text("--property=application.id=org.example.Alpha")});
     record({text("--client-name=Zed Talk"), text("--property=application.id=org.example.Zed")});
     record({text("--client-name=Zed Talk"), text("--property=application.id=org.example.Zed")});
@@ -347,6 +350,29 @@ TEST_F(ProbeModes, HelpersOfOneApplicationAreListedOnceByCodePoint) {
     EXPECT_EQ(probeLine(*server_, "--probe-calls"),
               "{\"active\":true,\"applications\":[\"Chromium\",\"Zed Talk\",\"alpha recorder\"],"
               "\"probeAvailable\":true}\n");
+}
+
+TEST_F(ProbeModes, OnPipeWireTheServersPidInEveryClientDoesNotHideTheApplication) {
+    if (qEnvironmentVariable("PARLO_SOUND_SERVER") != text("pipewire"))
+        GTEST_SKIP() << "pipewire-pulse records its own pid in the clients it relays: PipeWire only";
+    record({text("--client-name=Test Caller"), text("--property=application.id=org.example.Caller")});
+    play({text("--client-name=Music Player"), text("--property=application.id=org.example.Player")});
+    ASSERT_TRUE(server_->awaitStreams(1, 1));
+    // What the probe has to see past: every relayed client's pipewire.sec.pid is the server's pid.
+    const auto clients = server_->pactl({text("list"), text("clients")});
+    ASSERT_TRUE(clients.has_value());
+    int relayed = 0;
+    const QString serverPid =
+        text("pipewire.sec.pid = \"") + QString::number(server_->daemonPid()) + text("\"");
+    for (const QString& block : QString::fromUtf8(*clients).split(text("\n\n"))) {
+        if (!block.contains(text("client.api = \"pipewire-pulse\"")))
+            continue;
+        ++relayed;
+        EXPECT_TRUE(block.contains(serverPid)) << block.toStdString();
+    }
+    EXPECT_GE(relayed, 2);
+    EXPECT_EQ(probeLine(*server_, "--probe-calls"),
+              "{\"active\":true,\"applications\":[\"Test Caller\"],\"probeAvailable\":true}\n");
 }
 
 TEST_F(ProbeModes, AStoppedServerIsUnavailableAtOnce) {
