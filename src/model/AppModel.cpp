@@ -57,6 +57,8 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
         // The next save tries again and reports.
     }
     items_ = LocalStore::load();
+    deletedMeetings_ = DeletedMeetings::load();
+    startTranscriptSearch();
     if (services_.settings)
         autoEnabled_ = services_.settings->value(QString::fromLatin1(kAutoStartKey), false).toBool();
     startTickTimer();
@@ -427,8 +429,10 @@ QCoro::Task<> AppModel::play(const Uuid& id, std::optional<double> at) {
             setMessage(describeError(std::current_exception()));
         co_return;
     }
-    if (!self)
+    // A deletion may have dropped the player meanwhile.
+    if (!self || !player_)
         co_return;
+    playerRecording_ = recording.id;
     assign(isPlaying_, player_->isPlaying(), &AppModel::isPlayingChanged);
     assign(playbackDuration_, player_->duration(), &AppModel::playbackDurationChanged);
 }
