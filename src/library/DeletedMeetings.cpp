@@ -3,6 +3,7 @@
 #include "core/Json.h"
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
+#include "library/MeetingResult.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -15,10 +16,6 @@ namespace {
 
 // A full list is about 70 KB; anything much larger is not a file this program wrote.
 constexpr qint64 kLargestFile = 1 << 20;
-
-bool isMeetingIdentifier(std::string_view id) {
-    return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) { return hexDigitValue(c) >= 0; });
-}
 
 } // namespace
 
@@ -48,7 +45,7 @@ bool DeletedMeetings::contains(std::string_view id) const {
 }
 
 bool DeletedMeetings::add(const std::string& id) {
-    if (!isMeetingIdentifier(id))
+    if (!isMeetingID(id))
         return false;
     if (contains(id))
         order_.erase(std::find(order_.begin(), order_.end(), id));

@@ -25,13 +25,6 @@ namespace fs = std::filesystem;
 // The longest file name proposed for a saved copy, in bytes (file systems allow 255).
 constexpr int kLongestProposedName = 200;
 
-// A folder name read from the library file must stay one component under Recordings: a damaged
-// or hostile file must not send anything else to the trash.
-bool isPlainName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
 // Moves a file or folder to the desktop's trash: the trash of its own file system, else the home
 // trash, $XDG_DATA_HOME/Trash. When Qt cannot make the home trash (its parent folder missing) it
 // takes the working directory for one and reports success: the parent is made first, and a move
@@ -152,7 +145,8 @@ bool AppModel::deleteRecording(const Uuid& id) {
         return false;
     }
     // The folder first: while it cannot go to the trash the entry stays, and nothing is lost from view.
-    if (item->folderName && isPlainName(*item->folderName)) {
+    // Only a plain name under Recordings: nothing else ever goes to the trash from here.
+    if (item->folderName && isPlainFileName(*item->folderName)) {
         const QString folder =
             QString::fromStdString((LocalStore::recordingsFolder() / *item->folderName).string());
         if (QFileInfo::exists(folder) && !moveToTrash(folder)) {
@@ -226,7 +220,7 @@ QCoro::Task<> AppModel::saveAudio(const Uuid& id) {
     if (!item || !services_.chooseAudioDestination)
         co_return;
     const std::optional<fs::path> media = LocalStore::media(*item);
-    if (!media || !item->folderName || !isPlainName(*item->folderName) || !isPlainName(*item->fileName)) {
+    if (!media) {
         setMessage(QStringLiteral("Звук пока не готов."));
         co_return;
     }
