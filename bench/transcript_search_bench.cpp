@@ -226,7 +226,7 @@ Percentiles percentiles(std::vector<double> samples) {
 // Wall time and the thread's CPU time of each keystroke's query (the CPU time is what a query
 // costs on a machine that other work does not share). The slowest queries by their median CPU
 // time tell a slow kind of query from a moment the machine was busy.
-void measureKeystrokes(Engine& engine, int rounds) {
+void measureKeystrokes(Engine& engine, int rounds, int limit) {
     std::vector<double> wall, cpu;
     std::map<QString, std::vector<double>> byQuery;
     const auto queries = keystrokes();
@@ -234,16 +234,16 @@ void measureKeystrokes(Engine& engine, int rounds) {
         for (const auto& text : queries) {
             const auto start = SteadyClock::now();
             const double cpuStart = threadCpuMilliseconds();
-            const auto hits = engine.query(text, 50);
+            const auto hits = engine.query(text, limit);
             cpu.push_back(threadCpuMilliseconds() - cpuStart);
             wall.push_back(milliseconds(SteadyClock::now() - start));
             byQuery[text].push_back(cpu.back());
         }
     const Percentiles w = percentiles(wall), c = percentiles(cpu);
-    std::printf("  keystroke query (%zu queries, limit 50):\n"
+    std::printf("  keystroke query (%zu queries, limit %d):\n"
                 "    wall: median %.3f ms, p99 %.3f ms, worst %.3f ms\n"
                 "    CPU:  median %.3f ms, p99 %.3f ms, worst %.3f ms\n",
-                wall.size(), w.median, w.p99, w.worst, c.median, c.p99, c.worst);
+                wall.size(), limit, w.median, w.p99, w.worst, c.median, c.p99, c.worst);
     std::vector<std::pair<double, QString>> slowest;
     for (const auto& [text, samples] : byQuery)
         slowest.push_back({percentiles(samples).median, text});
@@ -290,7 +290,9 @@ void run(Engine& engine, const TranscriptCorpus& corpus) {
                 static_cast<double>(folderSize(engine.location())) / 1e6);
 
     engine.query(QStringLiteral("разогрев"), 50);
-    measureKeystrokes(engine, 20);
+    measureKeystrokes(engine, 20, 50);
+    // What the window's search asks for each pause in typing (TranscriptSearch).
+    measureKeystrokes(engine, 10, 200);
 
     // The newest recording arrives again (a new result) and then leaves.
     const LocalRecording& newest = corpus.recordings[corpus.recordings.size() - 2];

@@ -137,6 +137,10 @@ fs::path recordingsFolder() {
     return root() / "Recordings";
 }
 
+fs::path playbackAudio(const std::string& remoteID) {
+    return root() / "Playback" / (remoteID + ".wav");
+}
+
 void prepare() {
     const fs::path base = root();
     createPrivateFolders(base / "Recordings");

@@ -17,6 +17,8 @@ namespace LocalStore {
 std::filesystem::path root();
 std::filesystem::path libraryFile();
 std::filesystem::path recordingsFolder();
+// Where the service's audio of meeting `remoteID` is kept for playback: root/Playback/<remoteID>.wav.
+std::filesystem::path playbackAudio(const std::string& remoteID);
 
 // Creates root/Recordings (0700 for every folder it creates) and sets 0700 on root.
 // Throws PlatformError.

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <unordered_map>
 
+#include <sys/stat.h>
+
 namespace parlo {
 
 namespace fs = std::filesystem;
@@ -222,6 +224,8 @@ struct TranscriptIndex::State {
             close();
             throw PlatformError("Поиск: не удалось открыть " + file.string() + ": " + reason);
         }
+        // Transcripts are as private as the library they come from.
+        ::chmod(file.c_str(), 0600);
         fts5::registerTokenizer(db);
         registerStemFunction();
         // The index can always be rebuilt: durability matters less than the cost of syncing.

@@ -26,6 +26,7 @@ struct TranscriptMatch {
         friend bool operator==(const Mark&, const Mark&) = default;
     };
     std::vector<Mark> marks;
+    friend bool operator==(const TranscriptMatch&, const TranscriptMatch&) = default;
 };
 
 struct TranscriptIndexChanges {

@@ -62,6 +62,8 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
         // The next save tries again and reports.
     }
     loadLibrary();
+    deletedMeetings_ = DeletedMeetings::load();
+    startTranscriptSearch();
     if (services_.settings)
         autoEnabled_ = services_.settings->value(QString::fromLatin1(kAutoStartKey), false).toBool();
     startTickTimer();
@@ -521,8 +523,10 @@ QCoro::Task<> AppModel::play(const Uuid& id, std::optional<double> at) {
             setMessage(describeError(std::current_exception()));
         co_return;
     }
-    if (!self)
+    // A deletion may have dropped the player meanwhile.
+    if (!self || !player_)
         co_return;
+    playerRecording_ = recording.id;
     // A recording may have started while the audio was being fetched.
     if (recordingID_ || starting_)
         player_->pause();

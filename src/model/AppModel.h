@@ -3,7 +3,9 @@
 #include "capture/AudioRecorder.h"
 #include "core/Clock.h"
 #include "detection/CallActivitySnapshot.h"
+#include "library/DeletedMeetings.h"
 #include "library/LocalRecording.h"
+#include "library/TranscriptIndex.h"
 #include "model/MediaPlayer.h"
 #include "model/MeetingLifecycle.h"
 #include "server/ServerClient.h"
@@ -24,6 +26,7 @@ class QTimer;
 namespace parlo {
 
 class AudioCodec;
+class TranscriptSearch;
 
 // What the model works with besides its own state. The application hands in the real parts;
 // tests hand in driven clocks, scripted probes and fake recorders.
@@ -57,6 +60,8 @@ struct AppModelServices {
     // Asks where to save an export, proposing a file name; nothing when cancelled.
     std::function<std::optional<QString>(const QString& proposedName, const QString& format)>
         chooseExportFile;
+    // Asks where to save a copy of a recording's audio, proposing a file name; nothing when cancelled.
+    std::function<std::optional<QString>(const QString& proposedName)> chooseAudioDestination;
     // Makes the audio player on first use; it downloads the service's audio through the client.
     std::function<std::unique_ptr<MediaPlayer>(ServerClient& client)> makePlayer;
 };
@@ -98,6 +103,9 @@ public:
     std::optional<QString> recordingWarning() const { return recordingWarning_; }
     // quit() has begun: no new recording starts.
     bool quitting() const { return quitting_; }
+    // Lines of transcripts and summaries where the words of `search` were said, newest recording
+    // first (the title filter of filteredItems() stays as it is).
+    const std::vector<TranscriptMatch>& transcriptMatches() const;
 
     // The fields the interface may write.
     void setSelection(std::optional<Uuid> value);
@@ -154,6 +162,22 @@ public:
     // The upload queue is running.
     bool uploading() const { return queueRunning_; }
 
+    // Why a recording cannot be deleted now (it is being recorded, saved or sent), or nothing.
+    std::optional<QString> deletionRefusal(const Uuid& id) const;
+    // Moves the recording's folder to the desktop's trash and removes it from the library; the
+    // selection moves to a neighbour. A recording the service knows is remembered so that the
+    // synchronization does not bring it back. Says why in `message` and returns false when it cannot.
+    bool deleteRecording(const Uuid& id);
+    // Gives a recording a new title: trimmed, not empty, at most kMaxTitleLength characters. Says
+    // why in `message` and returns false when it refuses. The synchronization never writes a known
+    // recording's title, so the user's title stays.
+    bool renameRecording(const Uuid& id, const QString& title);
+    static constexpr int kMaxTitleLength = 160;
+    // Saves a copy of the recording's audio where the user says, through a temporary file.
+    QCoro::Task<> saveAudio(const Uuid& id);
+    // The transcript search has no query or index work waiting.
+    bool transcriptSearchIdle() const;
+
     ServerClient& client() const { return *client_; }
 
 Q_SIGNALS:
@@ -186,6 +210,7 @@ Q_SIGNALS:
     void notificationRequested(const QString& text);
     // A start, a stop or a finalization has ended and the model's state is final; quit() waits on it.
     void operationSettled();
+    void transcriptMatchesChanged();
     // Asks the application to end; emitted by quit() once everything is saved.
     void terminationRequested();
 
@@ -221,6 +246,8 @@ private:
     bool refusedInPreview();
     void loadPreviewFixture();
     void startTickTimer();
+    // Opens the transcript index off the main thread and keeps it in line with the library.
+    void startTranscriptSearch();
     QCoro::Task<> startUp();
     void refreshPermissionMirrors();
     void pausePlayerForRecording();
@@ -278,6 +305,10 @@ private:
     bool syncInProgress_ = false;
     bool queueRunning_ = false;
     bool queueCancelled_ = false;
+    TranscriptSearch* transcriptSearch_ = nullptr;
+    DeletedMeetings deletedMeetings_;
+    // The recording last handed to the player.
+    std::optional<Uuid> playerRecording_;
 };
 
 } // namespace parlo

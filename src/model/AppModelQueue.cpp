@@ -122,6 +122,9 @@ QCoro::Task<> AppModel::synchronize() {
         if (!self)
             co_return;
         for (const ServerMeeting& meeting : meetings) {
+            // Deleted here by the user; the service keeps its copy.
+            if (deletedMeetings_.contains(meeting.id))
+                continue;
             auto match = std::find_if(items_.begin(), items_.end(),
                                       [&](const LocalRecording& r) { return r.remoteID == meeting.id; });
             // A meeting whose upload has not answered yet (a synchronization overlapping the queue)

@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QPointer>
 #include <QSessionManager>
@@ -33,6 +34,18 @@ std::optional<QString> chooseFile(const QPointer<QWidget>& parent, const QString
                                   const QString& filter) {
     const QString path = QFileDialog::getOpenFileName(
         parent.data(), title, QStandardPaths::writableLocation(QStandardPaths::HomeLocation), filter);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+// The save chooser of the model, proposing `proposedName` in the user's documents.
+std::optional<QString> chooseSaveFile(const QPointer<QWidget>& parent, const QString& title,
+                                      const QString& proposedName, const QString& filter) {
+    const QString path = QFileDialog::getSaveFileName(
+        parent.data(), title,
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/') + proposedName,
+        filter);
     if (path.isEmpty())
         return std::nullopt;
     return path;
@@ -68,12 +81,15 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
                            "*.3gp);;Все файлы (*)"));
     };
     services.chooseExportFile = [dialogParent](const QString& proposedName, const QString& format) {
-        const QString path = QFileDialog::getSaveFileName(
-            dialogParent->data(), QStringLiteral("Экспорт"),
-            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QLatin1Char('/') +
-                proposedName,
-            format.toUpper() + QStringLiteral(" (*.") + format + QStringLiteral(")"));
-        return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
+        return chooseSaveFile(*dialogParent, QStringLiteral("Экспорт"), proposedName,
+                              format.toUpper() + QStringLiteral(" (*.") + format + QStringLiteral(")"));
+    };
+    services.chooseAudioDestination = [dialogParent](const QString& proposedName) {
+        const QString suffix = QFileInfo(proposedName).suffix();
+        return chooseSaveFile(*dialogParent, QStringLiteral("Сохранить аудио"), proposedName,
+                              suffix.isEmpty() ? QStringLiteral("Все файлы (*)")
+                                               : QStringLiteral("Аудио (*.") + suffix +
+                                                     QStringLiteral(");;Все файлы (*)"));
     };
     services.makePlayer = [](ServerClient& client) -> std::unique_ptr<MediaPlayer> {
         // The model owns both the client and the player it makes here, and drops the player first.

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
@@ -101,6 +102,8 @@ LibraryList::LibraryList(QWidget* parent) : QWidget(parent) {
     setFixedWidth(columnWidth);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
+    // Clicking a row gives the list the keyboard, so that Delete acts on the selected recording.
+    setFocusPolicy(Qt::StrongFocus);
     new LibraryRowsDecoration(this);
     layoutRows();
 }
@@ -268,6 +271,16 @@ void LibraryList::mouseReleaseEvent(QMouseEvent* event) {
     pressed_ = -1;
     if (event->button() == Qt::LeftButton && row >= 0 && row == pressed)
         Q_EMIT activated(rows_[static_cast<std::size_t>(row)].id);
+}
+
+void LibraryList::keyPressEvent(QKeyEvent* event) {
+    const bool shown = selection_ && std::any_of(rows_.begin(), rows_.end(),
+                                                 [&](const Row& row) { return row.id == *selection_; });
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier && shown) {
+        Q_EMIT deleteRequested(*selection_);
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 } // namespace parlo

@@ -43,11 +43,14 @@ public:
 Q_SIGNALS:
     // A row was clicked: its recording's identifier.
     void activated(const Uuid& id);
+    // Delete was pressed while the list had the focus and a recording was selected.
+    void deleteRequested(const Uuid& id);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     struct Row {

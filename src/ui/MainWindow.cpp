@@ -11,16 +11,20 @@
 #include "ui/SoftButton.h"
 #include "ui/Surface.h"
 #include "ui/Theme.h"
+#include "ui/TranscriptMatchList.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace parlo {
@@ -518,11 +522,23 @@ QWidget* MainWindow::buildLibrary(QWidget* parent) {
 
     auto* body = new QWidget(library);
     auto* bodyRow = row(body, 22);
-    list_ = new LibraryList(body);
+    // The list column: the recordings, then the lines found in what was said.
+    auto* listColumn = new QWidget(body);
+    listColumn->setFixedWidth(LibraryList::columnWidth);
+    auto* listLayout = column(listColumn, 0);
+    list_ = new LibraryList(listColumn);
     list_->setObjectName(QStringLiteral("libraryList"));
     QObject::connect(list_, &LibraryList::activated, this,
                      [this](const Uuid& id) { model_.setSelection(id); });
-    bodyRow->addWidget(list_, 0, Qt::AlignTop);
+    QObject::connect(list_, &LibraryList::deleteRequested, this,
+                     [this](const Uuid& id) { confirmDeletion(id); });
+    listLayout->addWidget(list_);
+    matches_ = new TranscriptMatchList(listColumn);
+    QObject::connect(matches_, &TranscriptMatchList::activated, this,
+                     [this](const TranscriptMatch& match) { openMatch(match); });
+    listLayout->addWidget(matches_);
+    listLayout->addStretch(1);
+    bodyRow->addWidget(listColumn, 0, Qt::AlignTop);
 
     detailPane_ = new QWidget(body);
     detailPane_->setObjectName(QStringLiteral("detailPane"));
@@ -568,12 +584,18 @@ void MainWindow::connectModel() {
     QObject::connect(&model_, &AppModel::itemsChanged, this, [this] {
         refreshList();
         refreshDetail();
+        refreshMatches();
     });
     QObject::connect(&model_, &AppModel::searchChanged, this, [this] {
         if (searchField_->text() != model_.search())
             searchField_->setText(model_.search());
         refreshList();
+        refreshMatches();
     });
+    QObject::connect(&model_, &AppModel::transcriptMatchesChanged, this, [this] { refreshMatches(); });
+    for (auto signal :
+         {&AppModel::recordingIDChanged, &AppModel::finalizingChanged, &AppModel::uploadingChanged})
+        QObject::connect(&model_, signal, this, [this] { refreshDeletionRefusal(); });
     QObject::connect(&model_, &AppModel::selectionChanged, this, [this] { selectionChanged(); });
     QObject::connect(&model_, &AppModel::messageChanged, this, [this] { refreshMessage(); });
     QObject::connect(&model_, &AppModel::settingsVisibleChanged, this, [this] { refreshSheet(); });
@@ -609,6 +631,12 @@ void MainWindow::connectDetail() {
                      [this](const Uuid& id) { model_.restoreRecording(id); });
     QObject::connect(detail_, &RecordingDetail::exportRequested, this,
                      [this](const Uuid& id, const QString& format) { model_.exportRecording(id, format); });
+    QObject::connect(detail_, &RecordingDetail::saveAudioRequested, this,
+                     [this](const Uuid& id) { model_.saveAudio(id); });
+    QObject::connect(detail_, &RecordingDetail::renameRequested, this,
+                     [this](const Uuid& id, const QString& title) { model_.renameRecording(id, title); });
+    QObject::connect(detail_, &RecordingDetail::deleteRequested, this,
+                     [this](const Uuid& id) { confirmDeletion(id); });
 }
 
 void MainWindow::applicationBecameActive() {
@@ -677,11 +705,90 @@ void MainWindow::refreshDetail() {
     if (selected) {
         placeholder_->hide();
         detail_->display(*selected, tab_, model_.canRestore(*selected));
+        detail_->setDeletionRefusal(model_.deletionRefusal(selected->id));
         detail_->show();
     } else {
         detail_->hide();
         placeholder_->show();
     }
+}
+
+void MainWindow::refreshDeletionRefusal() {
+    if (const std::optional<Uuid> selection = model_.selection())
+        detail_->setDeletionRefusal(model_.deletionRefusal(*selection));
+}
+
+void MainWindow::refreshMatches() {
+    std::vector<TranscriptMatchList::Entry> entries;
+    if (!model_.search().isEmpty()) {
+        const auto& items = model_.items();
+        for (const TranscriptMatch& match : model_.transcriptMatches()) {
+            // A line of a recording deleted since the search is not shown.
+            const auto item = std::find_if(items.begin(), items.end(),
+                                           [&](const LocalRecording& r) { return r.id == match.recording; });
+            if (item != items.end())
+                entries.push_back({match, QString::fromStdString(item->title)});
+        }
+    }
+    matches_->setEntries(entries);
+}
+
+void MainWindow::confirmDeletion(const Uuid& id) {
+    const auto& items = model_.items();
+    const auto item =
+        std::find_if(items.begin(), items.end(), [&](const LocalRecording& r) { return r.id == id; });
+    if (item == items.end())
+        return;
+    if (std::optional<QString> refusal = model_.deletionRefusal(id)) {
+        model_.setMessage(*refusal);
+        return;
+    }
+    auto* box = new QMessageBox(this);
+    box->setObjectName(QStringLiteral("deleteConfirmation"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(QStringLiteral("Удалить запись"));
+    box->setText(QStringLiteral("Удалить запись «") + QString::fromStdString(item->title) +
+                 QStringLiteral("»?"));
+    QString details = QStringLiteral("Папка записи со звуком переместится в корзину.");
+    if (item->remoteID)
+        details += QStringLiteral(" В личном кабинете запись останется: удалите её там, если она больше "
+                                  "не нужна.");
+    box->setInformativeText(details);
+    QPushButton* remove = box->addButton(QStringLiteral("Удалить"), QMessageBox::DestructiveRole);
+    remove->setObjectName(QStringLiteral("confirmDeleteButton"));
+    QPushButton* cancel = box->addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("cancelDeleteButton"));
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    QObject::connect(box, &QMessageBox::buttonClicked, this, [this, remove, id](QAbstractButton* button) {
+        if (button == remove)
+            model_.deleteRecording(id);
+    });
+    box->open();
+}
+
+void MainWindow::openMatch(const TranscriptMatch& match) {
+    model_.setSelection(match.recording);
+    if (!model_.selected())
+        return;
+    tab_ = match.inSummary ? QStringLiteral("summary") : QStringLiteral("transcript");
+    refreshDetail();
+    if (!match.inSummary && match.segment >= 0) {
+        const int segment = match.segment;
+        detail_->highlightSegment(segment);
+        // Once the new tab has been laid out, bring the line into view.
+        QTimer::singleShot(0, this, [this, segment] {
+            const QRect row = detail_->highlightSegment(segment);
+            if (row.isEmpty())
+                return;
+            const QPoint centre = detail_->mapTo(scroll_->widget(), row.center());
+            scroll_->ensureVisible(centre.x(), centre.y(), 0, row.height() / 2 + 80);
+        });
+    }
+    if (match.segment >= 0)
+        model_.play(match.recording, match.start);
 }
 
 void MainWindow::selectionChanged() {

@@ -20,6 +20,9 @@ class RecordingDetail;
 class SoftButton;
 class Symbol;
 class Toggle;
+class TranscriptMatchList;
+struct TranscriptMatch;
+class Uuid;
 
 // The application's one window: the sidebar, the recording card, the library with search and the
 // detail of the selected recording. It reads the model's published fields, writes only its two-way
@@ -36,6 +39,7 @@ public:
 
     QString tab() const { return tab_; }
     LibraryList* libraryList() const { return list_; }
+    TranscriptMatchList* transcriptMatches() const { return matches_; }
     RecordingDetail* detail() const { return detail_; }
     MessageToast* toast() const { return toast_; }
     QWidget* settingsSheet() const { return sheet_; }
@@ -57,6 +61,12 @@ private:
     void refreshHeader();
     void refreshList();
     void refreshDetail();
+    void refreshDeletionRefusal();
+    void refreshMatches();
+    // Asks before a recording goes to the trash (the Delete key on the list, the detail's menu).
+    void confirmDeletion(const Uuid& id);
+    // A line found in the transcripts: its recording, on the tab of the line, playing from it.
+    void openMatch(const TranscriptMatch& match);
     void refreshMessage();
     void refreshSheet();
     void selectionChanged();
@@ -87,6 +97,7 @@ private:
     QLabel* hint_ = nullptr;
     QLineEdit* searchField_ = nullptr;
     LibraryList* list_ = nullptr;
+    TranscriptMatchList* matches_ = nullptr;
     QWidget* detailPane_ = nullptr;
     RecordingDetail* detail_ = nullptr;
     QWidget* placeholder_ = nullptr;

@@ -18,7 +18,7 @@ PlaybackController::PlaybackController(Download download, QObject* parent)
 PlaybackController::~PlaybackController() = default;
 
 std::filesystem::path PlaybackController::downloadedAudio(const std::string& remoteID) {
-    return LocalStore::root() / "Playback" / (remoteID + ".wav");
+    return LocalStore::playbackAudio(remoteID);
 }
 
 QCoro::Task<> PlaybackController::play(LocalRecording recording, std::optional<double> at) {

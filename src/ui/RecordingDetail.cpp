@@ -2,6 +2,7 @@
 
 #include "library/LocalRecording.h"
 #include "library/LocalStore.h"
+#include "model/AppModel.h"
 #include "server/ServiceEndpoint.h"
 #include "ui/Controls.h"
 #include "ui/Layouts.h"
@@ -12,7 +13,9 @@
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -73,10 +76,99 @@ RecordingDetail::~RecordingDetail() = default;
 void RecordingDetail::display(const LocalRecording& recording, const QString& tab, bool restorable) {
     if (recording_ && *recording_ == recording && tab_ == tab && restorable_ == restorable)
         return;
+    const bool sameRecording = recording_ && recording_->id == recording.id;
+    if (!sameRecording)
+        highlightedSegment_ = -1;
+    // A synchronization may change the recording while its title is being edited: the edit goes on.
+    std::optional<std::pair<QString, int>> editing;
+    if (titleEditor_ && sameRecording)
+        editing.emplace(titleEditor_->text(), titleEditor_->cursorPosition());
     recording_ = std::make_unique<LocalRecording>(recording);
     tab_ = tab;
     restorable_ = restorable;
     rebuild();
+    if (editing) {
+        beginRename();
+        titleEditor_->setText(editing->first);
+        titleEditor_->setCursorPosition(editing->second);
+    }
+}
+
+void RecordingDetail::setDeletionRefusal(const std::optional<QString>& refusal) {
+    deletionRefusal_ = refusal;
+    updateDeleteAction();
+}
+
+void RecordingDetail::updateDeleteAction() {
+    if (!deleteAction_)
+        return;
+    deleteAction_->setEnabled(!deletionRefusal_);
+    deleteAction_->setText(deletionRefusal_.value_or(QStringLiteral("Удалить запись…")));
+}
+
+void RecordingDetail::beginRename() {
+    if (!title_ || titleEditor_ || !recording_)
+        return;
+    auto* texts = qobject_cast<QVBoxLayout*>(title_->parentWidget()->layout());
+    auto* editor = new QLineEdit(title_->parentWidget());
+    editor->setObjectName(QStringLiteral("titleEditor"));
+    editor->setFont(title_->font());
+    editor->setMaxLength(AppModel::kMaxTitleLength);
+    editor->setText(qs(recording_->title));
+    editor->selectAll();
+    texts->insertWidget(texts->indexOf(title_), editor);
+    title_->hide();
+    editor->installEventFilter(this);
+    // Return finishes the edit, and so does leaving the field (see eventFilter): editingFinished
+    // would not come for a title left as it was.
+    QObject::connect(editor, &QLineEdit::returnPressed, this, [this] { endRename(true); });
+    titleEditor_ = editor;
+    editor->show();
+    editor->setFocus(Qt::OtherFocusReason);
+}
+
+void RecordingDetail::endRename(bool confirmed) {
+    if (!titleEditor_)
+        return;
+    QLineEdit* editor = titleEditor_;
+    titleEditor_ = nullptr;
+    const QString text = editor->text();
+    QObject::disconnect(editor, nullptr, this, nullptr);
+    editor->removeEventFilter(this);
+    editor->hide();
+    editor->deleteLater();
+    if (title_)
+        title_->show();
+    if (confirmed && recording_ && text != qs(recording_->title))
+        Q_EMIT renameRequested(recording_->id, text);
+}
+
+bool RecordingDetail::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == title_ && event->type() == QEvent::MouseButtonDblClick) {
+        beginRename();
+        return true;
+    }
+    if (watched == titleEditor_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        endRename(false);
+        return true;
+    }
+    // Another field or button took the focus; a context menu or another window only borrow it.
+    if (watched == titleEditor_ && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+            endRename(true);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QRect RecordingDetail::highlightSegment(int index) {
+    highlightedSegment_ = index;
+    if (!transcript_ || index < 0 || index >= transcript_->count())
+        return {};
+    transcript_->setHighlighted(index);
+    const QRect row = transcript_->rowRect(index);
+    return {transcript_->mapTo(this, row.topLeft()), row.size()};
 }
 
 void RecordingDetail::setPlayback(bool isPlaying, double position, double duration) {
@@ -106,9 +198,17 @@ void RecordingDetail::rebuild() {
         content_->setParent(nullptr);
         content_->deleteLater();
     }
+    if (titleEditor_) {
+        // The old content goes with its editor: it must not finish the edit on its way out.
+        QObject::disconnect(titleEditor_, nullptr, this, nullptr);
+        titleEditor_ = nullptr;
+    }
     playButton_ = nullptr;
     slider_ = nullptr;
     clock_ = nullptr;
+    title_ = nullptr;
+    deleteAction_ = nullptr;
+    transcript_ = nullptr;
 
     content_ = new QWidget(this);
     auto* layout = column(content_, 17);
@@ -155,6 +255,9 @@ QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
     QLabel* title =
         Theme::label(qs(r.title), Theme::rounded(18, QFont::DemiBold), Palette::dark(), texts, true);
     title->setObjectName(QStringLiteral("detailTitle"));
+    title->setToolTip(QStringLiteral("Дважды щёлкните, чтобы переименовать"));
+    title->installEventFilter(this);
+    title_ = title;
     textColumn->addWidget(title);
     const QString tail = r.duration ? clock(*r.duration) : qs(r.statusLabel());
     QLabel* meta =
@@ -179,6 +282,12 @@ QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
                 Q_EMIT exportRequested(recording_->id, name);
         });
     }
+    QAction* saveAudio = menu->addAction(QStringLiteral("Сохранить аудио…"));
+    saveAudio->setEnabled(r.fileName.has_value());
+    QObject::connect(saveAudio, &QAction::triggered, this, [this] {
+        if (recording_)
+            Q_EMIT saveAudioRequested(recording_->id);
+    });
     QAction* reveal = menu->addAction(QStringLiteral("Показать файлы на Mac"));
     reveal->setEnabled(r.folderName.has_value());
     QObject::connect(reveal, &QAction::triggered, this, [this] {
@@ -189,6 +298,16 @@ QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
     });
     QAction* service = menu->addAction(QStringLiteral("Открыть личный кабинет"));
     QObject::connect(service, &QAction::triggered, this, [] { QDesktopServices::openUrl(serviceBaseUrl()); });
+    menu->addSeparator();
+    QAction* rename = menu->addAction(QStringLiteral("Переименовать"));
+    // After the menu has closed and given the focus back, or the editor would lose it at once.
+    QObject::connect(rename, &QAction::triggered, this, &RecordingDetail::beginRename, Qt::QueuedConnection);
+    deleteAction_ = menu->addAction(QStringLiteral("Удалить запись…"));
+    QObject::connect(deleteAction_, &QAction::triggered, this, [this] {
+        if (recording_)
+            Q_EMIT deleteRequested(recording_->id);
+    });
+    updateDeleteAction();
     QObject::connect(more, &QAbstractButton::clicked, menu,
                      [menu, more] { menu->popup(more->mapToGlobal(QPoint(0, more->height()))); });
     layout->addWidget(more, 0, Qt::AlignTop);
@@ -357,6 +476,8 @@ QWidget* RecordingDetail::buildSection(QWidget* parent, const QString& title,
 
 QWidget* RecordingDetail::buildTranscript(QWidget* parent, const MeetingResult& result) {
     auto* view = new TranscriptView(result.segments, parent);
+    view->setHighlighted(highlightedSegment_);
+    transcript_ = view;
     QObject::connect(view, &TranscriptView::playRequested, this, [this](double start) {
         if (recording_)
             Q_EMIT playRequested(recording_->id, start);

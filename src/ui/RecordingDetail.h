@@ -5,6 +5,9 @@
 #include <memory>
 #include <optional>
 
+class QAction;
+class QLabel;
+class QLineEdit;
 class QVBoxLayout;
 
 namespace parlo {
@@ -16,6 +19,7 @@ struct NoteItem;
 class PlainButton;
 class PlayerSlider;
 class SoftButton;
+class TranscriptView;
 
 // The detail of one recording: title and meta line with the "…" menu, the player row, the error
 // row, and then the recording note, the result's two tabs or the waiting block. Rebuilt whenever
@@ -30,6 +34,15 @@ public:
     // `restorable`: its raw tracks can be mixed again, so the error row offers "Восстановить запись".
     void display(const LocalRecording& recording, const QString& tab, bool restorable = false);
     void setPlayback(bool isPlaying, double position, double duration);
+    // Why the recording cannot be deleted now, shown in place of "Удалить запись…"; nothing enables it.
+    void setDeletionRefusal(const std::optional<QString>& refusal);
+    // Turns the title into an editor ("Переименовать", or a double-click on the title). Return
+    // asks for the new title, Escape gives up; leaving the editor asks too.
+    void beginRename();
+    bool isRenaming() const { return titleEditor_ != nullptr; }
+    // Marks transcript segment `index` (on the transcript tab) until another recording is shown;
+    // returns its rectangle in this widget's coordinates, empty when the tab does not show it.
+    QRect highlightSegment(int index);
 
     // Number of complete rebuilds so far (tests and benchmarks check that nothing is rebuilt
     // needlessly).
@@ -48,6 +61,15 @@ Q_SIGNALS:
     void restoreRequested(const Uuid& id);
     // "Экспорт MD", "Экспорт TXT" ...: the format's extension.
     void exportRequested(const Uuid& id, const QString& format);
+    // "Сохранить аудио…".
+    void saveAudioRequested(const Uuid& id);
+    // "Удалить запись…".
+    void deleteRequested(const Uuid& id);
+    // The title editor was confirmed with this text (not yet checked).
+    void renameRequested(const Uuid& id, const QString& title);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void rebuild();
@@ -61,6 +83,8 @@ private:
     QWidget* buildTranscript(QWidget* parent, const MeetingResult& result);
     QWidget* buildWaiting(QWidget* parent);
     void updatePlayer();
+    void updateDeleteAction();
+    void endRename(bool confirmed);
 
     std::unique_ptr<LocalRecording> recording_;
     QString tab_;
@@ -70,6 +94,12 @@ private:
     SoftButton* playButton_ = nullptr;
     PlayerSlider* slider_ = nullptr;
     QWidget* clock_ = nullptr;
+    QLabel* title_ = nullptr;
+    QLineEdit* titleEditor_ = nullptr;
+    QAction* deleteAction_ = nullptr;
+    TranscriptView* transcript_ = nullptr;
+    std::optional<QString> deletionRefusal_;
+    int highlightedSegment_ = -1;
     bool isPlaying_ = false;
     double position_ = 0;
     double duration_ = 0;

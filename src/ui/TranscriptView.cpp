@@ -139,6 +139,19 @@ QString TranscriptView::timeText(int index) const {
     return rows_.at(static_cast<std::size_t>(index)).time;
 }
 
+QRect TranscriptView::rowRect(int index) const {
+    layoutRows(width());
+    const Row& row = rows_.at(static_cast<std::size_t>(index));
+    return {0, row.top, width(), row.height};
+}
+
+void TranscriptView::setHighlighted(int index) {
+    if (highlighted_ == index)
+        return;
+    highlighted_ = index;
+    update();
+}
+
 double TranscriptView::start(int index) const {
     return rows_.at(static_cast<std::size_t>(index)).start;
 }
@@ -161,11 +174,18 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
     const int speakerHeight = QFontMetrics(speakerFont()).height();
     const int lineHeight = QFontMetrics(textFont()).height();
     const int textLeft = timeWidth + kColumnGap;
-    for (const Row& row : rows_) {
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const Row& row = rows_[i];
         if (row.top + row.height < exposed.top())
             continue;
         if (row.top > exposed.bottom())
             break;
+        if (static_cast<int>(i) == highlighted_) {
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(Theme::faded(Palette::mint(), 0.45));
+            painter.drawRoundedRect(QRectF(0, row.top + 1, width(), row.height - 2), 8, 8);
+        }
         const int top = row.top + kRowPadding;
         painter.setFont(timeFont());
         painter.setPen(Palette::muted());

@@ -23,6 +23,11 @@ public:
     QRect timeRect(int index) const;
     QString timeText(int index) const;
     double start(int index) const;
+    // The whole row of segment `index` (after the widget has a width).
+    QRect rowRect(int index) const;
+    // Marks one row (the line a search found); -1 marks none.
+    void setHighlighted(int index);
+    int highlighted() const { return highlighted_; }
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -69,6 +74,7 @@ private:
     mutable std::vector<std::pair<int, Layout>> layouts_;
     mutable int height_ = 0;
     int pressed_ = -1;
+    int highlighted_ = -1;
 };
 
 } // namespace parlo

@@ -31,16 +31,6 @@ QString labelText(QWidget& root, const char* name) {
     return child<QLabel>(root, name)->text();
 }
 
-// Types text key by key, as a keyboard layout with Cyrillic letters would deliver it.
-void type(QWidget* widget, const QString& text) {
-    for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(widget, &press);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(widget, &release);
-    }
-}
-
 bool shown(QWidget& root, const char* name) {
     return child<QWidget>(root, name)->isVisibleTo(&root);
 }
@@ -68,7 +58,7 @@ TEST_F(MainWindowTest, ASearchMatchingNothingShowsTheEmptyStateWhileTheCountKeep
     ASSERT_EQ(window.libraryList()->count(), 2);
 
     auto* field = child<QLineEdit>(window, "searchField");
-    type(field, QStringLiteral("казан"));
+    test::type(field, QStringLiteral("казан"));
     EXPECT_EQ(model->search(), QStringLiteral("казан"));
     ASSERT_EQ(window.libraryList()->count(), 1);
     EXPECT_EQ(window.libraryList()->rowTitle(0), QStringLiteral("Созвон с Казанью"));

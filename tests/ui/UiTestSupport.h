@@ -7,8 +7,11 @@
 #include "model/AppModel.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -35,6 +38,17 @@ public:
 private:
     std::filesystem::path folder_;
 };
+
+// Types text key by key, as a keyboard layout with Cyrillic letters would deliver it (QTest's key
+// clicks know only Latin keys).
+inline void type(QWidget* widget, const QString& text) {
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
+    }
+}
 
 // A real model over a temporary data folder holding the given library.
 class UiTest : public ::testing::Test {

@@ -399,3 +399,42 @@ TEST_F(ModelServiceTest, AMalformedOrEndlessDetailBecomesOneRussianNotice) {
     test::runTask(model->loadDetail(id), std::chrono::seconds(60));
     EXPECT_EQ(model->message(), QString::fromUtf8(ServiceText::malformedAnswer));
 }
+
+TEST_F(ModelServiceTest, ADeletedMeetingStaysDeletedAndARenamedOneKeepsItsTitle) {
+    loopback.service.addMeeting(QStringLiteral("Лишняя"), 1'700'000'000.0);
+    loopback.service.addMeeting(QStringLiteral("Планёрка"), 1'700'000'100.0);
+    auto lists = [&] { return loopback.service.requestsTo(QStringLiteral("/api/meetings")).size(); };
+    {
+        auto model = makeModel();
+        logIn(*model);
+        ASSERT_EQ(model->items().size(), 2u);
+        ASSERT_TRUE(model->deleteRecording(byTitle(*model, "Лишняя").id));
+        ASSERT_TRUE(
+            model->renameRecording(byTitle(*model, "Планёрка").id, QStringLiteral("Планёрка и счета")));
+
+        const auto before = lists();
+        clock->advance(21);
+        test::runTask(model->tick());
+        ASSERT_GT(lists(), before) << "a synchronization ran";
+        ASSERT_EQ(model->items().size(), 1u);
+        EXPECT_EQ(model->items()[0].title, "Планёрка и счета");
+        EXPECT_TRUE(model->items()[0].result) << "the synchronization changed the entry, not its title";
+    }
+    // The next start reads both back.
+    auto model = makeModel();
+    logIn(*model);
+    ASSERT_EQ(model->items().size(), 1u);
+    EXPECT_EQ(model->items()[0].title, "Планёрка и счета");
+}
+
+TEST_F(ModelServiceTest, ARecordingBeingSentCannotBeDeleted) {
+    LocalStore::save({capture("Запись", 100)});
+    auto model = makeModel();
+    loopback.service.injectFault("POST", QStringLiteral("/api/meetings"), dev::Fault::stall());
+    logIn(*model);
+    ASSERT_TRUE(waitUntil([&] { return loopback.service.stalledConnections() > 0; }));
+    EXPECT_FALSE(model->deleteRecording(model->items()[0].id));
+    EXPECT_EQ(model->message(),
+              QStringLiteral("Запись нельзя удалить, пока она отправляется на расшифровку."));
+    EXPECT_TRUE(std::filesystem::exists(*LocalStore::media(model->items()[0])));
+}
