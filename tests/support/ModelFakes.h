@@ -7,6 +7,7 @@
 #include "core/Clock.h"
 #include "core/ParloError.h"
 #include "detection/CallActivitySnapshot.h"
+#include "library/LocalRecording.h"
 #include "model/MediaPlayer.h"
 #include "support/Gate.h"
 
@@ -107,6 +108,7 @@ private:
 struct PlayerScript {
     bool playing = false;
     int plays = 0;
+    std::vector<std::optional<double>> requests; // the `at` of each play()
     Gate gate;
 };
 
@@ -115,6 +117,7 @@ public:
     explicit FakePlayer(PlayerScript& script) : script_(script) {}
     QCoro::Task<> play(LocalRecording, std::optional<double> at) override {
         ++script_.plays;
+        script_.requests.push_back(at);
         co_await script_.gate.pass();
         script_.playing = at.has_value() || !script_.playing;
     }

@@ -1,7 +1,7 @@
 // The window's side of deleting, renaming and searching what was said.
 #include "UiTestSupport.h"
 
-#include "model/MediaPlayer.h"
+#include "support/ModelFakes.h"
 #include "ui/LibraryList.h"
 #include "ui/MainWindow.h"
 #include "ui/RecordingDetail.h"
@@ -20,29 +20,15 @@ using namespace parlo;
 namespace {
 
 // Remembers where each play asked to start.
-class ListeningPlayer : public MediaPlayer {
-public:
-    explicit ListeningPlayer(std::vector<std::optional<double>>& plays) : plays_(plays) {}
-    QCoro::Task<> play(LocalRecording, std::optional<double> at) override {
-        plays_.push_back(at);
-        co_return;
-    }
-    void seek(double) override {}
-    bool isPlaying() const override { return !plays_.empty(); }
-    double position() const override { return 0; }
-    double duration() const override { return 0; }
-
-private:
-    std::vector<std::optional<double>>& plays_;
-};
-
 class RecordingManagementUiTest : public test::UiTest {
 protected:
-    std::vector<std::optional<double>> plays;
+    test::PlayerScript player;
 
     std::unique_ptr<AppModel> modelWithPlayer(const std::vector<LocalRecording>& items) {
         return makeModel(items, [this](AppModelServices& services) {
-            services.makePlayer = [this](ServerClient&) { return std::make_unique<ListeningPlayer>(plays); };
+            services.makePlayer = [this](ServerClient&) {
+                return std::make_unique<test::FakePlayer>(player);
+            };
         });
     }
 
@@ -184,8 +170,8 @@ TEST_F(RecordingManagementUiTest, LinesFoundInTranscriptsShowTheWordAndOpenTheir
     auto* transcript = window.findChild<TranscriptView*>(QStringLiteral("transcriptTab"));
     ASSERT_NE(transcript, nullptr);
     EXPECT_EQ(transcript->highlighted(), 0);
-    ASSERT_TRUE(test::waitUntil([&] { return !plays.empty(); }));
-    EXPECT_EQ(plays.back(), std::optional<double>(12.5));
+    ASSERT_TRUE(test::waitUntil([&] { return !player.requests.empty(); }));
+    EXPECT_EQ(player.requests.back(), std::optional<double>(12.5));
 
     // Clearing the search hides the lines.
     model->setSearch(QString());
