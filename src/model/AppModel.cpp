@@ -4,7 +4,9 @@
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
 #include "model/FailureText.h"
+#include "model/LoginAutostart.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QLocale>
 #include <QSettings>
@@ -18,6 +20,8 @@ namespace parlo {
 namespace {
 
 const char* const kAutoStartKey = "automaticCallRecording";
+// Set once start at login has been suggested, so turning auto-start on again does not repeat it.
+const char* const kStartAtLoginOfferedKey = "offeredStartAtLogin";
 constexpr int kTickIntervalMs = 800;
 constexpr double kRecordingLimitSeconds = 7200;
 constexpr qint64 kLibraryRetryMs = 10'000;
@@ -66,6 +70,7 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
     startTranscriptSearch();
     if (services_.settings)
         autoEnabled_ = services_.settings->value(QString::fromLatin1(kAutoStartKey), false).toBool();
+    startAtLogin_ = LoginAutostart::enabled();
     startTickTimer();
     startUp();
     salvageInterrupted(); // runs on its own, off the main thread; holds the model weakly
@@ -303,8 +308,42 @@ void AppModel::setAutoEnabled(bool on) {
     assign(autoEnabled_, on, &AppModel::autoEnabledChanged);
     if (services_.settings)
         services_.settings->setValue(QString::fromLatin1(kAutoStartKey), on);
+    // A call recorder that is not running records nothing: suggest starting it at login, once.
+    refreshStartAtLogin();
+    if (on && !startAtLogin_ && services_.settings &&
+        !services_.settings->value(QString::fromLatin1(kStartAtLoginOfferedKey), false).toBool()) {
+        services_.settings->setValue(QString::fromLatin1(kStartAtLoginOfferedKey), true);
+        setMessage(QStringLiteral("Автостарт звонков работает, пока Mello Parlo запущен: включите «Запускать "
+                                  "при входе в систему» в настройках, чтобы не пропустить звонок после "
+                                  "перезагрузки."));
+    }
     if (!on && recordingID_ && !manualRecording_)
         stopRecording(true); // runs on its own; the model outlives it or the task checks for that
+}
+
+void AppModel::setStartAtLogin(bool on) {
+    if (isPreview_) {
+        setMessage(QStringLiteral("В предпросмотре запуск при входе в систему не меняется."));
+        return;
+    }
+    try {
+        // The running executable's absolute path: the copy the user turned the switch on in, whatever
+        // PATH the login session has.
+        if (on)
+            LoginAutostart::enable(QCoreApplication::applicationFilePath());
+        else
+            LoginAutostart::disable();
+    } catch (const std::exception& error) {
+        setMessage((on ? QStringLiteral("Не удалось включить запуск при входе в систему: ")
+                       : QStringLiteral("Не удалось отключить запуск при входе в систему: ")) +
+                   describeError(error));
+    }
+    refreshStartAtLogin();
+}
+
+void AppModel::refreshStartAtLogin() {
+    if (!isPreview_)
+        assign(startAtLogin_, LoginAutostart::enabled(), &AppModel::startAtLoginChanged);
 }
 
 QCoro::Task<> AppModel::tick() {

@@ -79,6 +79,8 @@ public:
     const std::vector<LocalRecording>& items() const { return items_; }
     std::optional<Uuid> selection() const { return selection_; }
     bool autoEnabled() const { return autoEnabled_; }
+    // The desktop starts the application at login (the autostart entry on disk, as last read).
+    bool startAtLogin() const { return startAtLogin_; }
     bool connected() const { return connected_; }
     bool microphonePermission() const { return microphonePermission_; }
     bool audioPermission() const { return audioPermission_; }
@@ -128,6 +130,10 @@ public:
     QCoro::Task<> stopRecording(bool manual);
     QCoro::Task<> quit();
     void setAutoEnabled(bool on);
+    // Writes or removes the autostart entry; a failure becomes the notice and the switch shows the disk.
+    void setStartAtLogin(bool on);
+    // Reads the autostart entry again: the desktop's settings or the user may have changed it.
+    void refreshStartAtLogin();
     QCoro::Task<> tick();
     QCoro::Task<> beginRecording(bool automatic);
     QCoro::Task<> refreshPermissions(bool verifySystem);
@@ -184,6 +190,7 @@ Q_SIGNALS:
     void itemsChanged();
     void selectionChanged();
     void autoEnabledChanged();
+    void startAtLoginChanged();
     void connectedChanged();
     void microphonePermissionChanged();
     void audioPermissionChanged();
@@ -263,6 +270,7 @@ private:
     std::vector<LocalRecording> items_;
     std::optional<Uuid> selection_;
     bool autoEnabled_ = false;
+    bool startAtLogin_ = false;
     bool connected_ = false;
     bool microphonePermission_ = false;
     bool audioPermission_ = false;

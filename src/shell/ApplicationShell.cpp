@@ -23,10 +23,16 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace parlo {
 
 namespace {
+
+// How long a start in the background waits for a tray before it opens the window: at login the
+// desktop starts its panel and the autostart entries side by side, and the panel's tray may come up
+// a moment after us.
+constexpr int kTrayGraceMs = 5000;
 
 // The file choosers of the model. They are modal over the main window when it is up (the dialogs
 // go through the desktop's portal where it has one).
@@ -104,7 +110,7 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
 
 } // namespace
 
-int runApplication(QApplication& app, bool preview) {
+int runApplication(QApplication& app, bool preview, bool background) {
     QApplication::setOrganizationName(QStringLiteral("fernwick"));
     QApplication::setApplicationName(QStringLiteral("parlo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Mello Parlo"));
@@ -116,7 +122,7 @@ int runApplication(QApplication& app, bool preview) {
     // A second start over the same library only brings up the running application's window.
     SingleInstance instance(QString::fromStdString(LocalStore::root().string()) +
                             (preview ? QStringLiteral("#preview") : QString()));
-    if (!instance.claim())
+    if (!instance.claim(!background))
         return 0;
 
     // Detection and the permission mirrors read one connection to the sound server, kept current on
@@ -158,7 +164,15 @@ int runApplication(QApplication& app, bool preview) {
     window.setQuitAction(tray.quitAction());
     tray.show();
     // The window group opens its window at launch, like any desktop application started by hand.
-    openWindow();
+    // Started in the background, the tray icon is the way in; without a tray there would be none, so
+    // the window opens after all.
+    if (!background)
+        openWindow();
+    else if (!QSystemTrayIcon::isSystemTrayAvailable())
+        QTimer::singleShot(kTrayGraceMs, &window, [openWindow] {
+            if (!QSystemTrayIcon::isSystemTrayAvailable())
+                openWindow();
+        });
     return app.exec();
 }
 

@@ -48,7 +48,7 @@ int Entry::main(int argc, char** argv) {
         break;
     }
     QApplication app(argc, argv);
-    return runApplication(app, selection.preview);
+    return runApplication(app, selection.preview, selection.background);
 }
 
 } // namespace parlo

@@ -40,6 +40,7 @@ RunSelection selectRunMode(const QStringList& arguments) {
         return selection;
     }
     selection.preview = arguments.contains(QStringLiteral("--preview"));
+    selection.background = arguments.contains(QStringLiteral("--background"));
     return selection;
 }
 

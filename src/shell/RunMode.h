@@ -12,11 +12,12 @@ enum class RunMode { RenderPreview, ProbeZoom, ProbeCalls, SmokeUpload, Applicat
 // What the command line asks for. Values are only filled for the mode that uses them.
 struct RunSelection {
     RunMode mode = RunMode::Application;
-    QString previewPath;  // RenderPreview: the image to write
-    QString smokeFile;    // SmokeUpload: the audio file
-    QString accessFile;   // SmokeUpload: the personal access file
-    QString testRoot;     // SmokeUpload: data folder and result folder
-    bool preview = false; // Application: show the synthetic fixture, capture and network off
+    QString previewPath;     // RenderPreview: the image to write
+    QString smokeFile;       // SmokeUpload: the audio file
+    QString accessFile;      // SmokeUpload: the personal access file
+    QString testRoot;        // SmokeUpload: data folder and result folder
+    bool preview = false;    // Application: show the synthetic fixture, capture and network off
+    bool background = false; // Application: the tray icon only, no window (started at login)
 };
 
 // Chooses the run mode from the full argument list (index 0 is the program path). Arguments are

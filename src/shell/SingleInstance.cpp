@@ -23,13 +23,15 @@ QString SingleInstance::socketName(const QString& key) {
     return QStringLiteral("mello-parlo-") + QString::fromLatin1(digest.left(24));
 }
 
-bool SingleInstance::claim() {
+bool SingleInstance::claim(bool showWindow) {
     {
         QLocalSocket socket;
         socket.connectToServer(name_);
         if (socket.waitForConnected(kAnswerMs)) {
-            socket.write(kOpen);
-            socket.waitForBytesWritten(kAnswerMs);
+            if (showWindow) {
+                socket.write(kOpen);
+                socket.waitForBytesWritten(kAnswerMs);
+            }
             socket.disconnectFromServer();
             return false;
         }

@@ -22,8 +22,9 @@ public:
     ~SingleInstance() override;
 
     // True when this process is now the one: it listens from here on. False when another process
-    // answered: it has been asked to show its window, and this one should end.
-    bool claim();
+    // answered: it has been asked to show its window (unless `showWindow` is false: a start in the
+    // background leaves the running one as it is), and this one should end.
+    bool claim(bool showWindow = true);
 
     // The local socket's name for `key`.
     static QString socketName(const QString& key);

@@ -350,7 +350,42 @@ QWidget* SettingsPanel::buildAutoStart(QWidget* parent) {
         QStringLiteral("Ручная запись идёт до нажатия «Завершить». Микрофон Mello записывается независимо от "
                        "кнопки mute в приложении звонка. Для чистого звука рекомендуются наушники."),
         Theme::font(10), Palette::muted(), 3, autoStart));
+    layout->addWidget(buildStartAtLogin(autoStart));
     return autoStart;
+}
+
+QWidget* SettingsPanel::buildStartAtLogin(QWidget* parent) {
+    auto* login = new QWidget(parent);
+    auto* loginColumn = column(login, 6);
+    auto* switchRow = new QWidget(login);
+    auto* switchLayout = row(switchRow, 10);
+    switchLayout->addWidget(Theme::label(QStringLiteral("Запускать при входе в систему"), Theme::font(12),
+                                         Palette::dark(), switchRow),
+                            0, Qt::AlignVCenter);
+    switchLayout->addStretch(1);
+    loginToggle_ = new Toggle(switchRow);
+    loginToggle_->setObjectName(QStringLiteral("startAtLoginToggle"));
+    QObject::connect(loginToggle_, &Toggle::toggleRequested, this,
+                     [this](bool on) { model_.setStartAtLogin(on); });
+    QObject::connect(&model_, &AppModel::startAtLoginChanged, this,
+                     [this] { loginToggle_->setOn(model_.startAtLogin()); });
+    switchLayout->addWidget(loginToggle_, 0, Qt::AlignVCenter);
+    loginColumn->addWidget(switchRow);
+    loginColumn->addWidget(
+        Theme::paragraph(QStringLiteral("Mello Parlo запускается без окна, значком в трее."), Theme::font(10),
+                         Palette::muted(), 3, login));
+    // The entry on disk, not what was last written: the desktop's settings may have changed it.
+    model_.refreshStartAtLogin();
+    loginToggle_->setOn(model_.startAtLogin());
+    return login;
+}
+
+bool SettingsPanel::event(QEvent* event) {
+    // Back from another application (the desktop's autostart settings, a file manager): read the
+    // entry again.
+    if (event->type() == QEvent::WindowActivate)
+        model_.refreshStartAtLogin();
+    return QWidget::event(event);
 }
 
 void SettingsPanel::connectModel() {

@@ -36,11 +36,15 @@ public:
 
     QSize sizeHint() const override { return {sheetWidth, sheetHeight}; }
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     QWidget* buildHeader(QWidget* parent);
     QWidget* buildPermissions(QWidget* parent);
     QWidget* buildAccount(QWidget* parent);
     QWidget* buildAutoStart(QWidget* parent);
+    QWidget* buildStartAtLogin(QWidget* parent);
     // One permission's row; `name` prefixes the object names of its parts ("microphone", "audio").
     struct PermissionRow {
         Symbol* granted = nullptr;
@@ -69,6 +73,7 @@ private:
     QLineEdit* keyField_ = nullptr;
     SoftButton* connectButton_ = nullptr;
     Toggle* autoToggle_ = nullptr;
+    Toggle* loginToggle_ = nullptr;
     QLabel* message_ = nullptr;
 };
 

@@ -12,17 +12,17 @@
 
 namespace parlo::test {
 
-ScopedDataDir::ScopedDataDir() {
-    if (qEnvironmentVariableIsSet("MELLO_PARLO_DATA_DIR"))
-        previous_ = qgetenv("MELLO_PARLO_DATA_DIR");
-    qputenv("MELLO_PARLO_DATA_DIR", QFile::encodeName(dir_.path()));
+ScopedDataDir::ScopedDataDir(const char* variable) : variable_(variable) {
+    if (qEnvironmentVariableIsSet(variable_))
+        previous_ = qgetenv(variable_);
+    qputenv(variable_, QFile::encodeName(dir_.path()));
 }
 
 ScopedDataDir::~ScopedDataDir() {
     if (previous_)
-        qputenv("MELLO_PARLO_DATA_DIR", *previous_);
+        qputenv(variable_, *previous_);
     else
-        qunsetenv("MELLO_PARLO_DATA_DIR");
+        qunsetenv(variable_);
 }
 
 std::vector<float> readTrack(const std::filesystem::path& path) {

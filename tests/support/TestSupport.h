@@ -24,11 +24,11 @@ namespace parlo::test {
 // FFmpeg's codec, shared by every test that converts, encodes or mixes.
 std::shared_ptr<AudioCodec> ffmpeg();
 
-// Points MELLO_PARLO_DATA_DIR at a fresh temporary folder for the life of the object and restores
-// the previous value afterwards.
+// Points MELLO_PARLO_DATA_DIR (or another folder variable, such as XDG_CONFIG_HOME) at a fresh
+// temporary folder for the life of the object and restores the previous value afterwards.
 class ScopedDataDir {
 public:
-    ScopedDataDir();
+    explicit ScopedDataDir(const char* variable = "MELLO_PARLO_DATA_DIR");
     ~ScopedDataDir();
     ScopedDataDir(const ScopedDataDir&) = delete;
     ScopedDataDir& operator=(const ScopedDataDir&) = delete;
@@ -36,6 +36,7 @@ public:
     std::filesystem::path path() const;
 
 private:
+    const char* variable_;
     QTemporaryDir dir_;
     std::optional<QByteArray> previous_;
 };

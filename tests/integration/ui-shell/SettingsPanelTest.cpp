@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -290,4 +291,80 @@ TEST_F(SettingsPanelTest, TheCrossAndDoneBothCloseTheSheetAndTheMessageLineFollo
     EXPECT_EQ(text(*panel, "settingsMessage"), QStringLiteral("Сессия завершена."));
     model->setMessage(std::nullopt);
     EXPECT_FALSE(shown(*panel, "settingsMessage"));
+}
+
+TEST_F(SettingsPanelTest, StartAtLoginWritesAndRemovesTheEntryAndFollowsTheFileOnDisk) {
+    auto model = makeModel();
+    auto panel = makePanel(*model);
+    auto* toggle = part<Toggle>(*panel, "startAtLoginToggle");
+    const QString entry =
+        QString::fromStdString((configDir.path() / "autostart/mello-parlo.desktop").string());
+    ASSERT_FALSE(toggle->isOn());
+
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_TRUE(toggle->isOn());
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    file.close();
+    EXPECT_TRUE(written.startsWith("[Desktop Entry]\n"));
+    const QByteArray exec =
+        "\nExec=" + QFile::encodeName(QCoreApplication::applicationFilePath()) + " --background\n";
+    EXPECT_TRUE(written.contains(exec)) << written.toStdString();
+
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_FALSE(toggle->isOn());
+    EXPECT_FALSE(QFile::exists(entry));
+
+    // Removed behind the application's back: the switch follows once the window is active again.
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    ASSERT_TRUE(toggle->isOn());
+    ASSERT_TRUE(QFile::remove(entry));
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(panel.get(), &activate);
+    EXPECT_FALSE(toggle->isOn());
+
+    // Switched off inside the file, as desktops' autostart settings do: a sheet opened now shows off.
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    ASSERT_TRUE(model->startAtLogin());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Desktop Entry]\nType=Application\nExec=mello-parlo --background\nHidden=true\n");
+    file.close();
+    EXPECT_FALSE(part<Toggle>(*makePanel(*model), "startAtLoginToggle")->isOn());
+    EXPECT_FALSE(model->startAtLogin());
+}
+
+TEST_F(SettingsPanelTest, AnEntryThatCannotBeWrittenLeavesTheSwitchOffWithTheNotice) {
+    // The autostart folder's place is taken by a file.
+    QFile blocker(QString::fromStdString((configDir.path() / "autostart").string()));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    auto model = makeModel();
+    auto panel = makePanel(*model);
+    auto* toggle = part<Toggle>(*panel, "startAtLoginToggle");
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_FALSE(toggle->isOn());
+    EXPECT_TRUE(text(*panel, "settingsMessage")
+                    .startsWith(QStringLiteral("Не удалось включить запуск при входе в систему: ")));
+}
+
+TEST_F(SettingsPanelTest, TurningAutoStartOnOffersStartAtLoginOnceAndNotWhenItIsOn) {
+    grant(true);
+    auto model = makeModel();
+    model->setAutoEnabled(true);
+    ASSERT_TRUE(model->message().has_value());
+    EXPECT_TRUE(model->message()->contains(QStringLiteral("«Запускать при входе в систему»")));
+    EXPECT_TRUE(settings.value(QStringLiteral("offeredStartAtLogin")).toBool());
+
+    model->setMessage(std::nullopt);
+    model->setAutoEnabled(false);
+    model->setAutoEnabled(true);
+    EXPECT_FALSE(model->message().has_value()) << "offered twice";
+
+    // Not offered at all to someone who already starts at login.
+    settings.remove(QStringLiteral("offeredStartAtLogin"));
+    model->setAutoEnabled(false);
+    model->setStartAtLogin(true);
+    model->setAutoEnabled(true);
+    EXPECT_FALSE(model->message().has_value());
 }

@@ -75,6 +75,8 @@ public Q_SLOTS:
 class ShellTest : public ::testing::Test {
 protected:
     ScopedDataDir dataDir;
+    // The autostart entry goes to a folder of the test's own.
+    ScopedDataDir configDir{"XDG_CONFIG_HOME"};
     QTemporaryDir settingsDir;
     QSettings settings{settingsDir.filePath(QStringLiteral("parlo.ini")), QSettings::IniFormat};
     std::shared_ptr<ScriptedPermissions> permissions = std::make_shared<ScriptedPermissions>();

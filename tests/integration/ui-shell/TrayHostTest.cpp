@@ -88,7 +88,9 @@ protected:
             << "Xvfb did not start";
         display = announced.trimmed().toInt();
         env.insert(text("DISPLAY"), QStringLiteral(":%1").arg(display));
+    }
 
+    void startTray() {
         // trayer now and then gives up when it starts right after the server: try again.
         for (int attempt = 0; attempt < 3 && !trayReady(); ++attempt) {
             tray.reset();
@@ -103,6 +105,13 @@ protected:
     }
 
     bool trayReady() { return tray && tray->running() && !windows(text("^panel$")).isEmpty(); }
+
+    // The application, shown on the X server rather than offscreen.
+    std::unique_ptr<Helper> startApplication(const QStringList& arguments) {
+        QProcessEnvironment appEnv = env;
+        appEnv.insert(text("QT_QPA_PLATFORM"), text("xcb"));
+        return std::make_unique<Helper>(text(MELLO_PARLO_BINARY), arguments, appEnv);
+    }
 
     // Runs xdotool and returns its standard output.
     QString xdotool(const QStringList& arguments) {
@@ -211,9 +220,9 @@ protected:
 } // namespace
 
 TEST_F(TrayHostTest, ThePreviewShowsItsIconOpensSettingsFromTheMenuAndQuitsThroughIt) {
-    QProcessEnvironment appEnv = env;
-    appEnv.insert(text("QT_QPA_PLATFORM"), text("xcb"));
-    Helper app(text(MELLO_PARLO_BINARY), {text("--preview")}, appEnv);
+    ASSERT_NO_FATAL_FAILURE(startTray());
+    auto started = startApplication({text("--preview")});
+    Helper& app = *started;
     ASSERT_TRUE(app.running());
 
     std::optional<Geometry> icon;
@@ -250,6 +259,30 @@ TEST_F(TrayHostTest, ThePreviewShowsItsIconOpensSettingsFromTheMenuAndQuitsThrou
     ASSERT_TRUE(app.process().waitForFinished(20000)) << "the application did not quit";
     EXPECT_EQ(app.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.process().exitCode(), 0);
+}
+
+// Started at login: the icon in the tray and no window, until the menu asks for it. The window would
+// open a few seconds after the start if no tray had turned up: wait past that.
+TEST_F(TrayHostTest, StartedInTheBackgroundItShowsOnlyItsIconUntilTheMenuOpensTheWindow) {
+    ASSERT_NO_FATAL_FAILURE(startTray());
+    auto app = startApplication({text("--preview"), text("--background")});
+    std::optional<Geometry> icon;
+    ASSERT_TRUE(waitUntil([&] { return (icon = applicationWindow(true)).has_value(); }, 20s))
+        << "no tray icon; application output: " << app->process().readAll().toStdString();
+    EXPECT_FALSE(waitUntil([&] { return applicationWindow(false).has_value(); }, 8s))
+        << "a window opened although the tray shows the icon";
+
+    ASSERT_TRUE(openMenu(*icon)) << "the tray menu did not open";
+    // The first entry, "Открыть приложение".
+    xdotool({text("key"), text("--delay"), text("80"), text("Down"), text("Return")});
+    EXPECT_TRUE(waitUntil([&] { return applicationWindow(false).has_value(); }, 10s))
+        << "the menu did not open the window";
+}
+
+TEST_F(TrayHostTest, StartedInTheBackgroundWithoutATrayItOpensItsWindowAfterAll) {
+    auto app = startApplication({text("--preview"), text("--background")});
+    EXPECT_TRUE(waitUntil([&] { return applicationWindow(false).has_value(); }, 20s))
+        << "no window and no tray: the application cannot be reached";
 }
 
 TEST(SecondStartTest, ASecondStartOverTheSameLibraryEndsAndLeavesTheFirstRunning) {
