@@ -2,6 +2,7 @@
 
 #include "capture/AudioMixer.h"
 #include "capture/CapturePermissions.h"
+#include "capture/CaptureTexts.h"
 #include "core/OffThread.h"
 #include "core/ParloError.h"
 
@@ -37,7 +38,7 @@ SystemAudioRecorder::~SystemAudioRecorder() {
 
 QCoro::Task<> SystemAudioRecorder::start(std::filesystem::path folder) {
     if (!CapturePermissions::systemAudioPermission() || !CapturePermissions::microphoneAuthorized())
-        throw ParloError("Разрешите микрофон и запись системного звука в настройках macOS.");
+        throw ParloError(CaptureText::accessMissing);
 
     // Ask the service whether there is anything to record before anything is created on disk.
     std::shared_ptr<CaptureSource> source = makeSource_();

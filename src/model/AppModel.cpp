@@ -1,5 +1,6 @@
 #include "model/AppModel.h"
 
+#include "capture/CaptureTexts.h"
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
 
@@ -147,7 +148,8 @@ void AppModel::persist() {
     try {
         LocalStore::save(items_);
     } catch (const std::exception&) {
-        setMessage(QStringLiteral("Не удалось сохранить библиотеку на Mac. Проверьте свободное место."));
+        setMessage(
+            QStringLiteral("Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место."));
     }
 }
 
@@ -201,7 +203,7 @@ QString AppModel::statusTitle() const {
     if (checkingPermissions_)
         return QStringLiteral("Проверяю доступ к звуку");
     if (!audioPermission_ || !microphonePermission_)
-        return QStringLiteral("Нужны разрешения macOS");
+        return QStringLiteral("Нужен доступ к звуку");
     if (starting_)
         return QStringLiteral("Начинаю запись");
     if (!autoEnabled_)
@@ -217,7 +219,7 @@ std::optional<QString> AppModel::recordingHint() const {
     if (recordingID_ || starting_ || !audioPermission_ || !microphonePermission_)
         return std::nullopt;
     return QStringLiteral(
-        "Нажмите «Записать» в любом приложении: сохраняются системный звук Mac и ваш микрофон. "
+        "Нажмите «Записать» в любом приложении: сохраняются звук компьютера и ваш микрофон. "
         "Ручная запись идёт до нажатия «Завершить».");
 }
 
@@ -330,7 +332,7 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     entry.folderName = entry.id.toString();
     entry.status = RecordingStatus::recording;
     entry.stage = "Запись разговора";
-    entry.source = "Звук Mac + микрофон";
+    entry.source = "Звук компьютера + микрофон";
     const Uuid id = entry.id;
     const std::filesystem::path folder = LocalStore::recordingsFolder() / *entry.folderName;
     items_.insert(items_.begin(), std::move(entry));
@@ -452,7 +454,7 @@ QCoro::Task<> AppModel::recordNow() {
         co_await beginRecording(false);
         co_return;
     }
-    setMessage(QStringLiteral("Разрешите микрофон и запись системного звука в настройках macOS."));
+    setMessage(QString::fromUtf8(CaptureText::accessMissing));
     setSettingsVisible(true);
 }
 
@@ -556,11 +558,12 @@ QCoro::Task<> AppModel::refreshPermissions(bool verifySystem) {
         sentence = QStringLiteral("Микрофон и системный звук доступны. Можно нажать «Записать».");
     else if (testFailed)
         sentence =
-            QStringLiteral("Системный доступ пока не подтверждён. Если переключатель Mello в macOS уже "
-                           "включён, закройте и снова откройте Mello, затем нажмите «Проверить доступ».");
+            QStringLiteral("Звук компьютера пока не записывается: звуковой сервер не отдал звук устройства "
+                           "вывода. Выберите устройство вывода в настройках звука системы, затем нажмите "
+                           "«Проверить доступ».");
     else
         sentence = QStringLiteral(
-            "Разрешите недостающий доступ в настройках macOS, затем нажмите «Проверить доступ».");
+            "Разрешите недостающий доступ в настройках системы, затем нажмите «Проверить доступ».");
     assign(permissionCheckMessage_, std::optional<QString>(sentence),
            &AppModel::permissionCheckMessageChanged);
     setMessage(sentence);

@@ -465,10 +465,9 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     hint_->setObjectName(QStringLiteral("recordingHint"));
     layout->addWidget(hint_);
 
-    layout->addWidget(Theme::label(
-        QStringLiteral(
-            "Только звук · Сначала на Mac, затем в ваш личный кабинет · До 2 часов за одну запись"),
-        Theme::font(9), Palette::muted(), card, true));
+    layout->addWidget(Theme::label(QStringLiteral("Только звук · Сначала на этом компьютере, затем в ваш "
+                                                  "личный кабинет · До 2 часов за одну запись"),
+                                   Theme::font(9), Palette::muted(), card, true));
     return card;
 }
 
@@ -614,7 +613,7 @@ void MainWindow::refreshHeader() {
     const bool connected = model_.connected();
     connectionDot_->setColour(connected ? Palette::mint() : Theme::faded(Palette::orange(), 0.65));
     connectionText_->setText(connected ? QStringLiteral("Кабинет подключён")
-                                       : QStringLiteral("Сохранение на Mac"));
+                                       : QStringLiteral("Сохранение на этом компьютере"));
 }
 
 void MainWindow::refreshCard() {
@@ -622,12 +621,12 @@ void MainWindow::refreshCard() {
     eyebrow_->setText(recording ? QStringLiteral("ВСТРЕЧА ИДЁТ") : QStringLiteral("ВНИМАНИЕ НА РАЗГОВОРЕ"));
     headline_->setText(recording ? QStringLiteral("Я сохраняю главное.")
                                  : QStringLiteral("Запишите любой разговор."));
-    Theme::setParagraphText(body_,
-                            recording
-                                ? QStringLiteral("Звук компьютера и ваш голос записываются на Mac.")
-                                : QStringLiteral("Google Meet, Zoom и любые другие приложения.\nНажмите "
-                                                 "«Записать» — после завершения появится расшифровка."),
-                            4);
+    Theme::setParagraphText(
+        body_,
+        recording ? QStringLiteral("Звук компьютера и ваш голос записываются на этом компьютере.")
+                  : QStringLiteral("Google Meet, Zoom и любые другие приложения.\nНажмите "
+                                   "«Записать» — после завершения появится расшифровка."),
+        4);
     statusDot_->setColour(recording ? Palette::recordingRed() : Palette::mint());
     statusTitle_->setText(model_.statusTitle());
     autoToggle_->setOn(model_.autoEnabled());

@@ -120,10 +120,9 @@ void RecordingDetail::rebuild() {
         layout->addWidget(buildErrorRow(content_));
 
     if (r.status == RecordingStatus::recording) {
-        QLabel* note = Theme::label(
-            QStringLiteral(
-                "Разговор сохраняется на этом Mac. После завершения запись отправится на расшифровку."),
-            Theme::font(12), Palette::muted(), content_, true);
+        QLabel* note = Theme::label(QStringLiteral("Разговор сохраняется на этом компьютере. После "
+                                                   "завершения запись отправится на расшифровку."),
+                                    Theme::font(12), Palette::muted(), content_, true);
         note->setObjectName(QStringLiteral("recordingNote"));
         layout->addWidget(note);
     } else if (r.result) {
@@ -178,7 +177,7 @@ QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
                 Q_EMIT exportRequested(recording_->id, name);
         });
     }
-    QAction* reveal = menu->addAction(QStringLiteral("Показать файлы на Mac"));
+    QAction* reveal = menu->addAction(QStringLiteral("Показать файлы"));
     reveal->setEnabled(r.folderName.has_value());
     QObject::connect(reveal, &QAction::triggered, this, [this] {
         if (!recording_ || !recording_->folderName)
@@ -371,7 +370,7 @@ QWidget* RecordingDetail::buildWaiting(QWidget* parent) {
     layout->addWidget(stage);
     const QString hint =
         r.status == RecordingStatus::waitingLogin
-            ? QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на Mac.")
+            ? QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на этом компьютере.")
             : QStringLiteral("Можно продолжать работу. Результат появится здесь после обработки.");
     QLabel* hintLabel = Theme::label(hint, Theme::font(11), Palette::muted(), box, true);
     hintLabel->setObjectName(QStringLiteral("waitingHint"));

@@ -201,12 +201,12 @@ void SettingsPanel::openSoundSettings() {
 QWidget* SettingsPanel::buildPermissions(QWidget* parent) {
     QWidget* permissions = card(parent, "permissionsCard");
     auto* layout = cardColumn(permissions, 14);
-    layout->addWidget(Theme::label(QStringLiteral("Разрешения macOS"), Theme::font(14, QFont::DemiBold),
+    layout->addWidget(Theme::label(QStringLiteral("Разрешения системы"), Theme::font(14, QFont::DemiBold),
                                    Palette::dark(), permissions));
     layout->addWidget(
         permissionRow(permissions, QStringLiteral("microphone"), QStringLiteral("Микрофон"), microphoneRow_));
-    layout->addWidget(permissionRow(permissions, QStringLiteral("audio"),
-                                    QStringLiteral("Запись экрана и системного звука"), audioRow_));
+    layout->addWidget(
+        permissionRow(permissions, QStringLiteral("audio"), QStringLiteral("Звук компьютера"), audioRow_));
     layout->addWidget(Theme::paragraph(
         QStringLiteral("Приложение сохраняет системный звук всех приложений и ваш микрофон. В запись могут "
                        "попасть другие звуки компьютера, например уведомления. Видео экрана не сохраняется."),
@@ -318,7 +318,7 @@ QWidget* SettingsPanel::buildAccount(QWidget* parent) {
     layout->addWidget(keyForm_);
 
     QLabel* note = Theme::label(
-        QStringLiteral("Сессия сохраняется в Связке ключей macOS. Сам ключ доступа не сохраняется."),
+        QStringLiteral("Сессия сохраняется в хранилище паролей системы. Сам ключ доступа не сохраняется."),
         Theme::font(9), Palette::muted(), account, true);
     note->setObjectName(QStringLiteral("sessionNote"));
     layout->addWidget(note);

@@ -126,8 +126,9 @@ TEST_F(RecordingDetailTest, WaitingForLoginShowsTheConnectHintAndNoProgressBar) 
     EXPECT_EQ(detail->findChild<QWidget*>(QStringLiteral("progressBar")), nullptr);
     EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("stageText"))->text(),
               QStringLiteral("Войдите для расшифровки"));
-    EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("waitingHint"))->text(),
-              QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на Mac."));
+    EXPECT_EQ(
+        detail->findChild<QLabel*>(QStringLiteral("waitingHint"))->text(),
+        QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на этом компьютере."));
     // A local file means a player row.
     EXPECT_NE(detail->findChild<QWidget*>(QStringLiteral("playerRow")), nullptr);
 }
@@ -191,10 +192,10 @@ TEST_F(RecordingDetailTest, ExportsAreEnabledOnlyForADoneRecording) {
             EXPECT_FALSE(action->isEnabled());
         }
     }
-    EXPECT_EQ(titles, (QStringList{QStringLiteral("Экспорт MD"), QStringLiteral("Экспорт TXT"),
-                                   QStringLiteral("Экспорт SRT"), QStringLiteral("Экспорт JSON"),
-                                   QStringLiteral("Показать файлы на Mac"),
-                                   QStringLiteral("Открыть личный кабинет")}));
+    EXPECT_EQ(titles,
+              (QStringList{QStringLiteral("Экспорт MD"), QStringLiteral("Экспорт TXT"),
+                           QStringLiteral("Экспорт SRT"), QStringLiteral("Экспорт JSON"),
+                           QStringLiteral("Показать файлы"), QStringLiteral("Открыть личный кабинет")}));
 
     r.status = "done";
     detail->display(r, QStringLiteral("summary"));

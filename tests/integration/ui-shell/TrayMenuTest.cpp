@@ -73,7 +73,7 @@ TEST_F(TrayMenuTest, TheIdleMenuHoldsTheNineItemsInOrder) {
     grant(false);
     test::runTask(model->refreshPermissions(false));
     EXPECT_EQ(item(*tray, "trayStatus")->text(), model->statusTitle());
-    EXPECT_EQ(item(*tray, "trayStatus")->text(), QStringLiteral("Нужны разрешения macOS"));
+    EXPECT_EQ(item(*tray, "trayStatus")->text(), QStringLiteral("Нужен доступ к звуку"));
 }
 
 TEST_F(TrayMenuTest, RecordStartingAndStopSwapWithTheModel) {
