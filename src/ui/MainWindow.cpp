@@ -17,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QScrollArea>
@@ -42,8 +43,10 @@ QWidget* filledRect(QWidget* parent, const QColor& colour) {
     return w;
 }
 
-// Dims the window and holds the settings panel in its centre. Escape or a click on the dimmed
-// area dismisses it, which the window turns into settingsVisible = false.
+// Dims the window and holds the settings panel in its centre, drawn as a raised surface. The sheet is
+// modal: only a press outside the panel, Escape or the panel's own buttons dismiss it; Tab cycles
+// through the panel's controls, and focus that lands behind it (a click before it opened, a window
+// activation) is taken back, so typed text never reaches the window underneath.
 class SheetOverlay : public QWidget {
     Q_OBJECT
 public:
@@ -51,11 +54,14 @@ public:
         setObjectName(QStringLiteral("settingsSheet"));
         setFocusPolicy(Qt::StrongFocus);
         panel_->setParent(this);
-        panel_->setAutoFillBackground(true);
+        // The overlay paints the panel's rounded surface; the panel's own corners stay clear.
+        panel_->setAutoFillBackground(false);
         QPalette palette = panel_->palette();
         palette.setColor(QPalette::Window, Palette::background());
         palette.setColor(QPalette::WindowText, Palette::dark());
         panel_->setPalette(palette);
+        QObject::connect(qApp, &QApplication::focusChanged, this,
+                         [this](QWidget*, QWidget* now) { keepFocus(now); });
         place();
     }
     QWidget* panel() const { return panel_; }
@@ -65,19 +71,63 @@ public:
         const int h = std::min(kSheetHeight, height());
         panel_->setGeometry((width() - w) / 2, (height() - h) / 2, w, h);
     }
+    // Gives the focus to the panel's first control.
+    void focusFirst() {
+        if (QWidget* first = step(nullptr, true))
+            first->setFocus(Qt::TabFocusReason);
+        else
+            setFocus();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
         painter.fillRect(rect(), QColor(0, 0, 0, 40));
+        Raised{kSheetRadius, Palette::background()}.paint(painter, QRectF(panel_->geometry()));
     }
-    void mousePressEvent(QMouseEvent*) override { Q_EMIT dismissed(); }
+    void mousePressEvent(QMouseEvent* event) override {
+        // Presses that no control inside the panel took (labels, card backgrounds, padding) climb
+        // up to here: only those outside the panel close the sheet.
+        if (!panel_->geometry().contains(event->position().toPoint()))
+            Q_EMIT dismissed();
+    }
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Escape) {
             Q_EMIT dismissed();
             return;
         }
-        QWidget::keyPressEvent(event);
+        // Keys no control used stop here: nothing of them reaches the window behind.
+        event->accept();
+    }
+    bool focusNextPrevChild(bool next) override {
+        if (QWidget* target = step(QApplication::focusWidget(), next))
+            target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+
+private:
+    static constexpr qreal kSheetRadius = 20;
+
+    bool takesTab(QWidget* widget) const {
+        return widget != this && isAncestorOf(widget) && widget->isVisibleTo(this) && widget->isEnabled() &&
+               (widget->focusPolicy() & Qt::TabFocus) != 0;
+    }
+    // The next (or previous) control inside the sheet after `from`, wrapping round.
+    QWidget* step(QWidget* from, bool next) const {
+        QWidget* start = from && isAncestorOf(from) ? from : const_cast<SheetOverlay*>(this);
+        QWidget* widget = start;
+        do {
+            widget = next ? widget->nextInFocusChain() : widget->previousInFocusChain();
+            if (takesTab(widget))
+                return widget;
+        } while (widget != start);
+        return nullptr;
+    }
+    void keepFocus(QWidget* now) {
+        if (!isVisible() || !now || now == this || isAncestorOf(now) || now->window() != window())
+            return;
+        focusFirst();
     }
 
 Q_SIGNALS:
@@ -298,6 +348,7 @@ QWidget* MainWindow::buildContent() {
     scroll_->setObjectName(QStringLiteral("contentScroll"));
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(false);
+    Theme::thinScrollBars(scroll_);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->viewport()->setAutoFillBackground(true);
     QPalette palette = scroll_->viewport()->palette();
@@ -685,7 +736,7 @@ void MainWindow::selectionChanged() {
 
 void MainWindow::refreshMessage() {
     const std::optional<QString> message = model_.message();
-    if (!message) {
+    if (!message || sheet_) {
         toast_->hide();
         return;
     }
@@ -702,6 +753,7 @@ void MainWindow::refreshSheet() {
             sheet_->hide();
             sheet_->deleteLater();
             sheet_ = nullptr;
+            refreshMessage();
         }
         return;
     }
@@ -715,9 +767,9 @@ void MainWindow::refreshSheet() {
     sheet_ = overlay;
     sheet_->show();
     sheet_->raise();
-    sheet_->setFocus();
-    if (toast_->isVisible())
-        toast_->raise();
+    overlay->focusFirst();
+    // The sheet's message line shows the notice while it is up.
+    toast_->hide();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -730,7 +782,8 @@ void MainWindow::placeOverlays() {
         const QMargins reach = Raised::overflow();
         const QSize size = toast_->fit(width() - 2 * kToastMargin);
         // The shape (not its shadow) keeps 24 from the window's bottom edge.
-        toast_->setGeometry((width() - size.width()) / 2 + (reach.left() - reach.right()) / 2,
+        // Centred on its shape: the shadows reach further to one side than to the other.
+        toast_->setGeometry((width() - size.width()) / 2 - (reach.left() - reach.right()) / 2,
                             height() - kToastMargin - size.height() + reach.bottom(), size.width(),
                             size.height());
     }

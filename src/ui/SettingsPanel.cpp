@@ -91,11 +91,11 @@ SettingsPanel::SettingsPanel(AppModel& model, QWidget* parent) : QWidget(parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(true);
-    QPalette viewport = scroll->viewport()->palette();
-    viewport.setColor(QPalette::Window, Palette::background());
-    scroll->viewport()->setPalette(viewport);
-    column(this, 0)->addWidget(scroll);
+    // Transparent: the sheet's rounded surface shows through, and the scroll bar keeps clear of
+    // its corners.
+    scroll->viewport()->setAutoFillBackground(false);
+    Theme::thinScrollBars(scroll);
+    column(this, 0, QMargins(0, 14, 6, 14))->addWidget(scroll);
 
     auto* content = new SheetContent();
     content->setObjectName(QStringLiteral("settingsContent"));
@@ -138,8 +138,10 @@ QWidget* SettingsPanel::buildHeader(QWidget* parent) {
     headerRow->addWidget(new LogoView(48, header), 0, Qt::AlignVCenter);
     auto* texts = new QWidget(header);
     auto* textColumn = column(texts, 4);
-    textColumn->addWidget(Theme::label(QStringLiteral("Доступ к звуку"), Theme::rounded(24, QFont::Bold),
-                                       Palette::dark(), texts));
+    QLabel* title =
+        Theme::label(QStringLiteral("Доступ к звуку"), Theme::rounded(24), Palette::dark(), texts);
+    title->setObjectName(QStringLiteral("settingsTitle"));
+    textColumn->addWidget(title);
     textColumn->addWidget(Theme::label(QStringLiteral("Для любого звонка или голосовой заметки."),
                                        Theme::font(11), Palette::muted(), texts));
     headerRow->addWidget(texts, 0, Qt::AlignVCenter);
@@ -201,8 +203,10 @@ void SettingsPanel::openSoundSettings() {
 QWidget* SettingsPanel::buildPermissions(QWidget* parent) {
     QWidget* permissions = card(parent, "permissionsCard");
     auto* layout = cardColumn(permissions, 14);
-    layout->addWidget(Theme::label(QStringLiteral("Разрешения системы"), Theme::font(14, QFont::DemiBold),
-                                   Palette::dark(), permissions));
+    QLabel* title =
+        Theme::label(QStringLiteral("Разрешения системы"), Theme::font(14), Palette::dark(), permissions);
+    title->setObjectName(QStringLiteral("permissionsTitle"));
+    layout->addWidget(title);
     layout->addWidget(
         permissionRow(permissions, QStringLiteral("microphone"), QStringLiteral("Микрофон"), microphoneRow_));
     layout->addWidget(
@@ -240,8 +244,9 @@ QWidget* SettingsPanel::buildAccount(QWidget* parent) {
 
     auto* titles = new QWidget(account);
     auto* titleColumn = column(titles, 3);
-    titleColumn->addWidget(Theme::label(QStringLiteral("Личный кабинет"), Theme::font(14, QFont::DemiBold),
-                                        Palette::dark(), titles));
+    QLabel* title = Theme::label(QStringLiteral("Личный кабинет"), Theme::font(14), Palette::dark(), titles);
+    title->setObjectName(QStringLiteral("accountTitle"));
+    titleColumn->addWidget(title);
     QLabel* host = Theme::label(model_.client().base().host(), Theme::font(11), Palette::muted(), titles);
     host->setObjectName(QStringLiteral("serviceHost"));
     titleColumn->addWidget(host);

@@ -201,6 +201,10 @@ TEST_F(MainWindowTest, ClosingTheToastClearsTheMessageAndANewMessageShowsItAgain
     // The toast's shape (its shadow may reach further) keeps 24 from the bottom edge.
     EXPECT_EQ(window.toast()->geometry().marginsRemoved(Raised::overflow()).bottom() + 1,
               window.height() - 24);
+    // Centred on its shape, within a pixel.
+    EXPECT_LE(std::abs(window.toast()->geometry().marginsRemoved(Raised::overflow()).center().x() -
+                       window.rect().center().x()),
+              1);
 
     QTest::mouseClick(child<QAbstractButton>(window, "messageClose"), Qt::LeftButton);
     EXPECT_FALSE(model->message());
