@@ -435,6 +435,21 @@ QCoro::Task<> AppModel::play(const Uuid& id, std::optional<double> at) {
     assign(playbackDuration_, player_->duration(), &AppModel::playbackDurationChanged);
 }
 
+QCoro::Task<> AppModel::revealFiles(const Uuid& id) {
+    const LocalRecording* item = find(id);
+    if (!item || !item->folderName || !services_.revealFile)
+        co_return;
+    const std::filesystem::path path =
+        LocalStore::media(*item).value_or(LocalStore::recordingsFolder() / *item->folderName);
+    QPointer<AppModel> self(this);
+    try {
+        co_await services_.revealFile(QString::fromStdString(path.string()));
+    } catch (...) {
+        if (self)
+            setMessage(describeError(std::current_exception()));
+    }
+}
+
 void AppModel::seek(double seconds) {
     if (!player_)
         return;

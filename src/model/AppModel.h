@@ -50,6 +50,8 @@ struct AppModelServices {
     // Asks where to save an export, proposing a file name; nothing when cancelled.
     std::function<std::optional<QString>(const QString& proposedName, const QString& format)>
         chooseExportFile;
+    // Shows a file or folder selected in the desktop's file manager. Throws when nothing could show it.
+    std::function<QCoro::Task<>(QString path)> revealFile;
     // Makes the audio player on first use; it downloads the service's audio through the client.
     std::function<std::unique_ptr<MediaPlayer>(ServerClient& client)> makePlayer;
 };
@@ -129,6 +131,9 @@ public:
     QCoro::Task<> exportRecording(const Uuid& id, QString format);
     // Plays a recording, from `at` seconds when given, else toggles play and pause.
     QCoro::Task<> play(const Uuid& id, std::optional<double> at);
+    // "Показать файлы": the recording's audio file selected in the file manager (its folder when it
+    // has no file yet). A failure becomes the notice.
+    QCoro::Task<> revealFiles(const Uuid& id);
     // Moves the loaded player (the slider).
     void seek(double seconds);
     // The upload queue is running.

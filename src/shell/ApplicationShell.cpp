@@ -4,6 +4,7 @@
 #include "detection/CallActivityProbe.h"
 #include "library/LocalStore.h"
 #include "model/AppModel.h"
+#include "platform/FileManagerReveal.h"
 #include "platform/PlatformParts.h"
 #include "shell/QuitProtocol.h"
 #include "shell/SingleInstance.h"
@@ -14,6 +15,7 @@
 #include "ui/TrayMenu.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QIcon>
 #include <QPointer>
@@ -69,6 +71,10 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
                 proposedName,
             format.toUpper() + QStringLiteral(" (*.") + format + QStringLiteral(")"));
         return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
+    };
+    services.revealFile = [](QString path) {
+        return platform::revealInFileManager(
+            std::move(path), [](const QUrl& folder) { return QDesktopServices::openUrl(folder); });
     };
     services.makePlayer = [](ServerClient& client) -> std::unique_ptr<MediaPlayer> {
         // The model owns both the client and the player it makes here, and drops the player first.

@@ -650,6 +650,8 @@ void MainWindow::connectDetail() {
         model_.seek(seconds);
         model_.setPlaybackPosition(seconds);
     });
+    QObject::connect(detail_, &RecordingDetail::revealRequested, this,
+                     [this](const Uuid& id) { model_.revealFiles(id); });
     QObject::connect(detail_, &RecordingDetail::retryRequested, this,
                      [this](const Uuid& id) { model_.retry(id); });
     QObject::connect(detail_, &RecordingDetail::exportRequested, this,

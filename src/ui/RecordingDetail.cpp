@@ -180,10 +180,8 @@ QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
     QAction* reveal = menu->addAction(QStringLiteral("Показать файлы"));
     reveal->setEnabled(r.folderName.has_value());
     QObject::connect(reveal, &QAction::triggered, this, [this] {
-        if (!recording_ || !recording_->folderName)
-            return;
-        const std::filesystem::path folder = LocalStore::recordingsFolder() / *recording_->folderName;
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+        if (recording_)
+            Q_EMIT revealRequested(recording_->id);
     });
     QAction* service = menu->addAction(QStringLiteral("Открыть личный кабинет"));
     QObject::connect(service, &QAction::triggered, this, [] { QDesktopServices::openUrl(serviceBaseUrl()); });

@@ -43,6 +43,8 @@ Q_SIGNALS:
     void seekRequested(double seconds);
     // "Повторить отправку".
     void retryRequested(const Uuid& id);
+    // "Показать файлы".
+    void revealRequested(const Uuid& id);
     // "Экспорт MD", "Экспорт TXT" ...: the format's extension.
     void exportRequested(const Uuid& id, const QString& format);
 
