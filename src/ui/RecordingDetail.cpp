@@ -10,6 +10,7 @@
 #include "ui/Theme.h"
 #include "ui/TranscriptView.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -98,6 +99,11 @@ void RecordingDetail::updatePlayer() {
 
 void RecordingDetail::rebuild() {
     ++builds_;
+    // A tab chosen by keyboard rebuilds the pane under the focused button: the focus moves to the
+    // button of the same name in the new content.
+    QString focused;
+    if (QWidget* focus = QApplication::focusWidget(); content_ && focus && content_->isAncestorOf(focus))
+        focused = focus->objectName();
     // The old content may hold the button whose click led here: hide it now, delete it later.
     if (content_) {
         layout_->removeWidget(content_);
@@ -140,6 +146,9 @@ void RecordingDetail::rebuild() {
     // content as absent and size the window's column without it.
     content_->show();
     updatePlayer();
+    if (!focused.isEmpty())
+        if (auto* again = content_->findChild<QWidget*>(focused))
+            again->setFocus(Qt::TabFocusReason);
 }
 
 QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
@@ -208,7 +217,7 @@ QWidget* RecordingDetail::buildPlayerRow(QWidget* parent) {
     QObject::connect(slider_, &PlayerSlider::moved, this, &RecordingDetail::seekRequested);
     layout->addWidget(slider_, 1, Qt::AlignVCenter);
 
-    QLabel* time = Theme::label(clock(0), Theme::font(9), Palette::muted(), box);
+    QLabel* time = Theme::label(clock(0), Theme::mono(9), Palette::muted(), box);
     time->setObjectName(QStringLiteral("playerClock"));
     clock_ = time;
     layout->addWidget(time, 0, Qt::AlignVCenter);
@@ -321,7 +330,7 @@ QWidget* RecordingDetail::buildSection(QWidget* parent, const QString& title,
             if (segment == result.segments.end())
                 continue; // a reference to no segment gives no button
             const double start = segment->start;
-            auto* button = new PlainButton(QStringLiteral("↗ ") + clock(start), QString(), Theme::font(9),
+            auto* button = new PlainButton(QStringLiteral("↗ ") + clock(start), QString(), Theme::mono(9),
                                            Palette::muted(), times);
             button->setObjectName(QStringLiteral("timeButton"));
             button->setProperty("seconds", start);

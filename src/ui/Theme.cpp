@@ -29,6 +29,7 @@ namespace {
 
 const char* const kPlainFamily = "DejaVu Sans";
 const char* const kRoundedFamily = "Comfortaa";
+const char* const kMonoFamily = "DejaVu Sans Mono";
 
 QString paragraphHtml(const QString& text, qreal lineSpacing, bool centred) {
     QString escaped = text.toHtmlEscaped();
@@ -96,8 +97,9 @@ void load() {
         return;
     loaded = true;
     initialiseBundledResources();
-    for (const char* file : {":/fonts/DejaVuSans.ttf", ":/fonts/DejaVuSans-Bold.ttf",
-                             ":/fonts/Comfortaa-Regular.ttf", ":/fonts/Comfortaa-Bold.ttf"})
+    for (const char* file :
+         {":/fonts/DejaVuSans.ttf", ":/fonts/DejaVuSans-Bold.ttf", ":/fonts/DejaVuSansMono.ttf",
+          ":/fonts/Comfortaa-Regular.ttf", ":/fonts/Comfortaa-Bold.ttf"})
         QFontDatabase::addApplicationFont(QString::fromLatin1(file));
     if (qApp)
         QApplication::setFont(font(13));
@@ -136,6 +138,10 @@ QFont font(qreal size, int weight, qreal letterSpacing) {
 
 QFont rounded(qreal size, int weight, qreal letterSpacing) {
     return cachedFont(kRoundedFamily, size, weight, letterSpacing);
+}
+
+QFont mono(qreal size, int weight) {
+    return cachedFont(kMonoFamily, size, weight, 0);
 }
 
 QColor faded(const QColor& colour, qreal opacity) {

@@ -21,6 +21,8 @@ void load();
 // Weights are QFont::Weight values; letter spacing is in pixels.
 QFont font(qreal size, int weight = 400, qreal letterSpacing = 0);
 QFont rounded(qreal size, int weight = 400, qreal letterSpacing = 0);
+// The monospaced face (DejaVu Sans Mono) for clocks that must not jitter as their digits change.
+QFont mono(qreal size, int weight = 400);
 
 // A colour at a further opacity (0-1), keeping its own alpha.
 QColor faded(const QColor& colour, qreal opacity);

@@ -23,6 +23,8 @@ public:
     QRect timeRect(int index) const;
     QString timeText(int index) const;
     double start(int index) const;
+    // The time button that the keyboard is on.
+    int currentRow() const { return current_; }
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -41,6 +43,12 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // The hand over the time buttons only, not over the text.
+    void mouseMoveEvent(QMouseEvent* event) override;
+    // Up, Down, Home and End move among the time buttons; Return, Enter and Space play the current.
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     struct Row {
@@ -69,6 +77,7 @@ private:
     mutable std::vector<std::pair<int, Layout>> layouts_;
     mutable int height_ = 0;
     int pressed_ = -1;
+    int current_ = 0;
 };
 
 } // namespace parlo
