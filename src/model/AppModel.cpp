@@ -264,6 +264,9 @@ QCoro::Task<> AppModel::tick() {
         assign(recordingSeconds_, elapsed, &AppModel::recordingSecondsChanged);
     }
 
+    if (recordingID_)
+        watchSilence();
+
     if (recordingSeconds_ >= kRecordingLimitSeconds && recordingID_) {
         co_await stopRecording(true);
         if (!self)
@@ -356,6 +359,7 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
                         return;
                     self->assign(self->systemLevel_, system, &AppModel::systemLevelChanged);
                     self->assign(self->microphoneLevel_, microphone, &AppModel::microphoneLevelChanged);
+                    self->watchSilence();
                 },
                 Qt::QueuedConnection);
         };
@@ -398,6 +402,8 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     assign(recordingSeconds_, 0.0, &AppModel::recordingSecondsChanged);
     started_ = services_.clock->now();
     manualRecording_ = !automatic;
+    silence_.reset(services_.clock->uptime());
+    silenceAlerted_ = false;
     if (!automatic)
         lifecycle_.phase = MeetingLifecycle::Phase::manualRecording;
     if (message_)
@@ -448,6 +454,41 @@ QCoro::Task<> AppModel::revealFiles(const Uuid& id) {
         if (self)
             setMessage(describeError(std::current_exception()));
     }
+}
+
+void AppModel::watchSilence() {
+    std::optional<QString> text;
+    if (recordingID_ && !finalizing_) {
+        switch (silence_.update(systemLevel_, microphoneLevel_, services_.clock->uptime())) {
+        case SilenceWatch::Warning::microphone:
+            text = QStringLiteral("Микрофон молчит уже 20 секунд, хотя звук компьютера идёт. Проверьте, не "
+                                  "выключен ли микрофон и тот ли выбран в настройках звука.");
+            break;
+        case SilenceWatch::Warning::systemAudio:
+            text = QStringLiteral("Звук компьютера не записывается уже 20 секунд, хотя микрофон вас слышит. "
+                                  "Проверьте, что звонок звучит через устройство вывода, выбранное в "
+                                  "настройках звука.");
+            break;
+        case SilenceWatch::Warning::both:
+            text =
+                QStringLiteral("Ни микрофон, ни звук компьютера не слышны уже минуту. Проверьте устройства "
+                               "в настройках звука.");
+            break;
+        case SilenceWatch::Warning::none:
+            break;
+        }
+    }
+    assign(silenceWarning_, text, &AppModel::silenceWarningChanged);
+    if (text && !manualRecording_ && !silenceAlerted_) {
+        silenceAlerted_ = true;
+        Q_EMIT silenceAlert(*text);
+    }
+}
+
+void AppModel::openSoundSettings() {
+    if (services_.openSoundSettings && services_.openSoundSettings())
+        return;
+    setMessage(QString::fromUtf8(ModelText::soundSettingsUnavailable));
 }
 
 void AppModel::seek(double seconds) {
@@ -525,6 +566,7 @@ QCoro::Task<> AppModel::stopRecording(bool manual) {
     assign(recordingSeconds_, 0.0, &AppModel::recordingSecondsChanged);
     assign(systemLevel_, 0.0f, &AppModel::systemLevelChanged);
     assign(microphoneLevel_, 0.0f, &AppModel::microphoneLevelChanged);
+    watchSilence();
 }
 
 QCoro::Task<> AppModel::quit() {

@@ -6,6 +6,7 @@
 #include "library/LocalRecording.h"
 #include "model/MediaPlayer.h"
 #include "model/MeetingLifecycle.h"
+#include "model/SilenceWatch.h"
 #include "server/ServerClient.h"
 
 #include <QObject>
@@ -50,11 +51,20 @@ struct AppModelServices {
     // Asks where to save an export, proposing a file name; nothing when cancelled.
     std::function<std::optional<QString>(const QString& proposedName, const QString& format)>
         chooseExportFile;
+    // Opens the desktop's sound settings; false when none could be started.
+    std::function<bool()> openSoundSettings;
     // Shows a file or folder selected in the desktop's file manager. Throws when nothing could show it.
     std::function<QCoro::Task<>(QString path)> revealFile;
     // Makes the audio player on first use; it downloads the service's audio through the client.
     std::function<std::unique_ptr<MediaPlayer>(ServerClient& client)> makePlayer;
 };
+
+// Notices the model and the views share.
+namespace ModelText {
+inline constexpr const char* soundSettingsUnavailable =
+    "Не удалось открыть настройки звука. Установите pavucontrol или откройте настройки звука рабочего "
+    "стола.";
+} // namespace ModelText
 
 // The one application model: every piece of state the interface shows and every operation it can
 // start. Lives on the main thread; each published field has its own change signal.
@@ -89,6 +99,9 @@ public:
     bool starting() const { return starting_; }
     bool checkingPermissions() const { return checkingPermissions_; }
     std::optional<QString> permissionCheckMessage() const { return permissionCheckMessage_; }
+    // While recording: which side has not been heard for a while ("Микрофон молчит…", "Звук
+    // компьютера не записывается…"); nothing when both are fine or no recording runs.
+    std::optional<QString> silenceWarning() const { return silenceWarning_; }
 
     // The fields the interface may write.
     void setSelection(std::optional<Uuid> value);
@@ -134,6 +147,9 @@ public:
     // "Показать файлы": the recording's audio file selected in the file manager (its folder when it
     // has no file yet). A failure becomes the notice.
     QCoro::Task<> revealFiles(const Uuid& id);
+    // Opens the desktop's sound settings, where the microphone and the output are chosen; when none
+    // can be opened, the notice says what to install.
+    void openSoundSettings();
     // Moves the loaded player (the slider).
     void seek(double seconds);
     // The upload queue is running.
@@ -166,6 +182,10 @@ Q_SIGNALS:
     void checkingPermissionsChanged();
     void permissionCheckMessageChanged();
     void uploadingChanged();
+    void silenceWarningChanged();
+    // A recording that started by itself has gone silent on one side: raised once per recording,
+    // so the desktop can tell a user who is not looking at the window.
+    void silenceAlert(const QString& text);
     // Asks the application to end; emitted by quit() once everything is saved.
     void terminationRequested();
 
@@ -221,6 +241,11 @@ private:
     std::unique_ptr<AudioRecorder> capture_;
     std::unique_ptr<MediaPlayer> player_;
     void mirrorPlayer();
+    // Compares the latest levels with the silence rules and publishes the warning.
+    void watchSilence();
+    SilenceWatch silence_;
+    std::optional<QString> silenceWarning_;
+    bool silenceAlerted_ = false;
     MeetingLifecycle lifecycle_;
     QPointer<QTimer> tickTimer_;
     QDateTime started_;

@@ -72,6 +72,7 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
             format.toUpper() + QStringLiteral(" (*.") + format + QStringLiteral(")"));
         return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
     };
+    services.openSoundSettings = [] { return CapturePermissions::openSoundSettings(); };
     services.revealFile = [](QString path) {
         return platform::revealInFileManager(
             std::move(path), [](const QUrl& folder) { return QDesktopServices::openUrl(folder); });

@@ -512,6 +512,20 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     sourceRow->addWidget(recordButton_, 0, Qt::AlignVCenter);
     layout->addWidget(sources);
 
+    // The live warning that one side is not heard, with the way to fix it.
+    silenceRow_ = new QWidget(card);
+    silenceRow_->setObjectName(QStringLiteral("silenceWarning"));
+    auto* silenceLayout = row(silenceRow_, 12);
+    silenceText_ = Theme::label(QString(), Theme::font(11), Palette::orange(), silenceRow_, true);
+    silenceText_->setObjectName(QStringLiteral("silenceText"));
+    silenceLayout->addWidget(silenceText_, 1, Qt::AlignVCenter);
+    auto* soundSettings = new PlainButton(QStringLiteral("Открыть настройки звука"), QString(),
+                                          Theme::font(11), Palette::dark(), silenceRow_);
+    soundSettings->setObjectName(QStringLiteral("silenceSettingsButton"));
+    QObject::connect(soundSettings, &QAbstractButton::clicked, this, [this] { model_.openSoundSettings(); });
+    silenceLayout->addWidget(soundSettings, 0, Qt::AlignVCenter);
+    layout->addWidget(silenceRow_);
+
     hint_ = Theme::label(QString(), Theme::font(11), Palette::muted(), card, true);
     hint_->setObjectName(QStringLiteral("recordingHint"));
     layout->addWidget(hint_);
@@ -609,7 +623,7 @@ void MainWindow::connectModel() {
           &AppModel::audioPermissionChanged, &AppModel::microphonePermissionChanged,
           &AppModel::autoEnabledChanged, &AppModel::callActivityChanged,
           &AppModel::checkingPermissionsChanged, &AppModel::recordingSecondsChanged,
-          &AppModel::systemLevelChanged, &AppModel::microphoneLevelChanged})
+          &AppModel::systemLevelChanged, &AppModel::microphoneLevelChanged, &AppModel::silenceWarningChanged})
         QObject::connect(&model_, signal, this, card);
     QObject::connect(&model_, &AppModel::connectedChanged, this, [this] { refreshHeader(); });
     QObject::connect(&model_, &AppModel::itemsChanged, this, [this] {
@@ -702,6 +716,11 @@ void MainWindow::refreshCard() {
         recordButton_->setSymbol(starting ? QStringLiteral("hourglass") : QStringLiteral("record.circle"));
         recordButton_->setEnabled(!starting);
     }
+
+    const std::optional<QString> silence = model_.silenceWarning();
+    silenceRow_->setVisible(silence.has_value());
+    if (silence)
+        silenceText_->setText(*silence);
 
     const std::optional<QString> hint = model_.recordingHint();
     hint_->setVisible(hint.has_value());

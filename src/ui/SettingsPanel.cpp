@@ -196,8 +196,7 @@ void SettingsPanel::openSoundSettings() {
     // where the default input and output (and so the monitor we record) are chosen.
     if (openSoundSettings_ && openSoundSettings_())
         return;
-    model_.setMessage(QStringLiteral("Не удалось открыть настройки звука. Установите pavucontrol или "
-                                     "откройте настройки звука рабочего стола."));
+    model_.setMessage(QString::fromUtf8(ModelText::soundSettingsUnavailable));
 }
 
 QWidget* SettingsPanel::buildPermissions(QWidget* parent) {

@@ -124,6 +124,9 @@ TrayMenu::TrayMenu(AppModel& model, QObject* parent)
         QObject::connect(&model_, signal, this, [this] { refresh(); });
     QObject::connect(&model_, &AppModel::recordingIDChanged, this, [this] { recordingChanged(); });
     QObject::connect(&model_, &AppModel::startingChanged, this, [this] { startingChanged(); });
+    // A recording that started by itself may run with nobody at the window: say so on the desktop.
+    QObject::connect(&model_, &AppModel::silenceAlert, this,
+                     [this](const QString& text) { notify(QStringLiteral("Проверьте звук записи"), text); });
     refresh();
 }
 
