@@ -4,6 +4,7 @@
 #include "ui/Surface.h"
 #include "ui/Theme.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
@@ -22,6 +23,24 @@ void paintRing(QPainter& painter, const QRectF& rect, qreal radius) {
     painter.setPen(QPen(Theme::faded(Palette::dark(), 0.6), 1.5));
     painter.drawPath(continuousRoundedRect(rect.adjusted(0.75, 0.75, -0.75, -0.75), radius));
     painter.restore();
+}
+
+namespace {
+
+class FocusRepainter final : public QObject {
+public:
+    explicit FocusRepainter(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+            static_cast<QWidget*>(watched)->update();
+        return false;
+    }
+};
+
+} // namespace
+
+void repaintOnFocusChange(QWidget* widget) {
+    new FocusRepainter(widget);
 }
 
 int step(int current, int count, int key) {

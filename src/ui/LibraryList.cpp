@@ -104,6 +104,7 @@ LibraryList::LibraryList(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
+    Focus::repaintOnFocusChange(this);
     new LibraryRowsDecoration(this);
     layoutRows();
 }
@@ -289,16 +290,6 @@ void LibraryList::keyPressEvent(QKeyEvent* event) {
     Focus::reveal(this, rowRect(target));
     if (press || target != selected)
         Q_EMIT activated(rows_[static_cast<std::size_t>(target)].id);
-}
-
-void LibraryList::focusInEvent(QFocusEvent* event) {
-    QWidget::focusInEvent(event);
-    update();
-}
-
-void LibraryList::focusOutEvent(QFocusEvent* event) {
-    QWidget::focusOutEvent(event);
-    update();
 }
 
 void LibraryList::mousePressEvent(QMouseEvent* event) {

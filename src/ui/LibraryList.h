@@ -52,8 +52,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     // Up, Down, Home and End select the row they lead to; Return, Enter and Space the current one.
     void keyPressEvent(QKeyEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     struct Row {

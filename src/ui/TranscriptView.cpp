@@ -58,6 +58,7 @@ TranscriptView::TranscriptView(const std::vector<TranscriptSegment>& segments, Q
     setObjectName(QStringLiteral("transcriptTab"));
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
+    Focus::repaintOnFocusChange(this);
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -210,16 +211,6 @@ void TranscriptView::keyPressEvent(QKeyEvent* event) {
     }
     current_ = target;
     Focus::reveal(this, timeRect(current_));
-    update();
-}
-
-void TranscriptView::focusInEvent(QFocusEvent* event) {
-    QWidget::focusInEvent(event);
-    update();
-}
-
-void TranscriptView::focusOutEvent(QFocusEvent* event) {
-    QWidget::focusOutEvent(event);
     update();
 }
 

@@ -47,8 +47,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     // Up, Down, Home and End move among the time buttons; Return, Enter and Space play the current.
     void keyPressEvent(QKeyEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     struct Row {

@@ -88,3 +88,22 @@ TEST_F(KeyboardTest, TabsAndTimeButtonsAnswerEnter) {
     ASSERT_EQ(played.count(), 2);
     EXPECT_EQ(played.at(1).at(1).value<std::optional<double>>(), std::optional<double>(12.5));
 }
+
+TEST_F(KeyboardTest, TheHandShowsOverRowsAndTimesOnlyNotOverGapsAndText) {
+    LibraryList* list = window.libraryList();
+    const QRect first = list->rowRect(0);
+    QTest::mouseMove(list, first.center());
+    EXPECT_EQ(list->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseMove(list, QPoint(first.center().x(), first.bottom() + 5)); // between two rows
+    EXPECT_EQ(list->cursor().shape(), Qt::ArrowCursor);
+
+    model->setSelection(newer.id);
+    window.detail()->findChild<QAbstractButton*>(QStringLiteral("transcriptTabButton"))->click();
+    auto* transcript = window.detail()->findChild<TranscriptView*>();
+    ASSERT_NE(transcript, nullptr);
+    QTest::mouseMove(transcript, transcript->timeRect(0).center());
+    EXPECT_EQ(transcript->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseMove(transcript,
+                     transcript->timeRect(0).center() + QPoint(TranscriptView::timeWidth + 40, 0));
+    EXPECT_EQ(transcript->cursor().shape(), Qt::ArrowCursor);
+}
