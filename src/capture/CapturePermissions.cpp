@@ -1,5 +1,6 @@
 #include "capture/CapturePermissions.h"
 
+#include "capture/CaptureTexts.h"
 #include "core/ParloError.h"
 
 #include <QProcess>
@@ -17,7 +18,7 @@ public:
     bool microphoneAuthorized() override { return false; }
     bool systemAudioPreflight() override { return false; }
     QCoro::Task<> verifySystemAudio() override {
-        throw ParloError("Система не вернула доступный дисплей для захвата звука.");
+        throw ParloError(CaptureText::noSystemAudio);
         co_return;
     }
 };

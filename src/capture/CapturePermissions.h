@@ -19,8 +19,8 @@ public:
     // Cheap, may be stale: the server answers and the default sink has a monitor source.
     virtual bool systemAudioPreflight() = 0;
     // Reliable and heavier: a short record from the default sink's monitor delivers data. Throws
-    // PlatformError with the server's description, or ParloError("Система не вернула доступный
-    // дисплей для захвата звука.") when the server answers but offers no monitor to record.
+    // PlatformError with the server's description, or ParloError(CaptureText::noSystemAudio) when
+    // the server answers but offers no monitor to record.
     virtual QCoro::Task<> verifySystemAudio() = 0;
 };
 

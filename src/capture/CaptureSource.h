@@ -62,9 +62,9 @@ public:
 
     virtual ~CaptureSource() = default;
 
-    // Blocking. Checks that both sources exist. Throws ParloError("Не удалось получить доступ к
-    // системному звуку Mac. Проверьте разрешение записи экрана и системного звука.") when there is
-    // no output to record from, PlatformError when the service cannot be reached.
+    // Blocking. Checks that both sources exist. Throws ParloError(CaptureText::noSystemAudio) when
+    // the service cannot be reached or has no output to record from, and
+    // ParloError(CaptureText::noMicrophone) when it has no microphone.
     virtual void prepare() = 0;
 
     // Blocking. Connects both sources; returns once both are capturing. From then on `onChunk` is

@@ -1,6 +1,7 @@
 #include "capture/SystemAudioRecorder.h"
 
 #include "capture/CapturePermissions.h"
+#include "capture/CaptureTexts.h"
 #include "capture/RecordingFinalizer.h"
 #include "core/FileSync.h"
 #include "core/OffThread.h"
@@ -49,7 +50,7 @@ SystemAudioRecorder::~SystemAudioRecorder() {
 
 QCoro::Task<> SystemAudioRecorder::start(std::filesystem::path folder) {
     if (!CapturePermissions::systemAudioPermission() || !CapturePermissions::microphoneAuthorized())
-        throw ParloError("Разрешите микрофон и запись системного звука в настройках macOS.");
+        throw ParloError(CaptureText::accessMissing);
 
     // Ask the service whether there is anything to record before anything is created on disk.
     std::shared_ptr<CaptureSource> source = makeSource_();

@@ -30,7 +30,7 @@ std::string LocalRecording::statusLabel() const {
     if (status == "local")
         return "Отправка";
     if (status == "waiting_login")
-        return "Сохранено на Mac";
+        return "Сохранено на компьютере";
     if (status == "queued")
         return "В очереди";
     if (status == "uploading")

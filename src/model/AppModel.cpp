@@ -1,5 +1,6 @@
 #include "model/AppModel.h"
 
+#include "capture/CaptureTexts.h"
 #include "capture/RecordingFinalizer.h"
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
@@ -270,7 +271,7 @@ QString AppModel::statusTitle() const {
     if (checkingPermissions_)
         return QStringLiteral("Проверяю доступ к звуку");
     if (!audioPermission_ || !microphonePermission_)
-        return QStringLiteral("Нужны разрешения macOS");
+        return QStringLiteral("Нужен доступ к звуку");
     if (starting_)
         return QStringLiteral("Начинаю запись");
     if (!autoEnabled_)
@@ -286,7 +287,7 @@ std::optional<QString> AppModel::recordingHint() const {
     if (recordingID_ || starting_ || !audioPermission_ || !microphonePermission_)
         return std::nullopt;
     return QStringLiteral(
-        "Нажмите «Записать» в любом приложении: сохраняются системный звук Mac и ваш микрофон. "
+        "Нажмите «Записать» в любом приложении: сохраняются звук компьютера и ваш микрофон. "
         "Ручная запись идёт до нажатия «Завершить».");
 }
 
@@ -369,6 +370,9 @@ QCoro::Task<> AppModel::tick() {
         assign(recordingSeconds_, elapsed, &AppModel::recordingSecondsChanged);
     }
 
+    if (recordingID_)
+        watchSilence();
+
     if (recordingSeconds_ >= kRecordingLimitSeconds && recordingID_) {
         co_await stopRecording(true);
         if (!self)
@@ -438,7 +442,7 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     entry.folderName = entry.id.toString();
     entry.status = RecordingStatus::recording;
     entry.stage = "Запись разговора";
-    entry.source = "Звук Mac + микрофон";
+    entry.source = "Звук компьютера + микрофон";
     const Uuid id = entry.id;
     const std::filesystem::path folder = LocalStore::recordingsFolder() / *entry.folderName;
     items_.insert(items_.begin(), std::move(entry));
@@ -462,6 +466,7 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
                         return;
                     self->assign(self->systemLevel_, system, &AppModel::systemLevelChanged);
                     self->assign(self->microphoneLevel_, microphone, &AppModel::microphoneLevelChanged);
+                    self->watchSilence();
                 },
                 Qt::QueuedConnection);
         };
@@ -514,6 +519,8 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     assign(recordingSeconds_, 0.0, &AppModel::recordingSecondsChanged);
     started_ = services_.clock->now();
     manualRecording_ = !automatic;
+    silence_.reset(services_.clock->uptime());
+    silenceAlerted_ = false;
     if (!automatic)
         lifecycle_.phase = MeetingLifecycle::Phase::manualRecording;
     // An old notice no longer applies once a recording runs; a failed save just now still does.
@@ -573,6 +580,56 @@ QCoro::Task<> AppModel::play(const Uuid& id, std::optional<double> at) {
     assign(playbackDuration_, player_->duration(), &AppModel::playbackDurationChanged);
 }
 
+QCoro::Task<> AppModel::revealFiles(const Uuid& id) {
+    const LocalRecording* item = find(id);
+    if (!item || !item->folderName || !services_.revealFile)
+        co_return;
+    const std::filesystem::path path =
+        LocalStore::media(*item).value_or(LocalStore::recordingsFolder() / *item->folderName);
+    QPointer<AppModel> self(this);
+    try {
+        co_await services_.revealFile(QString::fromStdString(path.string()));
+    } catch (...) {
+        if (self)
+            setMessage(describeError(std::current_exception()));
+    }
+}
+
+void AppModel::watchSilence() {
+    std::optional<QString> text;
+    if (recordingID_ && !finalizing_) {
+        switch (silence_.update(systemLevel_, microphoneLevel_, services_.clock->uptime())) {
+        case SilenceWatch::Warning::microphone:
+            text = QStringLiteral("Микрофон молчит уже 20 секунд, хотя звук компьютера идёт. Проверьте, не "
+                                  "выключен ли микрофон и тот ли выбран в настройках звука.");
+            break;
+        case SilenceWatch::Warning::systemAudio:
+            text = QStringLiteral("Звук компьютера не записывается уже 20 секунд, хотя микрофон вас слышит. "
+                                  "Проверьте, что звонок звучит через устройство вывода, выбранное в "
+                                  "настройках звука.");
+            break;
+        case SilenceWatch::Warning::both:
+            text =
+                QStringLiteral("Ни микрофон, ни звук компьютера не слышны уже минуту. Проверьте устройства "
+                               "в настройках звука.");
+            break;
+        case SilenceWatch::Warning::none:
+            break;
+        }
+    }
+    assign(silenceWarning_, text, &AppModel::silenceWarningChanged);
+    if (text && !manualRecording_ && !silenceAlerted_) {
+        silenceAlerted_ = true;
+        Q_EMIT silenceAlert(*text);
+    }
+}
+
+void AppModel::openSoundSettings() {
+    if (services_.openSoundSettings && services_.openSoundSettings())
+        return;
+    setMessage(QString::fromUtf8(ModelText::soundSettingsUnavailable));
+}
+
 void AppModel::seek(double seconds) {
     if (!player_)
         return;
@@ -592,7 +649,7 @@ QCoro::Task<> AppModel::recordNow() {
         co_await beginRecording(false);
         co_return;
     }
-    setMessage(QStringLiteral("Разрешите микрофон и запись системного звука в настройках macOS."));
+    setMessage(QString::fromUtf8(CaptureText::accessMissing));
     setSettingsVisible(true);
 }
 
@@ -656,6 +713,7 @@ QCoro::Task<> AppModel::stopRecording(bool manual) {
     assign(recordingSeconds_, 0.0, &AppModel::recordingSecondsChanged);
     assign(systemLevel_, 0.0f, &AppModel::systemLevelChanged);
     assign(microphoneLevel_, 0.0f, &AppModel::microphoneLevelChanged);
+    watchSilence();
     Q_EMIT operationSettled();
 }
 
@@ -734,11 +792,12 @@ QCoro::Task<> AppModel::refreshPermissions(bool verifySystem) {
         sentence = QStringLiteral("Микрофон и системный звук доступны. Можно нажать «Записать».");
     else if (testFailed)
         sentence =
-            QStringLiteral("Системный доступ пока не подтверждён. Если переключатель Mello в macOS уже "
-                           "включён, закройте и снова откройте Mello, затем нажмите «Проверить доступ».");
+            QStringLiteral("Звук компьютера пока не записывается: звуковой сервер не отдал звук устройства "
+                           "вывода. Выберите устройство вывода в настройках звука системы, затем нажмите "
+                           "«Проверить доступ».");
     else
         sentence = QStringLiteral(
-            "Разрешите недостающий доступ в настройках macOS, затем нажмите «Проверить доступ».");
+            "Разрешите недостающий доступ в настройках системы, затем нажмите «Проверить доступ».");
     assign(permissionCheckMessage_, std::optional<QString>(sentence),
            &AppModel::permissionCheckMessageChanged);
     setMessage(sentence);

@@ -8,6 +8,7 @@
 #include "library/TranscriptIndex.h"
 #include "model/MediaPlayer.h"
 #include "model/MeetingLifecycle.h"
+#include "model/SilenceWatch.h"
 #include "server/ServerClient.h"
 
 #include <QObject>
@@ -62,9 +63,20 @@ struct AppModelServices {
         chooseExportFile;
     // Asks where to save a copy of a recording's audio, proposing a file name; nothing when cancelled.
     std::function<std::optional<QString>(const QString& proposedName)> chooseAudioDestination;
+    // Opens the desktop's sound settings; false when none could be started.
+    std::function<bool()> openSoundSettings;
+    // Shows a file or folder selected in the desktop's file manager. Throws when nothing could show it.
+    std::function<QCoro::Task<>(QString path)> revealFile;
     // Makes the audio player on first use; it downloads the service's audio through the client.
     std::function<std::unique_ptr<MediaPlayer>(ServerClient& client)> makePlayer;
 };
+
+// Notices the model and the views share.
+namespace ModelText {
+inline constexpr const char* soundSettingsUnavailable =
+    "Не удалось открыть настройки звука. Установите pavucontrol или откройте настройки звука рабочего "
+    "стола.";
+} // namespace ModelText
 
 // The one application model: every piece of state the interface shows and every operation it can
 // start. Lives on the main thread; each published field has its own change signal.
@@ -108,6 +120,9 @@ public:
     // Lines of transcripts and summaries where the words of `search` were said, newest recording
     // first (the title filter of filteredItems() stays as it is).
     const std::vector<TranscriptMatch>& transcriptMatches() const;
+    // While recording: which side has not been heard for a while ("Микрофон молчит…", "Звук
+    // компьютера не записывается…"); nothing when both are fine or no recording runs.
+    std::optional<QString> silenceWarning() const { return silenceWarning_; }
 
     // The fields the interface may write.
     void setSelection(std::optional<Uuid> value);
@@ -163,6 +178,12 @@ public:
     // Plays a recording, from `at` seconds when given, else toggles play and pause. Refused with a
     // notice while a recording runs: it would be recorded with the call (a start pauses the player).
     QCoro::Task<> play(const Uuid& id, std::optional<double> at);
+    // "Показать файлы": the recording's audio file selected in the file manager (its folder when it
+    // has no file yet). A failure becomes the notice.
+    QCoro::Task<> revealFiles(const Uuid& id);
+    // Opens the desktop's sound settings, where the microphone and the output are chosen; when none
+    // can be opened, the notice says what to install.
+    void openSoundSettings();
     // Moves the loaded player (the slider).
     void seek(double seconds);
     // The upload queue is running.
@@ -218,6 +239,10 @@ Q_SIGNALS:
     // A start, a stop or a finalization has ended and the model's state is final; quit() waits on it.
     void operationSettled();
     void transcriptMatchesChanged();
+    void silenceWarningChanged();
+    // A recording that started by itself has gone silent on one side: raised once per recording,
+    // so the desktop can tell a user who is not looking at the window.
+    void silenceAlert(const QString& text);
     // Asks the application to end; emitted by quit() once everything is saved.
     void terminationRequested();
 
@@ -303,6 +328,11 @@ private:
     std::unique_ptr<AudioRecorder> capture_;
     std::unique_ptr<MediaPlayer> player_;
     void mirrorPlayer();
+    // Compares the latest levels with the silence rules and publishes the warning.
+    void watchSilence();
+    SilenceWatch silence_;
+    std::optional<QString> silenceWarning_;
+    bool silenceAlerted_ = false;
     MeetingLifecycle lifecycle_;
     QPointer<QTimer> tickTimer_;
     QDateTime started_;

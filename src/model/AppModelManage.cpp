@@ -161,7 +161,7 @@ bool AppModel::deleteRecording(const Uuid& id) {
         try {
             deletedMeetings_.save();
         } catch (const std::exception&) {
-            setMessage(QStringLiteral("Не удалось сохранить библиотеку на Mac. Проверьте свободное место."));
+            setMessage(QStringLiteral("Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место."));
         }
         std::error_code ignored;
         fs::remove(LocalStore::playbackAudio(*item->remoteID), ignored);

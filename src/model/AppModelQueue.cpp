@@ -98,7 +98,7 @@ QCoro::Task<> AppModel::runQueue() {
             assign(connected_, client_->hasToken(), &AppModel::connectedChanged);
             if (LocalRecording* item = find(id)) {
                 item->status = connected_ ? RecordingStatus::local : RecordingStatus::waitingLogin;
-                item->stage = "Запись остаётся на Mac";
+                item->stage = "Запись остаётся на этом компьютере";
                 item->error = describeError(failure).toStdString();
                 Q_EMIT itemsChanged();
                 persist();

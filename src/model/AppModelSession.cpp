@@ -80,7 +80,8 @@ QCoro::Task<> AppModel::logout() {
     if (!self)
         co_return;
     assign(connected_, false, &AppModel::connectedChanged);
-    setMessage(QStringLiteral("Сессия завершена. Новые записи останутся на этом Mac до следующего входа."));
+    setMessage(
+        QStringLiteral("Сессия завершена. Новые записи останутся на этом компьютере до следующего входа."));
 }
 
 } // namespace parlo

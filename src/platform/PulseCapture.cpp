@@ -1,5 +1,6 @@
 #include "platform/PulseCapture.h"
 
+#include "capture/CaptureTexts.h"
 #include "core/ParloError.h"
 #include "platform/PulseServerInfo.h"
 #include "platform/PulseSupport.h"
@@ -353,14 +354,11 @@ PulseCapture::~PulseCapture() = default;
 
 void PulseCapture::prepare() {
     impl_->prepared = querySoundServerDevices();
-    if (!impl_->prepared.reachable)
-        throw PlatformError("Sound server: " + impl_->prepared.error);
-    if (impl_->prepared.defaultSinkMonitor.empty())
-        throw ParloError(
-            "Не удалось получить доступ к системному звуку Mac. Проверьте разрешение записи экрана и "
-            "системного звука.");
+    // No server and no output to monitor are the two things a user can fix; both get one sentence.
+    if (!impl_->prepared.reachable || impl_->prepared.defaultSinkMonitor.empty())
+        throw ParloError(CaptureText::noSystemAudio);
     if (impl_->prepared.defaultSource.empty() || impl_->prepared.defaultSourceIsMonitor)
-        throw ParloError("Разрешите микрофон и запись системного звука в настройках macOS.");
+        throw ParloError(CaptureText::noMicrophone);
 }
 
 void PulseCapture::start(ChunkHandler onChunk, StopHandler onStopped) {

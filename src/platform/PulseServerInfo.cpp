@@ -1,5 +1,6 @@
 #include "platform/PulseServerInfo.h"
 
+#include "capture/CaptureTexts.h"
 #include "core/ParloError.h"
 #include "platform/PulseSupport.h"
 
@@ -162,7 +163,7 @@ void recordFromDefaultMonitor(std::chrono::milliseconds timeout) {
     if (!devices.reachable)
         throw PlatformError("Sound server: " + devices.error);
     if (devices.defaultSinkMonitor.empty())
-        throw ParloError("Система не вернула доступный дисплей для захвата звука.");
+        throw ParloError(CaptureText::noSystemAudio);
 
     const pa_sample_spec sampleSpec{PA_SAMPLE_FLOAT32LE, 48000, 2};
     auto props = pulse::ownProplist("Access check");

@@ -21,7 +21,7 @@ SoundServerDevices
 querySoundServerDevices(std::chrono::milliseconds timeout = std::chrono::milliseconds(1500));
 
 // Records from the default sink's monitor until data arrives. Throws PlatformError with the
-// server's description, or ParloError("Система не вернула доступный дисплей для захвата звука.")
+// server's description, or ParloError(CaptureText::noSystemAudio)
 // when the server offers no monitor to record. Blocks up to `timeout`.
 void recordFromDefaultMonitor(std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
 

@@ -33,7 +33,7 @@ namespace fs = std::filesystem;
 
 const char* const kNoAnswer = "Сервер не ответил.";
 const char* const kSignIn = "Войдите в личный кабинет.";
-const char* const kUnreachable = "Не удалось связаться с сервером. Запись остаётся на Mac.";
+const char* const kUnreachable = "Не удалось связаться с сервером. Запись остаётся на этом компьютере.";
 const char* const kBadID = "Некорректный номер записи.";
 const char* const kNoSession = "Сервер не выдал личную сессию.";
 const char* const kTooLarge = "Размер записи должен быть меньше 90 МБ.";

@@ -155,7 +155,7 @@ public:
     QCoro::Task<bool> checkSession();
     // "POST /api/login" with the access key; keeps the "__Host-parlo" cookie as the token and, when
     // remembering, stores it. Throws the answer's message, "Сервер не выдал личную сессию." or
-    // "Не удалось сохранить сессию в Связке ключей." (the token is then held for this run).
+    // "Не удалось сохранить сессию в хранилище паролей." (the token is then held for this run).
     QCoro::Task<> login(QString password);
     // "POST /api/logout" when signed in (its outcome ignored); then signed out locally. Never throws.
     QCoro::Task<> logout();

@@ -36,7 +36,7 @@ QCoro::Task<> SessionVault::save(std::optional<QString> token) {
         writeFailure = co_await store_->write(kService, kAccount, token->toUtf8());
     }
     if (token && (!store_ || writeFailure))
-        throw ParloError("Не удалось сохранить сессию в Связке ключей.");
+        throw ParloError("Не удалось сохранить сессию в хранилище паролей.");
 }
 
 } // namespace parlo

@@ -39,7 +39,7 @@ public:
     QCoro::Task<std::optional<QString>> load();
 
     // Deletes the stored item (a failure there is ignored) and, when `token` has a value, adds it anew.
-    // Throws ParloError "Не удалось сохранить сессию в Связке ключей." when the add fails.
+    // Throws ParloError "Не удалось сохранить сессию в хранилище паролей." when the add fails.
     QCoro::Task<> save(std::optional<QString> token);
 
 private:

@@ -4,6 +4,7 @@
 #include "detection/CallActivityProbe.h"
 #include "library/LocalStore.h"
 #include "model/AppModel.h"
+#include "platform/FileManagerReveal.h"
 #include "platform/PlatformParts.h"
 #include "platform/SoundServerMonitor.h"
 #include "shell/QuitProtocol.h"
@@ -15,6 +16,7 @@
 #include "ui/TrayMenu.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
@@ -96,6 +98,11 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
                               suffix.isEmpty() ? QStringLiteral("Все файлы (*)")
                                                : QStringLiteral("Аудио (*.") + suffix +
                                                      QStringLiteral(");;Все файлы (*)"));
+    };
+    services.openSoundSettings = [] { return CapturePermissions::openSoundSettings(); };
+    services.revealFile = [](QString path) {
+        return platform::revealInFileManager(
+            std::move(path), [](const QUrl& folder) { return QDesktopServices::openUrl(folder); });
     };
     services.makePlayer = [](ServerClient& client) -> std::unique_ptr<MediaPlayer> {
         // The model owns both the client and the player it makes here, and drops the player first.

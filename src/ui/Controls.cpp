@@ -1,5 +1,6 @@
 #include "ui/Controls.h"
 
+#include "ui/Focus.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
 
@@ -23,7 +24,17 @@ PlainButton::PlainButton(const QString& text, const QString& symbol, const QFont
     setText(text);
     setFont(font);
     setCursor(Qt::PointingHandCursor);
+    // Reached by Tab; a click does not take the focus from the field being typed in.
+    setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void PlainButton::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void PlainButton::setColour(const QColor& colour) {
@@ -73,6 +84,10 @@ void PlainButton::paintEvent(QPaintEvent*) {
         painter.setFont(font());
         painter.drawText(QRectF(x, 0, width() - x, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
     }
+    if (Focus::showsRing(this)) {
+        painter.setOpacity(1);
+        Focus::paintRing(painter, QRectF(rect()), 4);
+    }
 }
 
 Toggle::Toggle(QWidget* parent) : QWidget(parent) {
@@ -103,6 +118,8 @@ void Toggle::paintEvent(QPaintEvent*) {
     painter.setPen(QPen(Theme::faded(Palette::shade(), 0.4), 0.5));
     painter.setBrush(Qt::white);
     painter.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+    if (Focus::showsRing(this))
+        Focus::paintRing(painter, QRectF(rect()), r);
 }
 
 void Toggle::mouseReleaseEvent(QMouseEvent* event) {

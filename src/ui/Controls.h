@@ -26,6 +26,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Return and Enter press it, like Space.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString symbol_;

@@ -1,6 +1,7 @@
 #include "ui/LibraryList.h"
 
 #include "library/LocalRecording.h"
+#include "ui/Focus.h"
 #include "ui/Palette.h"
 #include "ui/Surface.h"
 #include "ui/Theme.h"
@@ -101,9 +102,10 @@ private:
 LibraryList::LibraryList(QWidget* parent) : QWidget(parent) {
     setFixedWidth(columnWidth);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setCursor(Qt::PointingHandCursor);
     // Clicking a row gives the list the keyboard, so that Delete acts on the selected recording.
     setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    Focus::repaintOnFocusChange(this);
     new LibraryRowsDecoration(this);
     layoutRows();
 }
@@ -259,6 +261,36 @@ void LibraryList::paintEvent(QPaintEvent* event) {
             Qt::AlignLeft,
             metaMetrics.elidedText(row.status, Qt::ElideRight, columnWidth - kRowPadding - statusLeft));
     }
+    // The ring stands on the selected row, or on the first while none is.
+    if (Focus::showsRing(this) && !rows_.empty())
+        Focus::paintRing(painter, QRectF(rowRect(std::max(selectedRow(), 0))), 15);
+}
+
+int LibraryList::selectedRow() const {
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+        if (selection_ && rows_[i].id == *selection_)
+            return static_cast<int>(i);
+    return -1;
+}
+
+void LibraryList::mouseMoveEvent(QMouseEvent* event) {
+    setCursor(rowAt(event->position().toPoint()) >= 0 ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    QWidget::mouseMoveEvent(event);
+}
+
+void LibraryList::keyPressEvent(QKeyEvent* event) {
+    const int selected = selectedRow();
+    const bool press =
+        event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space;
+    const int target =
+        press && !rows_.empty() ? std::max(selected, 0) : Focus::step(selected, count(), event->key());
+    if (target < 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    Focus::reveal(this, rowRect(target));
+    if (press || target != selected)
+        Q_EMIT activated(rows_[static_cast<std::size_t>(target)].id);
 }
 
 void LibraryList::mousePressEvent(QMouseEvent* event) {

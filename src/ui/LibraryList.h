@@ -50,6 +50,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // The hand over rows only, not over the gaps or the empty state.
+    void mouseMoveEvent(QMouseEvent* event) override;
+    // Up, Down, Home and End select the row they lead to; Return, Enter and Space the current one.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -66,6 +69,8 @@ private:
     friend class LibraryRowsDecoration;
     void layoutRows();
     int rowAt(QPoint point) const;
+    // The selected row's index, or -1.
+    int selectedRow() const;
     void paintRowBackgrounds(QPainter& painter, QPointF origin, const QRect& exposed);
 
     std::vector<Row> rows_;

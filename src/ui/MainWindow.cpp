@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -46,8 +47,10 @@ QWidget* filledRect(QWidget* parent, const QColor& colour) {
     return w;
 }
 
-// Dims the window and holds the settings panel in its centre. Escape or a click on the dimmed
-// area dismisses it, which the window turns into settingsVisible = false.
+// Dims the window and holds the settings panel in its centre, drawn as a raised surface. The sheet is
+// modal: only a press outside the panel, Escape or the panel's own buttons dismiss it; Tab cycles
+// through the panel's controls, and focus that lands behind it (a click before it opened, a window
+// activation) is taken back, so typed text never reaches the window underneath.
 class SheetOverlay : public QWidget {
     Q_OBJECT
 public:
@@ -55,11 +58,14 @@ public:
         setObjectName(QStringLiteral("settingsSheet"));
         setFocusPolicy(Qt::StrongFocus);
         panel_->setParent(this);
-        panel_->setAutoFillBackground(true);
+        // The overlay paints the panel's rounded surface; the panel's own corners stay clear.
+        panel_->setAutoFillBackground(false);
         QPalette palette = panel_->palette();
         palette.setColor(QPalette::Window, Palette::background());
         palette.setColor(QPalette::WindowText, Palette::dark());
         panel_->setPalette(palette);
+        QObject::connect(qApp, &QApplication::focusChanged, this,
+                         [this](QWidget*, QWidget* now) { keepFocus(now); });
         place();
     }
     QWidget* panel() const { return panel_; }
@@ -69,19 +75,63 @@ public:
         const int h = std::min(kSheetHeight, height());
         panel_->setGeometry((width() - w) / 2, (height() - h) / 2, w, h);
     }
+    // Gives the focus to the panel's first control.
+    void focusFirst() {
+        if (QWidget* first = step(nullptr, true))
+            first->setFocus(Qt::TabFocusReason);
+        else
+            setFocus();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
         painter.fillRect(rect(), QColor(0, 0, 0, 40));
+        Raised{kSheetRadius, Palette::background()}.paint(painter, QRectF(panel_->geometry()));
     }
-    void mousePressEvent(QMouseEvent*) override { Q_EMIT dismissed(); }
+    void mousePressEvent(QMouseEvent* event) override {
+        // Presses that no control inside the panel took (labels, card backgrounds, padding) climb
+        // up to here: only those outside the panel close the sheet.
+        if (!panel_->geometry().contains(event->position().toPoint()))
+            Q_EMIT dismissed();
+    }
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Escape) {
             Q_EMIT dismissed();
             return;
         }
-        QWidget::keyPressEvent(event);
+        // Keys no control used stop here: nothing of them reaches the window behind.
+        event->accept();
+    }
+    bool focusNextPrevChild(bool next) override {
+        if (QWidget* target = step(QApplication::focusWidget(), next))
+            target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+
+private:
+    static constexpr qreal kSheetRadius = 20;
+
+    bool takesTab(QWidget* widget) const {
+        return widget != this && isAncestorOf(widget) && widget->isVisibleTo(this) && widget->isEnabled() &&
+               (widget->focusPolicy() & Qt::TabFocus) != 0;
+    }
+    // The next (or previous) control inside the sheet after `from`, wrapping round.
+    QWidget* step(QWidget* from, bool next) const {
+        QWidget* start = from && isAncestorOf(from) ? from : const_cast<SheetOverlay*>(this);
+        QWidget* widget = start;
+        do {
+            widget = next ? widget->nextInFocusChain() : widget->previousInFocusChain();
+            if (takesTab(widget))
+                return widget;
+        } while (widget != start);
+        return nullptr;
+    }
+    void keepFocus(QWidget* now) {
+        if (!isVisible() || !now || now == this || isAncestorOf(now) || now->window() != window())
+            return;
+        focusFirst();
     }
 
 Q_SIGNALS:
@@ -302,6 +352,7 @@ QWidget* MainWindow::buildContent() {
     scroll_->setObjectName(QStringLiteral("contentScroll"));
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(false);
+    Theme::thinScrollBars(scroll_);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->viewport()->setAutoFillBackground(true);
     QPalette palette = scroll_->viewport()->palette();
@@ -468,14 +519,27 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     sourceRow->addWidget(recordButton_, 0, Qt::AlignVCenter);
     layout->addWidget(sources);
 
+    // The live warning that one side is not heard, with the way to fix it.
+    silenceRow_ = new QWidget(card);
+    silenceRow_->setObjectName(QStringLiteral("silenceWarning"));
+    auto* silenceLayout = row(silenceRow_, 12);
+    silenceText_ = Theme::label(QString(), Theme::font(11), Palette::orange(), silenceRow_, true);
+    silenceText_->setObjectName(QStringLiteral("silenceText"));
+    silenceLayout->addWidget(silenceText_, 1, Qt::AlignVCenter);
+    auto* soundSettings = new PlainButton(QStringLiteral("Открыть настройки звука"), QString(),
+                                          Theme::font(11), Palette::dark(), silenceRow_);
+    soundSettings->setObjectName(QStringLiteral("silenceSettingsButton"));
+    QObject::connect(soundSettings, &QAbstractButton::clicked, this, [this] { model_.openSoundSettings(); });
+    silenceLayout->addWidget(soundSettings, 0, Qt::AlignVCenter);
+    layout->addWidget(silenceRow_);
+
     hint_ = Theme::label(QString(), Theme::font(11), Palette::muted(), card, true);
     hint_->setObjectName(QStringLiteral("recordingHint"));
     layout->addWidget(hint_);
 
-    layout->addWidget(Theme::label(
-        QStringLiteral(
-            "Только звук · Сначала на Mac, затем в ваш личный кабинет · До 2 часов за одну запись"),
-        Theme::font(9), Palette::muted(), card, true));
+    layout->addWidget(Theme::label(QStringLiteral("Только звук · Сначала на этом компьютере, затем в ваш "
+                                                  "личный кабинет · До 2 часов за одну запись"),
+                                   Theme::font(9), Palette::muted(), card, true));
     return card;
 }
 
@@ -573,12 +637,13 @@ QWidget* MainWindow::buildLibrary(QWidget* parent) {
 
 void MainWindow::connectModel() {
     auto card = [this] { refreshCard(); };
-    for (auto signal : {&AppModel::recordingIDChanged, &AppModel::startingChanged,
-                        &AppModel::finalizingChanged, &AppModel::audioPermissionChanged,
-                        &AppModel::microphonePermissionChanged, &AppModel::autoEnabledChanged,
-                        &AppModel::callActivityChanged, &AppModel::checkingPermissionsChanged,
-                        &AppModel::recordingSecondsChanged, &AppModel::systemLevelChanged,
-                        &AppModel::microphoneLevelChanged, &AppModel::recordingWarningChanged})
+    for (auto signal :
+         {&AppModel::recordingIDChanged, &AppModel::startingChanged, &AppModel::finalizingChanged,
+          &AppModel::audioPermissionChanged, &AppModel::microphonePermissionChanged,
+          &AppModel::autoEnabledChanged, &AppModel::callActivityChanged,
+          &AppModel::checkingPermissionsChanged, &AppModel::recordingSecondsChanged,
+          &AppModel::systemLevelChanged, &AppModel::microphoneLevelChanged, &AppModel::silenceWarningChanged,
+          &AppModel::recordingWarningChanged})
         QObject::connect(&model_, signal, this, card);
     QObject::connect(&model_, &AppModel::connectedChanged, this, [this] { refreshHeader(); });
     QObject::connect(&model_, &AppModel::itemsChanged, this, [this] {
@@ -625,6 +690,8 @@ void MainWindow::connectDetail() {
         model_.seek(seconds);
         model_.setPlaybackPosition(seconds);
     });
+    QObject::connect(detail_, &RecordingDetail::revealRequested, this,
+                     [this](const Uuid& id) { model_.revealFiles(id); });
     QObject::connect(detail_, &RecordingDetail::retryRequested, this,
                      [this](const Uuid& id) { model_.retry(id); });
     QObject::connect(detail_, &RecordingDetail::restoreRequested, this,
@@ -647,7 +714,7 @@ void MainWindow::refreshHeader() {
     const bool connected = model_.connected();
     connectionDot_->setColour(connected ? Palette::mint() : Theme::faded(Palette::orange(), 0.65));
     connectionText_->setText(connected ? QStringLiteral("Кабинет подключён")
-                                       : QStringLiteral("Сохранение на Mac"));
+                                       : QStringLiteral("Сохранение на этом компьютере"));
 }
 
 void MainWindow::refreshCard() {
@@ -655,12 +722,12 @@ void MainWindow::refreshCard() {
     eyebrow_->setText(recording ? QStringLiteral("ВСТРЕЧА ИДЁТ") : QStringLiteral("ВНИМАНИЕ НА РАЗГОВОРЕ"));
     headline_->setText(recording ? QStringLiteral("Я сохраняю главное.")
                                  : QStringLiteral("Запишите любой разговор."));
-    Theme::setParagraphText(body_,
-                            recording
-                                ? QStringLiteral("Звук компьютера и ваш голос записываются на Mac.")
-                                : QStringLiteral("Google Meet, Zoom и любые другие приложения.\nНажмите "
-                                                 "«Записать» — после завершения появится расшифровка."),
-                            4);
+    Theme::setParagraphText(
+        body_,
+        recording ? QStringLiteral("Звук компьютера и ваш голос записываются на этом компьютере.")
+                  : QStringLiteral("Google Meet, Zoom и любые другие приложения.\nНажмите "
+                                   "«Записать» — после завершения появится расшифровка."),
+        4);
     const std::optional<QString> warning = recording ? model_.recordingWarning() : std::nullopt;
     warning_->setVisible(warning.has_value());
     if (warning)
@@ -687,6 +754,11 @@ void MainWindow::refreshCard() {
         recordButton_->setSymbol(starting ? QStringLiteral("hourglass") : QStringLiteral("record.circle"));
         recordButton_->setEnabled(!starting);
     }
+
+    const std::optional<QString> silence = model_.silenceWarning();
+    silenceRow_->setVisible(silence.has_value());
+    if (silence)
+        silenceText_->setText(*silence);
 
     const std::optional<QString> hint = model_.recordingHint();
     hint_->setVisible(hint.has_value());
@@ -802,7 +874,7 @@ void MainWindow::selectionChanged() {
 
 void MainWindow::refreshMessage() {
     const std::optional<QString> message = model_.message();
-    if (!message) {
+    if (!message || sheet_) {
         toast_->hide();
         return;
     }
@@ -819,6 +891,7 @@ void MainWindow::refreshSheet() {
             sheet_->hide();
             sheet_->deleteLater();
             sheet_ = nullptr;
+            refreshMessage();
         }
         return;
     }
@@ -832,9 +905,9 @@ void MainWindow::refreshSheet() {
     sheet_ = overlay;
     sheet_->show();
     sheet_->raise();
-    sheet_->setFocus();
-    if (toast_->isVisible())
-        toast_->raise();
+    overlay->focusFirst();
+    // The sheet's message line shows the notice while it is up.
+    toast_->hide();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -847,7 +920,8 @@ void MainWindow::placeOverlays() {
         const QMargins reach = Raised::overflow();
         const QSize size = toast_->fit(width() - 2 * kToastMargin);
         // The shape (not its shadow) keeps 24 from the window's bottom edge.
-        toast_->setGeometry((width() - size.width()) / 2 + (reach.left() - reach.right()) / 2,
+        // Centred on its shape: the shadows reach further to one side than to the other.
+        toast_->setGeometry((width() - size.width()) / 2 - (reach.left() - reach.right()) / 2,
                             height() - kToastMargin - size.height() + reach.bottom(), size.width(),
                             size.height());
     }

@@ -94,6 +94,8 @@ private:
     SoftButton* stopButton_ = nullptr;
     SoftButton* accessButton_ = nullptr;
     SoftButton* recordButton_ = nullptr;
+    QWidget* silenceRow_ = nullptr;
+    QLabel* silenceText_ = nullptr;
     QLabel* hint_ = nullptr;
     QLineEdit* searchField_ = nullptr;
     LibraryList* list_ = nullptr;

@@ -11,6 +11,7 @@
 #include "ui/Theme.h"
 #include "ui/TranscriptView.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -191,6 +192,11 @@ void RecordingDetail::updatePlayer() {
 
 void RecordingDetail::rebuild() {
     ++builds_;
+    // A tab chosen by keyboard rebuilds the pane under the focused button: the focus moves to the
+    // button of the same name in the new content.
+    QString focused;
+    if (QWidget* focus = QApplication::focusWidget(); content_ && focus && content_->isAncestorOf(focus))
+        focused = focus->objectName();
     // The old content may hold the button whose click led here: hide it now, delete it later.
     if (content_) {
         layout_->removeWidget(content_);
@@ -221,10 +227,9 @@ void RecordingDetail::rebuild() {
         layout->addWidget(buildErrorRow(content_));
 
     if (r.status == RecordingStatus::recording) {
-        QLabel* note = Theme::label(
-            QStringLiteral(
-                "Разговор сохраняется на этом Mac. После завершения запись отправится на расшифровку."),
-            Theme::font(12), Palette::muted(), content_, true);
+        QLabel* note = Theme::label(QStringLiteral("Разговор сохраняется на этом компьютере. После "
+                                                   "завершения запись отправится на расшифровку."),
+                                    Theme::font(12), Palette::muted(), content_, true);
         note->setObjectName(QStringLiteral("recordingNote"));
         layout->addWidget(note);
     } else if (r.result) {
@@ -242,6 +247,9 @@ void RecordingDetail::rebuild() {
     // content as absent and size the window's column without it.
     content_->show();
     updatePlayer();
+    if (!focused.isEmpty())
+        if (auto* again = content_->findChild<QWidget*>(focused))
+            again->setFocus(Qt::TabFocusReason);
 }
 
 QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
@@ -288,13 +296,11 @@ QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
         if (recording_)
             Q_EMIT saveAudioRequested(recording_->id);
     });
-    QAction* reveal = menu->addAction(QStringLiteral("Показать файлы на Mac"));
+    QAction* reveal = menu->addAction(QStringLiteral("Показать файлы"));
     reveal->setEnabled(r.folderName.has_value());
     QObject::connect(reveal, &QAction::triggered, this, [this] {
-        if (!recording_ || !recording_->folderName)
-            return;
-        const std::filesystem::path folder = LocalStore::recordingsFolder() / *recording_->folderName;
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+        if (recording_)
+            Q_EMIT revealRequested(recording_->id);
     });
     QAction* service = menu->addAction(QStringLiteral("Открыть личный кабинет"));
     QObject::connect(service, &QAction::triggered, this, [] { QDesktopServices::openUrl(serviceBaseUrl()); });
@@ -331,7 +337,7 @@ QWidget* RecordingDetail::buildPlayerRow(QWidget* parent) {
     QObject::connect(slider_, &PlayerSlider::moved, this, &RecordingDetail::seekRequested);
     layout->addWidget(slider_, 1, Qt::AlignVCenter);
 
-    QLabel* time = Theme::label(clock(0), Theme::font(9), Palette::muted(), box);
+    QLabel* time = Theme::label(clock(0), Theme::mono(9), Palette::muted(), box);
     time->setObjectName(QStringLiteral("playerClock"));
     clock_ = time;
     layout->addWidget(time, 0, Qt::AlignVCenter);
@@ -452,7 +458,7 @@ QWidget* RecordingDetail::buildSection(QWidget* parent, const QString& title,
             if (segment == result.segments.end())
                 continue; // a reference to no segment gives no button
             const double start = segment->start;
-            auto* button = new PlainButton(QStringLiteral("↗ ") + clock(start), QString(), Theme::font(9),
+            auto* button = new PlainButton(QStringLiteral("↗ ") + clock(start), QString(), Theme::mono(9),
                                            Palette::muted(), times);
             button->setObjectName(QStringLiteral("timeButton"));
             button->setProperty("seconds", start);
@@ -501,7 +507,7 @@ QWidget* RecordingDetail::buildWaiting(QWidget* parent) {
     layout->addWidget(stage);
     const QString hint =
         r.status == RecordingStatus::waitingLogin
-            ? QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на Mac.")
+            ? QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на этом компьютере.")
             : QStringLiteral("Можно продолжать работу. Результат появится здесь после обработки.");
     QLabel* hintLabel = Theme::label(hint, Theme::font(11), Palette::muted(), box, true);
     hintLabel->setObjectName(QStringLiteral("waitingHint"));

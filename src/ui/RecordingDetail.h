@@ -59,6 +59,8 @@ Q_SIGNALS:
     void retryRequested(const Uuid& id);
     // "Восстановить запись".
     void restoreRequested(const Uuid& id);
+    // "Показать файлы".
+    void revealRequested(const Uuid& id);
     // "Экспорт MD", "Экспорт TXT" ...: the format's extension.
     void exportRequested(const Uuid& id, const QString& format);
     // "Сохранить аудио…".

@@ -88,11 +88,11 @@ SettingsPanel::SettingsPanel(AppModel& model, QWidget* parent) : QWidget(parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(true);
-    QPalette viewport = scroll->viewport()->palette();
-    viewport.setColor(QPalette::Window, Palette::background());
-    scroll->viewport()->setPalette(viewport);
-    column(this, 0)->addWidget(scroll);
+    // Transparent: the sheet's rounded surface shows through, and the scroll bar keeps clear of
+    // its corners.
+    scroll->viewport()->setAutoFillBackground(false);
+    Theme::thinScrollBars(scroll);
+    column(this, 0, QMargins(0, 14, 6, 14))->addWidget(scroll);
 
     auto* content = new SheetContent();
     content->setObjectName(QStringLiteral("settingsContent"));
@@ -135,8 +135,10 @@ QWidget* SettingsPanel::buildHeader(QWidget* parent) {
     headerRow->addWidget(new LogoView(48, header), 0, Qt::AlignVCenter);
     auto* texts = new QWidget(header);
     auto* textColumn = column(texts, 4);
-    textColumn->addWidget(Theme::label(QStringLiteral("Доступ к звуку"), Theme::rounded(24, QFont::Bold),
-                                       Palette::dark(), texts));
+    QLabel* title =
+        Theme::label(QStringLiteral("Доступ к звуку"), Theme::rounded(24), Palette::dark(), texts);
+    title->setObjectName(QStringLiteral("settingsTitle"));
+    textColumn->addWidget(title);
     textColumn->addWidget(Theme::label(QStringLiteral("Для любого звонка или голосовой заметки."),
                                        Theme::font(11), Palette::muted(), texts));
     headerRow->addWidget(texts, 0, Qt::AlignVCenter);
@@ -191,19 +193,20 @@ void SettingsPanel::openSoundSettings() {
     // where the default input and output (and so the monitor we record) are chosen.
     if (openSoundSettings_ && openSoundSettings_())
         return;
-    model_.setMessage(QStringLiteral("Не удалось открыть настройки звука. Установите pavucontrol или "
-                                     "откройте настройки звука рабочего стола."));
+    model_.setMessage(QString::fromUtf8(ModelText::soundSettingsUnavailable));
 }
 
 QWidget* SettingsPanel::buildPermissions(QWidget* parent) {
     QWidget* permissions = card(parent, "permissionsCard");
     auto* layout = cardColumn(permissions, 14);
-    layout->addWidget(Theme::label(QStringLiteral("Разрешения macOS"), Theme::font(14, QFont::DemiBold),
-                                   Palette::dark(), permissions));
+    QLabel* title =
+        Theme::label(QStringLiteral("Разрешения системы"), Theme::font(14), Palette::dark(), permissions);
+    title->setObjectName(QStringLiteral("permissionsTitle"));
+    layout->addWidget(title);
     layout->addWidget(
         permissionRow(permissions, QStringLiteral("microphone"), QStringLiteral("Микрофон"), microphoneRow_));
-    layout->addWidget(permissionRow(permissions, QStringLiteral("audio"),
-                                    QStringLiteral("Запись экрана и системного звука"), audioRow_));
+    layout->addWidget(
+        permissionRow(permissions, QStringLiteral("audio"), QStringLiteral("Звук компьютера"), audioRow_));
     layout->addWidget(Theme::paragraph(
         QStringLiteral("Приложение сохраняет системный звук всех приложений и ваш микрофон. В запись могут "
                        "попасть другие звуки компьютера, например уведомления. Видео экрана не сохраняется."),
@@ -237,8 +240,9 @@ QWidget* SettingsPanel::buildAccount(QWidget* parent) {
 
     auto* titles = new QWidget(account);
     auto* titleColumn = column(titles, 3);
-    titleColumn->addWidget(Theme::label(QStringLiteral("Личный кабинет"), Theme::font(14, QFont::DemiBold),
-                                        Palette::dark(), titles));
+    QLabel* title = Theme::label(QStringLiteral("Личный кабинет"), Theme::font(14), Palette::dark(), titles);
+    title->setObjectName(QStringLiteral("accountTitle"));
+    titleColumn->addWidget(title);
     QLabel* host = Theme::label(model_.client().base().host(), Theme::font(11), Palette::muted(), titles);
     host->setObjectName(QStringLiteral("serviceHost"));
     titleColumn->addWidget(host);
@@ -315,7 +319,7 @@ QWidget* SettingsPanel::buildAccount(QWidget* parent) {
     layout->addWidget(keyForm_);
 
     QLabel* note = Theme::label(
-        QStringLiteral("Сессия сохраняется в Связке ключей macOS. Сам ключ доступа не сохраняется."),
+        QStringLiteral("Сессия сохраняется в хранилище паролей системы. Сам ключ доступа не сохраняется."),
         Theme::font(9), Palette::muted(), account, true);
     note->setObjectName(QStringLiteral("sessionNote"));
     layout->addWidget(note);

@@ -1,10 +1,12 @@
 #include "ui/SoftButton.h"
 
+#include "ui/Focus.h"
 #include "ui/Palette.h"
 #include "ui/Surface.h"
 #include "ui/Theme.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QPainter>
 
 namespace parlo {
@@ -45,6 +47,7 @@ SoftButton::SoftButton(const QString& text, const QString& symbol, bool mint, bo
     , compact_(compact) {
     setText(text);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFont(Theme::rounded(look().fontSize(), QFont::DemiBold));
     new SoftButtonDecoration(this);
@@ -100,6 +103,18 @@ void SoftButton::paintEvent(QPaintEvent*) {
     painter.setPen(Palette::dark());
     painter.setFont(font());
     painter.drawText(QRectF(x, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+    if (Focus::showsRing(this)) {
+        painter.setOpacity(1);
+        Focus::paintRing(painter, QRectF(rect()), s.radius());
+    }
+}
+
+void SoftButton::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void SoftButton::changeEvent(QEvent* event) {

@@ -39,6 +39,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
+    // Return and Enter press it, like Space.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString symbol_;

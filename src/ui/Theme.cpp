@@ -1,5 +1,8 @@
 #include "ui/Theme.h"
 
+#include "ui/Palette.h"
+
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QColor>
 #include <QFile>
@@ -11,6 +14,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPixmapCache>
+#include <QScrollBar>
 #include <QSvgRenderer>
 
 // Resources live in the static UI library: nothing references the generated object file unless it
@@ -25,6 +29,7 @@ namespace {
 
 const char* const kPlainFamily = "DejaVu Sans";
 const char* const kRoundedFamily = "Comfortaa";
+const char* const kMonoFamily = "DejaVu Sans Mono";
 
 QString paragraphHtml(const QString& text, qreal lineSpacing, bool centred) {
     QString escaped = text.toHtmlEscaped();
@@ -92,8 +97,9 @@ void load() {
         return;
     loaded = true;
     initialiseBundledResources();
-    for (const char* file : {":/fonts/DejaVuSans.ttf", ":/fonts/DejaVuSans-Bold.ttf",
-                             ":/fonts/Comfortaa-Regular.ttf", ":/fonts/Comfortaa-Bold.ttf"})
+    for (const char* file :
+         {":/fonts/DejaVuSans.ttf", ":/fonts/DejaVuSans-Bold.ttf", ":/fonts/DejaVuSansMono.ttf",
+          ":/fonts/Comfortaa-Regular.ttf", ":/fonts/Comfortaa-Bold.ttf"})
         QFontDatabase::addApplicationFont(QString::fromLatin1(file));
     if (qApp)
         QApplication::setFont(font(13));
@@ -132,6 +138,10 @@ QFont font(qreal size, int weight, qreal letterSpacing) {
 
 QFont rounded(qreal size, int weight, qreal letterSpacing) {
     return cachedFont(kRoundedFamily, size, weight, letterSpacing);
+}
+
+QFont mono(qreal size, int weight) {
+    return cachedFont(kMonoFamily, size, weight, 0);
 }
 
 QColor faded(const QColor& colour, qreal opacity) {
@@ -179,6 +189,33 @@ QPixmap icon(const QString& name, int size, const QColor& colour, qreal devicePi
     result.setDevicePixelRatio(devicePixelRatio);
     QPixmapCache::insert(key, result);
     return result;
+}
+
+void thinScrollBars(QAbstractScrollArea* area) {
+    const auto rgba = [](const QColor& colour, qreal opacity) {
+        return QStringLiteral("rgba(%1, %2, %3, %4)")
+            .arg(colour.red())
+            .arg(colour.green())
+            .arg(colour.blue())
+            .arg(qRound(255 * opacity));
+    };
+    const QString handle = rgba(Palette::shade(), 0.45);
+    const QString hover = rgba(Palette::muted(), 0.7);
+    // A style sheet on the bars alone: the rest of the window keeps the plain style and its speed.
+    const QString sheet =
+        QStringLiteral(
+            "QScrollBar:vertical { background: transparent; border: none; width: 8px; margin: 2px 1px; }"
+            "QScrollBar:horizontal { background: transparent; border: none; height: 8px; margin: 1px 2px; }"
+            "QScrollBar::handle { background: %1; border-radius: 3px; }"
+            "QScrollBar::handle:vertical { min-height: 32px; }"
+            "QScrollBar::handle:horizontal { min-width: 32px; }"
+            "QScrollBar::handle:hover, QScrollBar::handle:pressed { background: %2; }"
+            "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; border: none; background: "
+            "none; }"
+            "QScrollBar::add-page, QScrollBar::sub-page { background: none; }")
+            .arg(handle, hover);
+    area->verticalScrollBar()->setStyleSheet(sheet);
+    area->horizontalScrollBar()->setStyleSheet(sheet);
 }
 
 QLabel* label(const QString& text, const QFont& font, const QColor& colour, QWidget* parent, bool wrap) {

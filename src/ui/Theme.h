@@ -3,6 +3,7 @@
 #include <QtGlobal>
 #include <qnamespace.h>
 
+class QAbstractScrollArea;
 class QColor;
 class QFont;
 class QLabel;
@@ -20,6 +21,8 @@ void load();
 // Weights are QFont::Weight values; letter spacing is in pixels.
 QFont font(qreal size, int weight = 400, qreal letterSpacing = 0);
 QFont rounded(qreal size, int weight = 400, qreal letterSpacing = 0);
+// The monospaced face (DejaVu Sans Mono) for clocks that must not jitter as their digits change.
+QFont mono(qreal size, int weight = 400);
 
 // A colour at a further opacity (0-1), keeping its own alpha.
 QColor faded(const QColor& colour, qreal opacity);
@@ -29,6 +32,9 @@ QColor faded(const QColor& colour, qreal opacity);
 // Cached per name, size, colour and pixel ratio. An unknown name gives a transparent pixmap.
 QPixmap icon(const QString& name, int size, const QColor& colour, qreal devicePixelRatio = 1.0);
 bool hasIcon(const QString& name);
+
+// Thin scroll bars in the palette's colours, without arrow buttons, for both bars of `area`.
+void thinScrollBars(QAbstractScrollArea* area);
 
 // A label in the given font and colour. Wrapping labels grow vertically, never truncate.
 QLabel* label(const QString& text, const QFont& font, const QColor& colour, QWidget* parent = nullptr,

@@ -2,9 +2,11 @@
 
 #include "library/LocalStore.h"
 #include "library/MeetingResult.h"
+#include "ui/Focus.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -20,7 +22,7 @@ constexpr int kSpeakerToText = 5;
 constexpr int kLineSpacing = 4;
 
 const QFont& timeFont() {
-    static const QFont f = Theme::font(9);
+    static const QFont f = Theme::mono(9);
     return f;
 }
 const QFont& speakerFont() {
@@ -54,6 +56,9 @@ QStringList breakLines(const QString& text, int width) {
 TranscriptView::TranscriptView(const std::vector<TranscriptSegment>& segments, QWidget* parent)
     : QWidget(parent) {
     setObjectName(QStringLiteral("transcriptTab"));
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    Focus::repaintOnFocusChange(this);
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -201,6 +206,32 @@ void TranscriptView::paintEvent(QPaintEvent* event) {
             y += lineHeight + kLineSpacing;
         }
     }
+    if (Focus::showsRing(this) && !rows_.empty())
+        Focus::paintRing(painter, QRectF(timeRect(current_)).adjusted(0, -2, 0, 2), 4);
+}
+
+void TranscriptView::mouseMoveEvent(QMouseEvent* event) {
+    setCursor(rowAt(event->position().toPoint()) >= 0 ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    QWidget::mouseMoveEvent(event);
+}
+
+void TranscriptView::keyPressEvent(QKeyEvent* event) {
+    if (rows_.empty()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space) {
+        Q_EMIT playRequested(rows_[static_cast<std::size_t>(current_)].start);
+        return;
+    }
+    const int target = Focus::step(current_, count(), event->key());
+    if (target < 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    current_ = target;
+    Focus::reveal(this, timeRect(current_));
+    update();
 }
 
 void TranscriptView::mousePressEvent(QMouseEvent* event) {

@@ -28,6 +28,8 @@ public:
     // Marks one row (the line a search found); -1 marks none.
     void setHighlighted(int index);
     int highlighted() const { return highlighted_; }
+    // The time button that the keyboard is on.
+    int currentRow() const { return current_; }
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -46,6 +48,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // The hand over the time buttons only, not over the text.
+    void mouseMoveEvent(QMouseEvent* event) override;
+    // Up, Down, Home and End move among the time buttons; Return, Enter and Space play the current.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     struct Row {
@@ -75,6 +81,7 @@ private:
     mutable int height_ = 0;
     int pressed_ = -1;
     int highlighted_ = -1;
+    int current_ = 0;
 };
 
 } // namespace parlo

@@ -127,6 +127,9 @@ TrayMenu::TrayMenu(AppModel& model, QObject* parent)
     // What must reach the user even with the window closed (a disk that stops taking the recording).
     QObject::connect(&model_, &AppModel::notificationRequested, this,
                      [this](const QString& text) { notify(QStringLiteral("Mello Parlo"), text); });
+    // A recording that started by itself may run with nobody at the window: say so on the desktop.
+    QObject::connect(&model_, &AppModel::silenceAlert, this,
+                     [this](const QString& text) { notify(QStringLiteral("Проверьте звук записи"), text); });
     refresh();
 }
 

@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "core/ParloError.h"
 #include "ui/Controls.h"
 #include "ui/LibraryList.h"
 #include "ui/MainWindow.h"
@@ -13,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 
 using namespace parlo;
@@ -204,6 +206,10 @@ TEST_F(MainWindowTest, ClosingTheToastClearsTheMessageAndANewMessageShowsItAgain
     // The toast's shape (its shadow may reach further) keeps 24 from the bottom edge.
     EXPECT_EQ(window.toast()->geometry().marginsRemoved(Raised::overflow()).bottom() + 1,
               window.height() - 24);
+    // Centred on its shape, within a pixel.
+    EXPECT_LE(std::abs(window.toast()->geometry().marginsRemoved(Raised::overflow()).center().x() -
+                       window.rect().center().x()),
+              1);
 
     QTest::mouseClick(child<QAbstractButton>(window, "messageClose"), Qt::LeftButton);
     EXPECT_FALSE(model->message());
@@ -299,4 +305,30 @@ TEST_F(MainWindowTest, BecomingTheActiveApplicationRefreshesPermissionsVerifying
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
     Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
     EXPECT_EQ(verifications, 1);
+}
+
+TEST_F(MainWindowTest, ShowFilesAsksForTheAudioFileAndAFailureBecomesTheNotice) {
+    LocalRecording saved = recording("Планёрка", 100);
+    saved.folderName = saved.id.toString();
+    saved.fileName = "conversation.m4a";
+    std::vector<QString> asked;
+    auto model = makeModel({saved}, [&asked](AppModelServices& services) {
+        services.revealFile = [&asked](QString path) -> QCoro::Task<> {
+            asked.push_back(path);
+            throw PlatformError(QStringLiteral("Файловый менеджер не ответил."));
+            co_return;
+        };
+    });
+    MainWindow window(*model);
+    window.show();
+    model->setSelection(saved.id);
+    QAction* reveal = nullptr;
+    for (QAction* action : window.findChild<QMenu*>(QStringLiteral("detailMenu"))->actions())
+        if (action->text() == QStringLiteral("Показать файлы"))
+            reveal = action;
+    ASSERT_NE(reveal, nullptr);
+    reveal->trigger();
+    ASSERT_TRUE(test::waitUntil([&] { return model->message().has_value(); }));
+    EXPECT_EQ(asked, std::vector<QString>{QString::fromStdString(LocalStore::media(saved)->string())});
+    EXPECT_EQ(model->message(), QStringLiteral("Файловый менеджер не ответил."));
 }

@@ -134,3 +134,15 @@ TEST(PreviewRenderTest, AMissingFolderFailsWithTheFileSystemsDescriptionAndStatu
     EXPECT_GT(line.size(), std::string("Preview failed: ").size());
     EXPECT_FALSE(QFile::exists(path));
 }
+
+TEST(PreviewRenderTest, AddRecordingAndPlayAreDrawnEnabledAsInTheRunningApplication) {
+    const QImage image = renderPreviewImage().convertToFormat(QImage::Format_RGB32);
+    for (const char* name : {"importButton", "playButton"}) {
+        const QRect button = placeOf(name);
+        ASSERT_TRUE(button.isValid()) << name;
+        // Inside the shape, left of its symbol: the mint fill at full strength (a disabled button is
+        // drawn at 0.45 opacity, far lighter).
+        EXPECT_LE(distance(image.pixelColor(button.left() + 6, button.center().y()), Palette::mint()), 6)
+            << name;
+    }
+}

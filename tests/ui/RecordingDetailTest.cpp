@@ -126,8 +126,9 @@ TEST_F(RecordingDetailTest, WaitingForLoginShowsTheConnectHintAndNoProgressBar) 
     EXPECT_EQ(detail->findChild<QWidget*>(QStringLiteral("progressBar")), nullptr);
     EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("stageText"))->text(),
               QStringLiteral("Войдите для расшифровки"));
-    EXPECT_EQ(detail->findChild<QLabel*>(QStringLiteral("waitingHint"))->text(),
-              QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на Mac."));
+    EXPECT_EQ(
+        detail->findChild<QLabel*>(QStringLiteral("waitingHint"))->text(),
+        QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на этом компьютере."));
     // A local file means a player row.
     EXPECT_NE(detail->findChild<QWidget*>(QStringLiteral("playerRow")), nullptr);
 }
@@ -217,7 +218,7 @@ TEST_F(RecordingDetailTest, ExportsAreEnabledOnlyForADoneRecording) {
     EXPECT_EQ(titles,
               (QStringList{QStringLiteral("Экспорт MD"), QStringLiteral("Экспорт TXT"),
                            QStringLiteral("Экспорт SRT"), QStringLiteral("Экспорт JSON"),
-                           QStringLiteral("Сохранить аудио…"), QStringLiteral("Показать файлы на Mac"),
+                           QStringLiteral("Сохранить аудио…"), QStringLiteral("Показать файлы"),
                            QStringLiteral("Открыть личный кабинет"), QStringLiteral("Переименовать"),
                            QStringLiteral("Удалить запись…")}));
 

@@ -1,5 +1,6 @@
 #include "AppModelFixture.h"
 
+#include "capture/CaptureTexts.h"
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
 
@@ -119,7 +120,7 @@ TEST_F(AppModelTest, StatusTitleAndHintFollowThePrecedence) {
 
     microphone = false;
     tickAfter(*model);
-    EXPECT_EQ(model->statusTitle(), QStringLiteral("Нужны разрешения macOS"));
+    EXPECT_EQ(model->statusTitle(), QStringLiteral("Нужен доступ к звуку"));
     EXPECT_FALSE(model->recordingHint());
     microphone = true;
 
@@ -151,7 +152,7 @@ TEST_F(AppModelTest, AutomaticRecordingStartsAfterACallAndStopsAfterItEnds) {
     EXPECT_EQ(entry.status, "recording");
     EXPECT_EQ(entry.title, "Разговор · 8 марта, 09:05");
     EXPECT_EQ(entry.folderName, entry.id.toString());
-    EXPECT_EQ(entry.source, "Звук Mac + микрофон");
+    EXPECT_EQ(entry.source, "Звук компьютера + микрофон");
     EXPECT_EQ(model->selection(), entry.id);
     EXPECT_EQ(script.lastFolder, LocalStore::root() / "Recordings" / entry.id.toString());
     EXPECT_EQ(LocalStore::load().size(), 1u) << "saved as soon as the capture starts";
@@ -308,8 +309,7 @@ TEST_F(AppModelTest, MissingPermissionsOpenTheSettingsInsteadOfRecording) {
     auto model = makeModel();
     systemAudio = false;
     test::runTask(model->recordNow());
-    EXPECT_EQ(model->message(),
-              QStringLiteral("Разрешите микрофон и запись системного звука в настройках macOS."));
+    EXPECT_EQ(model->message(), QString::fromUtf8(CaptureText::accessMissing));
     EXPECT_TRUE(model->settingsVisible());
     EXPECT_TRUE(model->items().empty());
 
@@ -363,8 +363,9 @@ TEST_F(AppModelTest, AFailedSaveBecomesTheNoticeAndKeepsTheList) {
     { std::ofstream(root) << "x"; }
     test::runTask(model->recordNow());
     test::runTask(model->stopRecording(true));
-    EXPECT_EQ(model->message(),
-              QStringLiteral("Не удалось сохранить библиотеку на Mac. Проверьте свободное место."));
+    EXPECT_EQ(
+        model->message(),
+        QStringLiteral("Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место."));
     ASSERT_EQ(model->items().size(), 1u);
     EXPECT_EQ(model->items()[0].status, "waiting_login");
     std::filesystem::remove(root);
@@ -384,7 +385,7 @@ TEST_F(AppModelTest, RefreshPermissionsChoosesTheSentence) {
             ++tests;
             systemAudio = testPasses;
             if (!testPasses)
-                throw ParloError(QStringLiteral("Система не вернула доступный дисплей для захвата звука."));
+                throw ParloError(CaptureText::noSystemAudio);
             co_return;
         };
         return std::make_unique<AppModel>(false, std::move(services));
@@ -394,14 +395,15 @@ TEST_F(AppModelTest, RefreshPermissionsChoosesTheSentence) {
     EXPECT_FALSE(model->audioPermission());
     EXPECT_EQ(
         model->permissionCheckMessage(),
-        QStringLiteral("Системный доступ пока не подтверждён. Если переключатель Mello в macOS уже включён, "
-                       "закройте и снова откройте Mello, затем нажмите «Проверить доступ»."));
+        QStringLiteral(
+            "Звук компьютера пока не записывается: звуковой сервер не отдал звук устройства вывода. "
+            "Выберите устройство вывода в настройках звука системы, затем нажмите «Проверить доступ»."));
     EXPECT_EQ(model->message(), model->permissionCheckMessage());
 
     test::runTask(model->refreshPermissions(false));
-    EXPECT_EQ(
-        model->permissionCheckMessage(),
-        QStringLiteral("Разрешите недостающий доступ в настройках macOS, затем нажмите «Проверить доступ»."));
+    EXPECT_EQ(model->permissionCheckMessage(),
+              QStringLiteral(
+                  "Разрешите недостающий доступ в настройках системы, затем нажмите «Проверить доступ»."));
 
     testPasses = true;
     test::runTask(model->refreshPermissions(true));

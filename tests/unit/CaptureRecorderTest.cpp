@@ -2,6 +2,7 @@
 // machine: one that delivers nothing, one that only plays synthetic system audio, ones that fail.
 // The real sound server is exercised in tests/integration/capture.
 #include "capture/CapturePermissions.h"
+#include "capture/CaptureTexts.h"
 #include "capture/SystemAudioRecorder.h"
 #include "core/ParloError.h"
 #include "support/TestSupport.h"
@@ -46,9 +47,7 @@ public:
 
     void prepare() override {
         if (failPrepare)
-            throw ParloError(
-                "Не удалось получить доступ к системному звуку Mac. Проверьте разрешение записи экрана и "
-                "системного звука.");
+            throw ParloError(CaptureText::noSystemAudio);
     }
     void start(ChunkHandler onChunk, StopHandler) override {
         if (failStart)
@@ -161,21 +160,17 @@ TEST_F(CaptureRecorderTest, StopWithoutStartAndSecondStopFail) {
 TEST_F(CaptureRecorderTest, MissingPermissionRefusesBeforeAnythingIsCreated) {
     permissions->microphone = false;
     SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 3.0; }), test::ffmpeg());
-    EXPECT_EQ(failureOf(recorder.start(folder())),
-              text("Разрешите микрофон и запись системного звука в настройках macOS."));
+    EXPECT_EQ(failureOf(recorder.start(folder())), text(CaptureText::accessMissing));
     EXPECT_FALSE(std::filesystem::exists(folder()));
 
     permissions->microphone = true;
     permissions->preflight = false;
-    EXPECT_EQ(failureOf(recorder.start(folder())),
-              text("Разрешите микрофон и запись системного звука в настройках macOS."));
+    EXPECT_EQ(failureOf(recorder.start(folder())), text(CaptureText::accessMissing));
 }
 
 TEST_F(CaptureRecorderTest, NoOutputToRecordFromFailsBeforeTheFolderIsMade) {
     SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.failPrepare = true; }), test::ffmpeg());
-    EXPECT_EQ(failureOf(recorder.start(folder())), text("Не удалось получить доступ к системному звуку Mac. "
-                                                        "Проверьте разрешение записи экрана и системного "
-                                                        "звука."));
+    EXPECT_EQ(failureOf(recorder.start(folder())), text(CaptureText::noSystemAudio));
     EXPECT_FALSE(std::filesystem::exists(folder()));
 }
 

@@ -280,7 +280,7 @@ TEST(StatusLabel, KnownValuesAndFallback) {
     r.stage = "Этап";
     const std::pair<const char*, const char*> labels[] = {{"recording", "Запись"},
                                                           {"local", "Отправка"},
-                                                          {"waiting_login", "Сохранено на Mac"},
+                                                          {"waiting_login", "Сохранено на компьютере"},
                                                           {"queued", "В очереди"},
                                                           {"uploading", "Отправка"},
                                                           {"processing", "Расшифровка"},

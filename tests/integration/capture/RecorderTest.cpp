@@ -2,6 +2,7 @@
 // "conversation.m4a", both tracks share one timeline, and the stop sequence reports what it must.
 #include "TestSoundServer.h"
 #include "capture/CapturePermissions.h"
+#include "capture/CaptureTexts.h"
 #include "capture/SystemAudioRecorder.h"
 #include "core/ParloError.h"
 #include "platform/AacFileWriter.h"
@@ -359,7 +360,7 @@ TEST_F(RecorderTest, StartWithoutASoundServerFailsAndLeavesNothingBehind) {
         test::runTask(recorder.start(folder()));
         FAIL() << "start must fail without a sound server";
     } catch (const ParloError& error) {
-        EXPECT_EQ(error.message(), text("Разрешите микрофон и запись системного звука в настройках macOS."));
+        EXPECT_EQ(error.message(), text(CaptureText::accessMissing));
     }
     EXPECT_FALSE(std::filesystem::exists(folder()));
     qputenv("PULSE_SERVER", previous);

@@ -134,7 +134,7 @@ TEST_F(ModelServiceTest, AFailedUploadPausesTheQueueUntilRetry) {
     ASSERT_TRUE(waitUntil([&] { return !model->uploading(); }));
     const LocalRecording& item = model->items()[0];
     EXPECT_EQ(item.status, "local");
-    EXPECT_EQ(item.stage, "Запись остаётся на Mac");
+    EXPECT_EQ(item.stage, "Запись остаётся на этом компьютере");
     EXPECT_EQ(item.error, std::optional<std::string>("Сервис перегружен"));
     EXPECT_TRUE(model->connected());
 
@@ -171,7 +171,7 @@ TEST_F(ModelServiceTest, AFailedFirstDetailKeepsTheMeetingSoTheFileIsNotSentTwic
     ASSERT_TRUE(waitUntil([&] { return !model->uploading(); }));
     const LocalRecording& item = model->items()[0];
     EXPECT_TRUE(item.remoteID);
-    EXPECT_EQ(item.stage, "Запись остаётся на Mac");
+    EXPECT_EQ(item.stage, "Запись остаётся на этом компьютере");
     EXPECT_EQ(postsToMeetings(), 1);
     model->retry(item.id);
     test::spin(std::chrono::milliseconds(200));
@@ -250,8 +250,9 @@ TEST_F(ModelServiceTest, LogoutKeepsTheLibraryAndStopsTheTraffic) {
     logIn(*model);
     test::runTask(model->logout());
     EXPECT_FALSE(model->connected());
-    EXPECT_EQ(model->message(),
-              QStringLiteral("Сессия завершена. Новые записи останутся на этом Mac до следующего входа."));
+    EXPECT_EQ(
+        model->message(),
+        QStringLiteral("Сессия завершена. Новые записи останутся на этом компьютере до следующего входа."));
     const auto count = loopback.service.requests().size();
     for (int i = 0; i < 30; ++i) {
         clock->advance(1);

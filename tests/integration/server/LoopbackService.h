@@ -76,6 +76,6 @@ inline QString failureOf(QCoro::Task<> task, std::chrono::milliseconds timeout =
 }
 
 inline const QString kUnreachable =
-    QStringLiteral("Не удалось связаться с сервером. Запись остаётся на Mac.");
+    QStringLiteral("Не удалось связаться с сервером. Запись остаётся на этом компьютере.");
 
 } // namespace parlo::test

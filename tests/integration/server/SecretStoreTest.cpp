@@ -13,7 +13,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const QString kStoreFailed = QStringLiteral("Не удалось сохранить сессию в Связке ключей.");
+const QString kStoreFailed = QStringLiteral("Не удалось сохранить сессию в хранилище паролей.");
 
 SessionVault& vault() {
     static SessionVault vault(platform::desktopSecretStore());

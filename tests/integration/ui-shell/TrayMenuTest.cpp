@@ -73,7 +73,7 @@ TEST_F(TrayMenuTest, TheIdleMenuHoldsTheNineItemsInOrder) {
     grant(false);
     test::runTask(model->refreshPermissions(false));
     EXPECT_EQ(item(*tray, "trayStatus")->text(), model->statusTitle());
-    EXPECT_EQ(item(*tray, "trayStatus")->text(), QStringLiteral("Нужны разрешения macOS"));
+    EXPECT_EQ(item(*tray, "trayStatus")->text(), QStringLiteral("Нужен доступ к звуку"));
 }
 
 TEST_F(TrayMenuTest, RecordStartingAndStopSwapWithTheModel) {
@@ -240,14 +240,22 @@ TEST_F(TrayMenuTest, ARecordingThatStartsAndStopsByItselfIsAnnounced) {
     ASSERT_EQ(notified.count(), 1);
     EXPECT_EQ(notified.at(0), QStringLiteral("Идёт запись звонка"));
 
+    // Nothing heard from either side for a minute: said once, however long it lasts.
+    for (int i = 0; i < 2; ++i) {
+        clock->advance(61);
+        test::runTask(model->tick());
+    }
+    ASSERT_EQ(notified.count(), 2);
+    EXPECT_EQ(notified.at(1), QStringLiteral("Проверьте звук записи"));
+
     probe->call(false);
     ASSERT_TRUE(waitUntil([&] {
         clock->advance(0.8);
         test::runTask(model->tick());
         return !model->recordingID().has_value();
     }));
-    ASSERT_EQ(notified.count(), 2);
-    EXPECT_EQ(notified.at(1), QStringLiteral("Запись завершена"));
+    ASSERT_EQ(notified.count(), 3);
+    EXPECT_EQ(notified.at(2), QStringLiteral("Запись завершена"));
 }
 
 TEST_F(TrayMenuTest, RecordingsStartedOrStoppedByTheUserAreNotAnnounced) {
