@@ -56,6 +56,9 @@ bool QuitProtocol::installSignalHandlers() {
     action.sa_flags = SA_RESTART;
     for (int number : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(number, &action, nullptr);
+    // A file-size limit (ulimit -f) must not end a call's recording: the write past it then fails
+    // with EFBIG, which the recorder treats as a full disk and survives.
+    std::signal(SIGXFSZ, SIG_IGN);
     return true;
 }
 

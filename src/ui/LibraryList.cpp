@@ -279,6 +279,13 @@ void LibraryList::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void LibraryList::keyPressEvent(QKeyEvent* event) {
+    // Delete acts on the selected recording (the window asks for a confirmation).
+    const bool shown = selection_ && std::any_of(rows_.begin(), rows_.end(),
+                                                 [&](const Row& row) { return row.id == *selection_; });
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier && shown) {
+        Q_EMIT deleteRequested(*selection_);
+        return;
+    }
     const int selected = selectedRow();
     const bool press =
         event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space;
@@ -303,16 +310,6 @@ void LibraryList::mouseReleaseEvent(QMouseEvent* event) {
     pressed_ = -1;
     if (event->button() == Qt::LeftButton && row >= 0 && row == pressed)
         Q_EMIT activated(rows_[static_cast<std::size_t>(row)].id);
-}
-
-void LibraryList::keyPressEvent(QKeyEvent* event) {
-    const bool shown = selection_ && std::any_of(rows_.begin(), rows_.end(),
-                                                 [&](const Row& row) { return row.id == *selection_; });
-    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier && shown) {
-        Q_EMIT deleteRequested(*selection_);
-        return;
-    }
-    QWidget::keyPressEvent(event);
 }
 
 } // namespace parlo

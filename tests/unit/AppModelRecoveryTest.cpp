@@ -140,7 +140,7 @@ TEST_F(AppModelRecoveryTest, RawTracksGoOnlyOnceTheLibraryNamingTheMixIsSaved) {
         test::runTask(model->stopRecording(true));
     }
     EXPECT_EQ(model->message(),
-              QStringLiteral("Не удалось сохранить библиотеку на Mac. Проверьте свободное место."));
+              QStringLiteral("Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место."));
     const fs::path unsaved = script.lastFolder;
     EXPECT_TRUE(RecordingFinalizer::hasRawTracks(unsaved));
 

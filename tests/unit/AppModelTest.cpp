@@ -357,6 +357,8 @@ TEST_F(AppModelTest, QuitFinishesTheRecordingBeforeAskingToEnd) {
 
 TEST_F(AppModelTest, AFailedSaveBecomesTheNoticeAndKeepsTheList) {
     auto model = makeModel();
+    // The search index is being written in the data folder meanwhile.
+    ASSERT_TRUE(test::waitUntil([&] { return model->transcriptSearchIdle(); }));
     // A file where the data folder should be makes every save fail.
     const auto root = LocalStore::root();
     std::filesystem::remove_all(root);

@@ -14,6 +14,7 @@
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <csignal>
 #include <iostream>
@@ -304,6 +305,51 @@ TEST_F(ProgramInACall, SigtermDuringTheFinalMixEndsWithACompleteEntry) {
     EXPECT_NEAR(static_cast<double>(audio.samples.size()) / audio.sampleRate, *items[0].duration, 0.1);
     EXPECT_FALSE(std::filesystem::exists(folder / ".conversation.m4a.partial"));
     EXPECT_FALSE(std::filesystem::exists(folder / "system.pcm"));
+}
+
+// The disk fills up in the middle of a call (a file-size limit set on the running program) and
+// frees up again: the warning comes at once, and the stop mixes the audio on both sides of the gap.
+TEST_F(ProgramInACall, AFullDiskMidCallWarnsAtOnceAndKeepsTheAudioAroundTheGap) {
+    const auto ongoing = call(30.0);
+    ASSERT_TRUE(recordingStarted(program)) << program.process().readAllStandardError().toStdString();
+    const std::filesystem::path folder = program.folder(program.library().at(0));
+    spin(std::chrono::seconds(4));
+
+    const auto pid = static_cast<pid_t>(program.process().processId());
+    rlimit unlimited{};
+    ASSERT_EQ(::prlimit(pid, RLIMIT_FSIZE, nullptr, &unlimited), 0);
+    const auto written = std::max(std::filesystem::file_size(folder / "system.pcm"),
+                                  std::filesystem::file_size(folder / "microphone.pcm"));
+    const rlimit full{static_cast<rlim_t>(written + 16000), unlimited.rlim_max};
+    ASSERT_EQ(::prlimit(pid, RLIMIT_FSIZE, &full, nullptr), 0);
+    QByteArray log;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            log += program.process().readAllStandardError();
+            return log.contains("a track write failed");
+        },
+        std::chrono::seconds(3)))
+        << log.toStdString();
+    spin(std::chrono::seconds(3));
+    ASSERT_EQ(::prlimit(pid, RLIMIT_FSIZE, &unlimited, nullptr), 0); // space again
+    spin(std::chrono::seconds(4));
+    EXPECT_EQ(program.terminate(), 0);
+
+    const auto items = program.library();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].status, "waiting_login") << items[0].error.value_or("");
+    ASSERT_TRUE(items[0].fileName);
+    const DecodedAudio audio = decodeAudioFile(folder / *items[0].fileName);
+    const double seconds = static_cast<double>(audio.samples.size()) / audio.sampleRate;
+    // Both tones before the gap, silence in it, both tones after it: the audio after the disk came
+    // back is at its own place on the timeline.
+    EXPECT_GT(seconds, 10.0);
+    EXPECT_GT(toneLevel(audio, 440, 1.0, 3.0), 0.1);
+    EXPECT_GT(toneLevel(audio, 1000, 1.0, 3.0), 0.1);
+    EXPECT_GT(toneLevel(audio, 440, seconds - 3.0, seconds - 1.0), 0.1);
+    EXPECT_GT(toneLevel(audio, 1000, seconds - 3.0, seconds - 1.0), 0.1);
+    const double gapStart = static_cast<double>(written + 16000) / (4.0 * 16000.0);
+    EXPECT_LT(toneLevel(audio, 440, gapStart + 0.5, gapStart + 2.0), 0.02);
 }
 
 // The preview shows a synthetic library; run beside the user's own, it must leave it as it was.
