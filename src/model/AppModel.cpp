@@ -1,4 +1,5 @@
 #include "model/AppModel.h"
+#include "model/UploadQueue.h"
 
 #include "capture/CaptureTexts.h"
 #include "capture/RecordingFinalizer.h"
@@ -48,8 +49,19 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
     if (isPreview_)
         options.secretStore.reset();
     client_ = new ServerClient(remember, std::move(options), this);
-    nextAttempt_ = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
-    lastSync_ = nextAttempt_;
+    queue_ = std::make_unique<UploadQueue>(
+        *client_, *services_.clock,
+        UploadQueue::Owner{
+            .items = items_,
+            .connected = [this] { return connected_; },
+            .recheckSession =
+                [this] { assign(connected_, client_->hasToken(), &AppModel::connectedChanged); },
+            .itemsChanged = [this] { Q_EMIT itemsChanged(); },
+            .persist = [this] { persist(); },
+            .notify = [this](const QString& text) { setMessage(text); },
+            .selection = [this] { return selection_; },
+        });
+    connect(queue_.get(), &UploadQueue::runningChanged, this, &AppModel::uploadingChanged);
 
     if (isPreview_) {
         // The preview shows the synthetic fixture: it reads no library and no settings, starts no
@@ -67,7 +79,7 @@ AppModel::AppModel(bool preview, AppModelServices services, QObject* parent)
         // The next save tries again and reports.
     }
     loadLibrary();
-    deletedMeetings_ = DeletedMeetings::load();
+    queue_->deletedMeetings() = DeletedMeetings::load();
     startTranscriptSearch();
     if (services_.settings)
         autoEnabled_ = services_.settings->value(QString::fromLatin1(kAutoStartKey), false).toBool();
@@ -95,10 +107,26 @@ QCoro::Task<> AppModel::startUp() {
     co_await synchronize();
     if (!self)
         co_return;
-    scheduleUploads();
+    queue_->schedule();
 }
 
 AppModel::~AppModel() = default;
+
+bool AppModel::uploading() const {
+    return queue_->running();
+}
+
+QCoro::Task<> AppModel::synchronize() {
+    return queue_->synchronize();
+}
+
+QCoro::Task<> AppModel::loadDetail(const Uuid& id) {
+    return queue_->loadDetail(id);
+}
+
+void AppModel::retry(const Uuid& id) {
+    queue_->retry(id);
+}
 
 void AppModel::startTickTimer() {
     auto* timer = new QTimer(this);
@@ -400,22 +428,9 @@ QCoro::Task<> AppModel::tick() {
     if (player_)
         mirrorPlayer();
 
-    // Never while the queue runs: a list that already holds the meeting being uploaded would meet a
-    // recording that does not know its meeting yet.
-    if (connected_ && !queueRunning_) {
-        const bool busy = std::any_of(items_.begin(), items_.end(), [](const LocalRecording& r) {
-            return r.status == RecordingStatus::processing || r.status == RecordingStatus::queued ||
-                   r.status == RecordingStatus::uploading;
-        });
-        const double sinceSync = static_cast<double>(lastSync_.msecsTo(services_.clock->now())) / 1000.0;
-        if (sinceSync > (busy ? 4.0 : 20.0)) {
-            co_await synchronize();
-            if (!self)
-                co_return;
-        }
-    }
-    if (services_.clock->now() >= nextAttempt_)
-        scheduleUploads();
+    co_await queue_->tick();
+    if (!self)
+        co_return;
 
     ticking_ = false;
 }
@@ -691,7 +706,7 @@ QCoro::Task<> AppModel::stopRecording(bool manual) {
             // The save's own failure notice comes after the warnings, so it is the one left showing.
             persist();
         }
-        scheduleUploads();
+        queue_->schedule();
     } else {
         const QString description = failureSentence(failure, FailedStep::recordingMix);
         setMessage(description);
@@ -737,15 +752,10 @@ QCoro::Task<> AppModel::quit() {
     }
     if (!self)
         co_return;
-    if (queueRunning_) {
-        // The queue's upload is aborted; its failure step runs before the library is saved below.
-        queueCancelled_ = true;
-        client_->cancelAll();
-        while (queueRunning_ && self)
-            co_await qCoro(this, &AppModel::uploadingChanged);
-        if (!self)
-            co_return;
-    }
+    // The queue's upload is aborted; its failure step runs before the library is saved below.
+    co_await queue_->cancel();
+    if (!self)
+        co_return;
     persist();
     Q_EMIT terminationRequested();
 }

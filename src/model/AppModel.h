@@ -3,7 +3,6 @@
 #include "capture/AudioRecorder.h"
 #include "core/Clock.h"
 #include "detection/CallActivitySnapshot.h"
-#include "library/DeletedMeetings.h"
 #include "library/LocalRecording.h"
 #include "library/TranscriptIndex.h"
 #include "model/MediaPlayer.h"
@@ -28,6 +27,7 @@ namespace parlo {
 
 class AudioCodec;
 class TranscriptSearch;
+class UploadQueue;
 
 // What the model works with besides its own state. The application hands in the real parts;
 // tests hand in driven clocks, scripted probes and fake recorders.
@@ -187,7 +187,7 @@ public:
     // Moves the loaded player (the slider).
     void seek(double seconds);
     // The upload queue is running.
-    bool uploading() const { return queueRunning_; }
+    bool uploading() const;
 
     // Why a recording cannot be deleted now (it is being recorded, saved or sent), or nothing.
     std::optional<QString> deletionRefusal(const Uuid& id) const;
@@ -283,11 +283,6 @@ private:
     QCoro::Task<> startUp();
     void refreshPermissionMirrors();
     void pausePlayerForRecording();
-    void scheduleUploads();
-    void setUploading(bool running);
-    QCoro::Task<> runQueue();
-    // Copies the service's view of a meeting into a recording.
-    static void applyResult(LocalRecording& item, const ServerMeeting& meeting);
 
     const bool isPreview_;
     AppModelServices services_;
@@ -325,6 +320,8 @@ private:
     std::vector<Uuid> tracksAwaitingSave_; // finished entries whose raw tracks are still needed
 
     ServerClient* client_ = nullptr;
+    // Sends recordings to the service and synchronizes the library with it.
+    std::unique_ptr<UploadQueue> queue_;
     std::unique_ptr<AudioRecorder> capture_;
     std::unique_ptr<MediaPlayer> player_;
     void mirrorPlayer();
@@ -338,13 +335,7 @@ private:
     QDateTime started_;
     bool manualRecording_ = false;
     bool ticking_ = false;
-    QDateTime nextAttempt_;
-    QDateTime lastSync_;
-    bool syncInProgress_ = false;
-    bool queueRunning_ = false;
-    bool queueCancelled_ = false;
     TranscriptSearch* transcriptSearch_ = nullptr;
-    DeletedMeetings deletedMeetings_;
     // The recording last handed to the player.
     std::optional<Uuid> playerRecording_;
 };

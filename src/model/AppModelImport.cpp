@@ -1,6 +1,7 @@
 // Adding an existing audio or video file to the library: copied into a folder of its own and then
 // sent like any finished recording.
 #include "model/AppModel.h"
+#include "model/UploadQueue.h"
 
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
@@ -77,7 +78,7 @@ void AppModel::importAudioAt(const QString& path) {
     Q_EMIT itemsChanged();
     setSelection(id);
     persist();
-    scheduleUploads();
+    queue_->schedule();
 }
 
 } // namespace parlo

@@ -1,6 +1,7 @@
 // What the user does with a recording once it exists: delete it, rename it, save a copy of its
-// audio, and find it by anything said in it.
+// audio or the service's export of it, and find it by anything said in it.
 #include "model/AppModel.h"
+#include "model/UploadQueue.h"
 
 #include "core/OffThread.h"
 #include "core/ParloError.h"
@@ -157,9 +158,9 @@ bool AppModel::deleteRecording(const Uuid& id) {
     }
     // Remembered before the entry goes: should the program end in between, the entry is still there
     // to delete, rather than the meeting coming back as a new one.
-    if (item->remoteID && deletedMeetings_.add(*item->remoteID)) {
+    if (item->remoteID && queue_->deletedMeetings().add(*item->remoteID)) {
         try {
-            deletedMeetings_.save();
+            queue_->deletedMeetings().save();
         } catch (const std::exception&) {
             setMessage(QStringLiteral("Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место."));
         }
@@ -241,6 +242,31 @@ QCoro::Task<> AppModel::saveAudio(const Uuid& id) {
         if (self)
             setMessage(describeError(std::current_exception()));
     }
+}
+
+QCoro::Task<> AppModel::exportRecording(const Uuid& id, QString format) {
+    const LocalRecording* item = find(id);
+    if (!item || !item->remoteID || !services_.chooseExportFile)
+        co_return;
+    const QString remoteID = QString::fromStdString(*item->remoteID);
+    const std::optional<QString> destination =
+        services_.chooseExportFile(QStringLiteral("Mello Parlo.") + format, format);
+    if (!destination)
+        co_return;
+    QPointer<AppModel> self(this);
+    QByteArray bytes;
+    try {
+        bytes = co_await client_->exportMeeting(remoteID, format);
+    } catch (...) {
+        if (self)
+            setMessage(describeError(std::current_exception()));
+        co_return;
+    }
+    if (!self)
+        co_return;
+    QSaveFile file(*destination);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        setMessage(file.errorString());
 }
 
 } // namespace parlo

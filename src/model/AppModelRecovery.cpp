@@ -3,6 +3,7 @@
 // tracks. Every path finalizes with the recorder's own RecordingFinalizer and removes the raw tracks
 // only after the library naming the mixed file has been saved.
 #include "model/AppModel.h"
+#include "model/UploadQueue.h"
 
 #include "capture/RecordingFinalizer.h"
 #include "core/OffThread.h"
@@ -147,7 +148,7 @@ QCoro::Task<> AppModel::salvageInterrupted() {
     if (!unsaved) // a failed save's notice stays the one shown
         setMessage(
             QStringLiteral("Записи, прерванные при прошлом запуске, восстановлены: %1.").arg(restored));
-    scheduleUploads();
+    queue_->schedule();
 }
 
 QCoro::Task<> AppModel::restoreRecording(Uuid id) {
@@ -167,7 +168,7 @@ QCoro::Task<> AppModel::restoreRecording(Uuid id) {
     }
     if (outcome == Finalized::saved) // a failed save's notice stays the one shown
         setMessage(QStringLiteral("Запись восстановлена."));
-    scheduleUploads();
+    queue_->schedule();
 }
 
 } // namespace parlo

@@ -1,5 +1,6 @@
 // The model's side of the account: log in with a key, read the key from an access file, log out.
 #include "model/AppModel.h"
+#include "model/UploadQueue.h"
 
 #include "core/ParloError.h"
 
@@ -42,7 +43,7 @@ QCoro::Task<> AppModel::login() {
     co_await synchronize();
     if (!self)
         co_return;
-    scheduleUploads();
+    queue_->schedule();
     assign(loggingIn_, false, &AppModel::loggingInChanged);
 }
 

@@ -1,12 +1,10 @@
-// Getting recordings transcribed without the user's help: the upload queue sends every recording
-// that has audio and no meeting yet, one at a time, and the synchronization copies the service's
-// view of every meeting into the library.
-#include "model/AppModel.h"
+#include "model/UploadQueue.h"
 
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
 
-#include <QSaveFile>
+#include <QPointer>
+#include <qcoro/qcorosignal.h>
 
 #include <algorithm>
 
@@ -21,9 +19,8 @@ bool isUploadCandidate(const LocalRecording& item) {
            !item.remoteID && item.fileName;
 }
 
-} // namespace
-
-void AppModel::applyResult(LocalRecording& item, const ServerMeeting& meeting) {
+// Copies the service's view of a meeting into a recording.
+void applyResult(LocalRecording& item, const ServerMeeting& meeting) {
     item.status = meeting.status;
     item.stage = meeting.stage;
     item.progress = meeting.progress;
@@ -35,28 +32,49 @@ void AppModel::applyResult(LocalRecording& item, const ServerMeeting& meeting) {
     }
 }
 
-void AppModel::setUploading(bool running) {
-    assign(queueRunning_, running, &AppModel::uploadingChanged);
+} // namespace
+
+UploadQueue::UploadQueue(ServerClient& client, Clock& clock, Owner owner, QObject* parent)
+    : QObject(parent)
+    , client_(client)
+    , clock_(clock)
+    , owner_(std::move(owner))
+    , nextAttempt_(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC))
+    , lastSync_(nextAttempt_) {}
+
+LocalRecording* UploadQueue::find(const Uuid& id) {
+    auto it = std::find_if(owner_.items.begin(), owner_.items.end(),
+                           [&](const LocalRecording& r) { return r.id == id; });
+    return it == owner_.items.end() ? nullptr : &*it;
 }
 
-void AppModel::scheduleUploads() {
-    if (!connected_ || queueRunning_ || syncInProgress_ || services_.clock->now() < nextAttempt_)
+void UploadQueue::setRunning(bool running) {
+    if (running_ == running)
         return;
-    if (std::none_of(items_.begin(), items_.end(), isUploadCandidate))
-        return;
-    queueCancelled_ = false;
-    setUploading(true);
-    runQueue(); // runs on its own; holds the model weakly
+    running_ = running;
+    Q_EMIT runningChanged();
 }
 
-QCoro::Task<> AppModel::runQueue() {
-    QPointer<AppModel> self(this);
+void UploadQueue::schedule() {
+    std::vector<LocalRecording>& items = owner_.items;
+    if (!owner_.connected() || running_ || syncInProgress_ || clock_.now() < nextAttempt_)
+        return;
+    if (std::none_of(items.begin(), items.end(), isUploadCandidate))
+        return;
+    cancelled_ = false;
+    setRunning(true);
+    run(); // runs on its own; holds the queue weakly
+}
+
+QCoro::Task<> UploadQueue::run() {
+    QPointer<UploadQueue> self(this);
+    std::vector<LocalRecording>& items = owner_.items;
     for (;;) {
-        auto candidate = std::find_if(items_.begin(), items_.end(), isUploadCandidate);
+        auto candidate = std::find_if(items.begin(), items.end(), isUploadCandidate);
         const std::optional<std::filesystem::path> media =
-            candidate == items_.end() ? std::nullopt : LocalStore::media(*candidate);
-        if (!media || !connected_ || queueCancelled_) {
-            setUploading(false);
+            candidate == items.end() ? std::nullopt : LocalStore::media(*candidate);
+        if (!media || !owner_.connected() || cancelled_) {
+            setRunning(false);
             co_return;
         }
         const Uuid id = candidate->id;
@@ -65,29 +83,29 @@ QCoro::Task<> AppModel::runQueue() {
         candidate->status = RecordingStatus::uploading;
         candidate->stage = "Отправляю на расшифровку";
         candidate->error.reset();
-        Q_EMIT itemsChanged();
-        persist();
+        owner_.itemsChanged();
+        owner_.persist();
 
         std::exception_ptr failure;
         try {
-            const QString remoteID = co_await client_->upload(file, title, id);
+            const QString remoteID = co_await client_.upload(file, title, id);
             if (!self)
                 co_return;
             if (LocalRecording* item = find(id)) {
                 item->remoteID = remoteID.toStdString();
                 item->status = RecordingStatus::queued;
                 item->stage = "В очереди";
-                Q_EMIT itemsChanged();
-                persist();
+                owner_.itemsChanged();
+                owner_.persist();
             }
             // The meeting's state at once, so the list shows the service's stage without a wait.
-            const ServerMeeting meeting = co_await client_->detail(remoteID);
+            const ServerMeeting meeting = co_await client_.detail(remoteID);
             if (!self)
                 co_return;
             if (LocalRecording* item = find(id)) {
                 applyResult(*item, meeting);
-                Q_EMIT itemsChanged();
-                persist();
+                owner_.itemsChanged();
+                owner_.persist();
             }
         } catch (...) {
             failure = std::current_exception();
@@ -95,48 +113,67 @@ QCoro::Task<> AppModel::runQueue() {
         if (!self)
             co_return;
         if (failure) {
-            assign(connected_, client_->hasToken(), &AppModel::connectedChanged);
+            owner_.recheckSession();
             if (LocalRecording* item = find(id)) {
-                item->status = connected_ ? RecordingStatus::local : RecordingStatus::waitingLogin;
+                item->status = owner_.connected() ? RecordingStatus::local : RecordingStatus::waitingLogin;
                 item->stage = "Запись остаётся на этом компьютере";
                 item->error = describeError(failure).toStdString();
-                Q_EMIT itemsChanged();
-                persist();
+                owner_.itemsChanged();
+                owner_.persist();
             }
-            nextAttempt_ = services_.clock->now().addMSecs(kBackOffMs);
-            setUploading(false);
+            nextAttempt_ = clock_.now().addMSecs(kBackOffMs);
+            setRunning(false);
             co_return;
         }
     }
 }
 
-QCoro::Task<> AppModel::synchronize() {
-    if (!connected_ || syncInProgress_)
+QCoro::Task<> UploadQueue::tick() {
+    if (owner_.connected() && !running_) {
+        const bool busy = std::any_of(owner_.items.begin(), owner_.items.end(), [](const LocalRecording& r) {
+            return r.status == RecordingStatus::processing || r.status == RecordingStatus::queued ||
+                   r.status == RecordingStatus::uploading;
+        });
+        const double sinceSync = static_cast<double>(lastSync_.msecsTo(clock_.now())) / 1000.0;
+        if (sinceSync > (busy ? 4.0 : 20.0)) {
+            QPointer<UploadQueue> self(this);
+            co_await synchronize();
+            if (!self)
+                co_return;
+        }
+    }
+    if (clock_.now() >= nextAttempt_)
+        schedule();
+}
+
+QCoro::Task<> UploadQueue::synchronize() {
+    if (!owner_.connected() || syncInProgress_)
         co_return;
     syncInProgress_ = true;
-    lastSync_ = services_.clock->now();
-    QPointer<AppModel> self(this);
-    const std::vector<LocalRecording> before = items_;
+    lastSync_ = clock_.now();
+    QPointer<UploadQueue> self(this);
+    std::vector<LocalRecording>& items = owner_.items;
+    const std::vector<LocalRecording> before = items;
     try {
-        const std::vector<ServerMeeting> meetings = co_await client_->list();
+        const std::vector<ServerMeeting> meetings = co_await client_.list();
         if (!self)
             co_return;
         for (const ServerMeeting& meeting : meetings) {
             // Deleted here by the user; the service keeps its copy.
             if (deletedMeetings_.contains(meeting.id))
                 continue;
-            auto match = std::find_if(items_.begin(), items_.end(),
+            auto match = std::find_if(items.begin(), items.end(),
                                       [&](const LocalRecording& r) { return r.remoteID == meeting.id; });
             // A meeting whose upload has not answered yet (a synchronization overlapping the queue)
             // is the recording it came from, not a new one.
-            if (match == items_.end() && meeting.clientID) {
-                match = std::find_if(items_.begin(), items_.end(), [&](const LocalRecording& r) {
+            if (match == items.end() && meeting.clientID) {
+                match = std::find_if(items.begin(), items.end(), [&](const LocalRecording& r) {
                     return !r.remoteID && r.id == *meeting.clientID;
                 });
-                if (match != items_.end())
+                if (match != items.end())
                     match->remoteID = meeting.id;
             }
-            if (match == items_.end()) {
+            if (match == items.end()) {
                 LocalRecording item;
                 item.id = Uuid::random();
                 item.title = meeting.title;
@@ -147,7 +184,7 @@ QCoro::Task<> AppModel::synchronize() {
                 item.error = meeting.error;
                 item.remoteID = meeting.id;
                 item.source = "Личный кабинет";
-                items_.push_back(std::move(item));
+                items.push_back(std::move(item));
                 continue;
             }
             const Uuid id = match->id;
@@ -156,7 +193,7 @@ QCoro::Task<> AppModel::synchronize() {
             match->progress = meeting.progress;
             match->error = meeting.error;
             if (meeting.status == RecordingStatus::done && !match->result) {
-                const ServerMeeting full = co_await client_->detail(QString::fromStdString(meeting.id));
+                const ServerMeeting full = co_await client_.detail(QString::fromStdString(meeting.id));
                 if (!self)
                     co_return;
                 if (LocalRecording* item = find(id)) {
@@ -174,50 +211,52 @@ QCoro::Task<> AppModel::synchronize() {
         if (!self)
             co_return;
         // Silent: the next tick tries again. What changed in memory is saved by the next save.
-        if (items_ != before)
-            Q_EMIT itemsChanged();
-        assign(connected_, client_->hasToken(), &AppModel::connectedChanged);
+        if (items != before)
+            owner_.itemsChanged();
+        owner_.recheckSession();
         syncInProgress_ = false;
         co_return;
     }
     // Saving a large library every few seconds while nothing changed would write gigabytes an hour:
     // the file is written only when the synchronization changed something.
-    if (items_ != before) {
-        Q_EMIT itemsChanged();
-        persist();
+    if (items != before) {
+        owner_.itemsChanged();
+        owner_.persist();
     }
-    if (std::optional<LocalRecording> current = selected();
-        current && current->status == RecordingStatus::done && !current->result) {
-        co_await loadDetail(current->id);
-        if (!self)
-            co_return;
+    if (const std::optional<Uuid> selection = owner_.selection()) {
+        const LocalRecording* current = find(*selection);
+        if (current && current->status == RecordingStatus::done && !current->result) {
+            co_await loadDetail(*selection);
+            if (!self)
+                co_return;
+        }
     }
     syncInProgress_ = false;
 }
 
-void AppModel::retry(const Uuid& id) {
+void UploadQueue::retry(const Uuid& id) {
     if (LocalRecording* item = find(id); item && !item->remoteID && item->fileName) {
         item->status = RecordingStatus::local;
         item->error.reset();
-        Q_EMIT itemsChanged();
+        owner_.itemsChanged();
     }
-    persist();
+    owner_.persist();
     nextAttempt_ = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
-    scheduleUploads();
+    schedule();
 }
 
-QCoro::Task<> AppModel::loadDetail(const Uuid& id) {
+QCoro::Task<> UploadQueue::loadDetail(const Uuid& id) {
     LocalRecording* item = find(id);
-    if (!item || !item->remoteID || !connected_)
+    if (!item || !item->remoteID || !owner_.connected())
         co_return;
     const QString remoteID = QString::fromStdString(*item->remoteID);
-    QPointer<AppModel> self(this);
+    QPointer<UploadQueue> self(this);
     ServerMeeting meeting;
     try {
-        meeting = co_await client_->detail(remoteID);
+        meeting = co_await client_.detail(remoteID);
     } catch (...) {
         if (self)
-            setMessage(describeError(std::current_exception()));
+            owner_.notify(describeError(std::current_exception()));
         co_return;
     }
     if (!self)
@@ -228,35 +267,21 @@ QCoro::Task<> AppModel::loadDetail(const Uuid& id) {
         if (!meeting.result)
             fresh->duration.reset();
         if (!(*fresh == previous)) {
-            Q_EMIT itemsChanged();
-            persist();
+            owner_.itemsChanged();
+            owner_.persist();
         }
     }
 }
 
-QCoro::Task<> AppModel::exportRecording(const Uuid& id, QString format) {
-    const LocalRecording* item = find(id);
-    if (!item || !item->remoteID || !services_.chooseExportFile)
+QCoro::Task<> UploadQueue::cancel() {
+    if (!running_)
         co_return;
-    const QString remoteID = QString::fromStdString(*item->remoteID);
-    const std::optional<QString> destination =
-        services_.chooseExportFile(QStringLiteral("Mello Parlo.") + format, format);
-    if (!destination)
-        co_return;
-    QPointer<AppModel> self(this);
-    QByteArray bytes;
-    try {
-        bytes = co_await client_->exportMeeting(remoteID, format);
-    } catch (...) {
-        if (self)
-            setMessage(describeError(std::current_exception()));
-        co_return;
-    }
-    if (!self)
-        co_return;
-    QSaveFile file(*destination);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        setMessage(file.errorString());
+    // The upload is aborted; its failure step runs before this returns.
+    cancelled_ = true;
+    client_.cancelAll();
+    QPointer<UploadQueue> self(this);
+    while (self && running_)
+        co_await qCoro(this, &UploadQueue::runningChanged);
 }
 
 } // namespace parlo
