@@ -4,18 +4,14 @@
 #include "detection/ZoomSnapshot.h"
 
 #include <string>
-#include <string_view>
 
 namespace parlo {
 
 // Compact JSON with the keys in their fixed order:
 //   {"active":...,"applications":[...],"probeAvailable":...}
 //   {"running":...,"inputActive":...,"outputActive":...,"processCount":...,"probeAvailable":...}
-// Encoding throws when a name is not valid UTF-8; decoding throws JsonError when the text is
-// not JSON, a key is missing or a value has the wrong type.
+// Throws JsonError when a name is not valid UTF-8.
 std::string encodeSnapshot(const CallActivitySnapshot& snapshot);
 std::string encodeSnapshot(const ZoomSnapshot& snapshot);
-CallActivitySnapshot decodeCallActivitySnapshot(std::string_view json);
-ZoomSnapshot decodeZoomSnapshot(std::string_view json);
 
 } // namespace parlo

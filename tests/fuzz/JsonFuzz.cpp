@@ -6,6 +6,7 @@
 #include "detection/SnapshotJson.h"
 #include "library/LocalRecording.h"
 #include "library/MeetingResult.h"
+#include "support/SnapshotDecode.h"
 
 #include <cstdint>
 #include <cstdlib>

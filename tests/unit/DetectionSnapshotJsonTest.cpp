@@ -1,5 +1,6 @@
 #include "core/Json.h"
 #include "detection/SnapshotJson.h"
+#include "support/SnapshotDecode.h"
 
 #include <gtest/gtest.h>
 

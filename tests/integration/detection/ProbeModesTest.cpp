@@ -1,6 +1,6 @@
 // The built program's "--probe-calls" and "--probe-zoom" against a real sound-server daemon, with
 // test clients (parec, paplay, parlo_stream_client) taking whatever identity a scenario needs.
-#include "detection/SnapshotJson.h"
+#include "support/SnapshotDecode.h"
 
 #include <gtest/gtest.h>
 
