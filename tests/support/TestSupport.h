@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QEventLoop>
+#include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace parlo {
@@ -102,6 +104,15 @@ bool waitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::se
         spin(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+// The descendant of `root` with this object name; throws when there is none, so that a test stops
+// at the missing part instead of dereferencing null.
+template <typename T> T* part(const QObject& root, const char* name) {
+    T* found = root.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        throw std::runtime_error(std::string("no part named ") + name);
+    return found;
 }
 
 } // namespace parlo::test

@@ -18,23 +18,17 @@
 #include <QTest>
 
 using namespace parlo;
+using parlo::test::part;
 using parlo::test::UiTest;
 
 namespace {
 
-template <typename T> T* child(QWidget& root, const char* name) {
-    T* found = root.findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        throw std::runtime_error(std::string("no child named ") + name);
-    return found;
-}
-
 QString labelText(QWidget& root, const char* name) {
-    return child<QLabel>(root, name)->text();
+    return part<QLabel>(root, name)->text();
 }
 
 bool shown(QWidget& root, const char* name) {
-    return child<QWidget>(root, name)->isVisibleTo(&root);
+    return part<QWidget>(root, name)->isVisibleTo(&root);
 }
 
 using MainWindowTest = UiTest;
@@ -50,7 +44,7 @@ TEST_F(MainWindowTest, AnEmptyLibraryShowsTheEmptyStateACountOfZeroAndThePlaceho
     EXPECT_EQ(labelText(window, "libraryCount"), QStringLiteral("0"));
     EXPECT_TRUE(shown(window, "detailPlaceholder"));
     EXPECT_FALSE(window.detail()->isVisibleTo(&window));
-    EXPECT_GE(child<QWidget>(window, "detailPlaceholder")->minimumHeight(), 285);
+    EXPECT_GE(part<QWidget>(window, "detailPlaceholder")->minimumHeight(), 285);
 }
 
 TEST_F(MainWindowTest, ASearchMatchingNothingShowsTheEmptyStateWhileTheCountKeepsAllRecordings) {
@@ -59,7 +53,7 @@ TEST_F(MainWindowTest, ASearchMatchingNothingShowsTheEmptyStateWhileTheCountKeep
     window.show();
     ASSERT_EQ(window.libraryList()->count(), 2);
 
-    auto* field = child<QLineEdit>(window, "searchField");
+    auto* field = part<QLineEdit>(window, "searchField");
     test::type(field, QStringLiteral("казан"));
     EXPECT_EQ(model->search(), QStringLiteral("казан"));
     ASSERT_EQ(window.libraryList()->count(), 1);
@@ -100,7 +94,7 @@ TEST_F(MainWindowTest, ClickingARowSelectsItAndReturnsToTheSummaryTab) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     model->setSelection(first.id);
-    QTest::mouseClick(child<QAbstractButton>(window, "transcriptTabButton"), Qt::LeftButton);
+    QTest::mouseClick(part<QAbstractButton>(window, "transcriptTabButton"), Qt::LeftButton);
     EXPECT_EQ(window.tab(), QStringLiteral("transcript"));
     EXPECT_NE(window.findChild<QWidget*>(QStringLiteral("transcriptTab")), nullptr);
 
@@ -123,14 +117,14 @@ TEST_F(MainWindowTest, StartingARecordingSwitchesTheCardTheDotAndTheActionArea) 
     EXPECT_EQ(labelText(window, "cardHeadline"), QStringLiteral("Запишите любой разговор."));
     EXPECT_TRUE(shown(window, "recordButton"));
     EXPECT_FALSE(shown(window, "recordingActions"));
-    EXPECT_EQ(child<Dot>(window, "statusDot")->colour(), Palette::mint());
+    EXPECT_EQ(part<Dot>(window, "statusDot")->colour(), Palette::mint());
     EXPECT_TRUE(shown(window, "recordingHint"));
 
     test::runTask(model->recordNow());
     ASSERT_TRUE(model->recordingID());
     EXPECT_EQ(labelText(window, "cardEyebrow"), QStringLiteral("ВСТРЕЧА ИДЁТ"));
     EXPECT_EQ(labelText(window, "cardHeadline"), QStringLiteral("Я сохраняю главное."));
-    EXPECT_EQ(child<Dot>(window, "statusDot")->colour(), Palette::recordingRed());
+    EXPECT_EQ(part<Dot>(window, "statusDot")->colour(), Palette::recordingRed());
     EXPECT_EQ(labelText(window, "statusTitle"), model->statusTitle());
     EXPECT_TRUE(shown(window, "recordingActions"));
     EXPECT_FALSE(shown(window, "recordButton"));
@@ -140,11 +134,11 @@ TEST_F(MainWindowTest, StartingARecordingSwitchesTheCardTheDotAndTheActionArea) 
     // The new recording is selected and its detail says it is still being made.
     EXPECT_NE(window.findChild<QWidget*>(QStringLiteral("recordingNote")), nullptr);
 
-    QTest::mouseClick(child<QAbstractButton>(window, "stopButton"), Qt::LeftButton);
+    QTest::mouseClick(part<QAbstractButton>(window, "stopButton"), Qt::LeftButton);
     test::spin(std::chrono::milliseconds(50));
     EXPECT_FALSE(model->recordingID());
     EXPECT_TRUE(shown(window, "recordButton"));
-    EXPECT_EQ(child<Dot>(window, "statusDot")->colour(), Palette::mint());
+    EXPECT_EQ(part<Dot>(window, "statusDot")->colour(), Palette::mint());
 }
 
 TEST_F(MainWindowTest, ADiskThatStopsTakingTheTracksIsSaidInTheRecordingCard) {
@@ -168,11 +162,11 @@ TEST_F(MainWindowTest, MissingSystemAudioPermissionOffersAccessSetupInsteadOfRec
     EXPECT_TRUE(shown(window, "accessButton"));
     EXPECT_FALSE(shown(window, "recordButton"));
     EXPECT_FALSE(shown(window, "recordingHint"));
-    EXPECT_EQ(child<SoftButton>(window, "accessButton")->text(), QStringLiteral("Настроить доступ"));
-    EXPECT_FALSE(child<LevelMeter>(window, "systemMeter")->ready());
-    EXPECT_TRUE(child<LevelMeter>(window, "microphoneMeter")->ready());
+    EXPECT_EQ(part<SoftButton>(window, "accessButton")->text(), QStringLiteral("Настроить доступ"));
+    EXPECT_FALSE(part<LevelMeter>(window, "systemMeter")->ready());
+    EXPECT_TRUE(part<LevelMeter>(window, "microphoneMeter")->ready());
 
-    QTest::mouseClick(child<QAbstractButton>(window, "accessButton"), Qt::LeftButton);
+    QTest::mouseClick(part<QAbstractButton>(window, "accessButton"), Qt::LeftButton);
     EXPECT_TRUE(model->settingsVisible());
 }
 
@@ -186,7 +180,7 @@ TEST_F(MainWindowTest, TheSettingsSheetIsPresentedWhileSettingsAreVisibleAndDism
     });
     window.show();
     EXPECT_EQ(window.settingsSheet(), nullptr);
-    QTest::mouseClick(child<QAbstractButton>(window, "headerSettingsButton"), Qt::LeftButton);
+    QTest::mouseClick(part<QAbstractButton>(window, "headerSettingsButton"), Qt::LeftButton);
     ASSERT_NE(window.settingsSheet(), nullptr);
     EXPECT_EQ(built, 1);
     QTest::keyClick(window.settingsSheet(), Qt::Key_Escape);
@@ -211,7 +205,7 @@ TEST_F(MainWindowTest, ClosingTheToastClearsTheMessageAndANewMessageShowsItAgain
                        window.rect().center().x()),
               1);
 
-    QTest::mouseClick(child<QAbstractButton>(window, "messageClose"), Qt::LeftButton);
+    QTest::mouseClick(part<QAbstractButton>(window, "messageClose"), Qt::LeftButton);
     EXPECT_FALSE(model->message());
     EXPECT_FALSE(window.toast()->isVisible());
 
@@ -225,7 +219,7 @@ TEST_F(MainWindowTest, TheAutoStartSwitchShowsTheModelValueWhenTheModelRefuses) 
     auto model = makeModel({});
     MainWindow window(*model);
     window.show();
-    auto* toggle = child<Toggle>(window, "autoToggle");
+    auto* toggle = part<Toggle>(window, "autoToggle");
     QTest::mouseClick(toggle, Qt::LeftButton);
     EXPECT_FALSE(model->autoEnabled());
     EXPECT_FALSE(toggle->isOn());
@@ -242,7 +236,7 @@ TEST_F(MainWindowTest, AddRecordingAsksForAFile) {
     });
     MainWindow window(*model);
     window.show();
-    QTest::mouseClick(child<QAbstractButton>(window, "importButton"), Qt::LeftButton);
+    QTest::mouseClick(part<QAbstractButton>(window, "importButton"), Qt::LeftButton);
     EXPECT_EQ(asked, 1);
 }
 
@@ -276,13 +270,13 @@ TEST_F(MainWindowTest, ALongTranscriptLengthensTheScrollingColumnInsteadOfBeingC
     window.resize(1260, 870);
     window.show();
     model->setSelection(r.id);
-    QTest::mouseClick(child<QAbstractButton>(window, "transcriptTabButton"), Qt::LeftButton);
+    QTest::mouseClick(part<QAbstractButton>(window, "transcriptTabButton"), Qt::LeftButton);
     QCoreApplication::processEvents();
-    auto* transcript = child<TranscriptView>(window, "transcriptTab");
+    auto* transcript = part<TranscriptView>(window, "transcriptTab");
     // Every row is laid out at its full height, and the column scrolls to show it all.
     EXPECT_EQ(transcript->height(), transcript->heightForWidth(transcript->width()));
     EXPECT_GT(transcript->height(), 300 * 30);
-    auto* content = child<QWidget>(window, "content");
+    auto* content = part<QWidget>(window, "content");
     EXPECT_GE(content->height(), transcript->mapTo(content, QPoint(0, transcript->height())).y());
 }
 

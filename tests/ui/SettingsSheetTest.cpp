@@ -26,12 +26,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     }
     QWidget* sheet() const { return window.settingsSheet(); }
-    template <typename T = QWidget> T* part(const char* name) const {
-        auto* found = window.findChild<T*>(QString::fromLatin1(name));
-        if (!found)
-            throw std::runtime_error(std::string("no part named ") + name);
-        return found;
-    }
+    template <typename T = QWidget> T* part(const char* name) const { return test::part<T>(window, name); }
     bool focusInSheet() const {
         QWidget* focus = QApplication::focusWidget();
         return focus && sheet() && (focus == sheet() || sheet()->isAncestorOf(focus));

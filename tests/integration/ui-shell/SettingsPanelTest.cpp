@@ -14,17 +14,11 @@
 #include <QTest>
 
 using namespace parlo;
+using parlo::test::part;
 using parlo::test::ShellTest;
 using parlo::test::waitUntil;
 
 namespace {
-
-template <typename T> T* part(QWidget& root, const char* name) {
-    T* found = root.findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        throw std::runtime_error(std::string("no part named ") + name);
-    return found;
-}
 
 bool shown(QWidget& root, const char* name) {
     return part<QWidget>(root, name)->isVisibleTo(&root);
