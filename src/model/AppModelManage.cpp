@@ -162,7 +162,8 @@ bool AppModel::deleteRecording(const Uuid& id) {
         try {
             queue_->deletedMeetings().save();
         } catch (const std::exception&) {
-            setMessage(QStringLiteral("Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место."));
+            setMessage(QStringLiteral(
+                "Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место."));
         }
         std::error_code ignored;
         fs::remove(LocalStore::playbackAudio(*item->remoteID), ignored);
