@@ -106,7 +106,8 @@ QString sentence(Kind kind, FailedStep step) {
         case Kind::deviceGone:
             return QStringLiteral("Не удалось сохранить библиотеку: диск с данными недоступен.");
         default:
-            return QStringLiteral("Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место.");
+            return QStringLiteral(
+                "Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место.");
         }
     case FailedStep::libraryRead:
         switch (kind) {

@@ -215,12 +215,11 @@ TEST_F(RecordingDetailTest, ExportsAreEnabledOnlyForADoneRecording) {
             EXPECT_FALSE(action->isEnabled());
         }
     }
-    EXPECT_EQ(titles,
-              (QStringList{QStringLiteral("Экспорт MD"), QStringLiteral("Экспорт TXT"),
-                           QStringLiteral("Экспорт SRT"), QStringLiteral("Экспорт JSON"),
-                           QStringLiteral("Сохранить аудио…"), QStringLiteral("Показать файлы"),
-                           QStringLiteral("Открыть личный кабинет"), QStringLiteral("Переименовать"),
-                           QStringLiteral("Удалить запись…")}));
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Экспорт MD"), QStringLiteral("Экспорт TXT"),
+                                   QStringLiteral("Экспорт SRT"), QStringLiteral("Экспорт JSON"),
+                                   QStringLiteral("Сохранить аудио…"), QStringLiteral("Показать файлы"),
+                                   QStringLiteral("Открыть личный кабинет"), QStringLiteral("Переименовать"),
+                                   QStringLiteral("Удалить запись…")}));
 
     r.status = "done";
     detail->display(r, QStringLiteral("summary"));

@@ -139,8 +139,9 @@ TEST_F(AppModelRecoveryTest, RawTracksGoOnlyOnceTheLibraryNamingTheMixIsSaved) {
         test::ScopedFileSizeLimit full(10);
         test::runTask(model->stopRecording(true));
     }
-    EXPECT_EQ(model->message(),
-              QStringLiteral("Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место."));
+    EXPECT_EQ(
+        model->message(),
+        QStringLiteral("Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место."));
     const fs::path unsaved = script.lastFolder;
     EXPECT_TRUE(RecordingFinalizer::hasRawTracks(unsaved));
 
