@@ -201,8 +201,7 @@ void run(int count) {
     const std::string file = LocalStore::libraryFile().string();
     const double mb = std::filesystem::file_size(file) / 1e6;
     const double baseline = inChild([] {});
-    std::printf("library of %d recordings: %.1f MB (process baseline %.0f MB)\n", count, mb,
-                baseline);
+    std::printf("library of %d recordings: %.1f MB (process baseline %.0f MB)\n", count, mb, baseline);
     std::printf("  %-34s %9s %9s %11s %11s %11s %9s  %s\n", "load (whole file, every value checked)", "wall",
                 "CPU", "CPU speed", "peak RSS", "RSS after", "peak/file", "records|values");
 

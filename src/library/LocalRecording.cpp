@@ -3,6 +3,9 @@
 #include "core/Json.h"
 
 #include <cmath>
+#include <cstdint>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace parlo {
 
@@ -29,8 +32,21 @@ const MeetingResult& StoredResult::value() const {
     std::call_once(decodeOnce_, [this] {
         JsonReader reader(json_);
         value_ = decodeMeetingResult(reader);
+        releasePages(); // the decoded copy is what is read from now on
     });
     return *value_;
+}
+
+void StoredResult::releasePages() const {
+    if (!owner_)
+        return;
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(json_.data());
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t end = (begin + json_.size()) / page * page;
+    if (end > first)
+        // The mapping is read-only and private, so its pages are the file's and dropping them loses nothing.
+        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
 }
 
 std::string LocalRecording::statusLabel() const {

@@ -22,12 +22,16 @@ public:
     explicit StoredResult(MeetingResult result);
     // Takes JSON text that has already passed validateMeetingResult.
     static std::shared_ptr<const StoredResult> fromValidatedJson(std::string json);
-    // As fromValidatedJson, for a range of a larger text that `owner` keeps valid.
+    // As fromValidatedJson, for a range of a read-only file mapping that `owner` keeps valid.
     static std::shared_ptr<const StoredResult> fromValidatedRange(std::shared_ptr<const void> owner,
                                                                   std::string_view json);
 
     const MeetingResult& value() const;
     std::string_view json() const { return json_; }
+    // For a result that lies in a mapped file: lets go of the pages wholly inside it, which reading
+    // the text has made resident (they are read in again from the page cache when needed). Nothing
+    // for a result held in memory.
+    void releasePages() const;
 
 private:
     StoredResult() = default;
@@ -79,8 +83,8 @@ inline constexpr const char* error = "error";
 bool isPlainFileName(std::string_view name);
 
 // Where the text of a library lives when its results are to stay there rather than be copied: each
-// result becomes a range of the text, kept valid by `owner`; `passed`, when set, is told after each
-// record how far reading has come (the text before it is not read again at loading).
+// result becomes a range of the text, a read-only file mapping kept valid by `owner`; `passed`, when set, is
+// told after each record how far reading has come (the text before it is not read again at loading).
 struct LibraryBacking {
     std::shared_ptr<const void> owner;
     std::function<void(std::size_t)> passed;

@@ -212,6 +212,8 @@ void save(const std::vector<LocalRecording>& items) {
             if (i > 0)
                 chunk += ',';
             encodeRecording(chunk, items[i]);
+            if (items[i].result)
+                items[i].result->releasePages(); // copied into the chunk: no need to keep it resident
             if (chunk.size() >= kFlushAt) {
                 writeAll(fd, chunk.data(), chunk.size(), temporary);
                 chunk.clear();
