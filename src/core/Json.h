@@ -91,6 +91,9 @@ public:
     // The next character, or '\0' at the end; for callers that accept more than one kind of value.
     char peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
     std::size_t position() const { return pos_; }
+    // How many strings so far held bytes that are not UTF-8 (replaced by readString, passed over as
+    // they are by skipString).
+    std::size_t repairedStrings() const { return repairedStrings_; }
     std::string_view text() const { return text_; }
     void skipSpace() {
         while (pos_ < text_.size()) {
@@ -133,6 +136,7 @@ private:
     std::string_view text_;
     std::size_t pos_ = 0;
     int depth_ = 0;
+    std::size_t repairedStrings_ = 0;
 };
 
 // Reads `text` as one JSON object; `onKey` is called as for JsonReader::readObject. False when the

@@ -3,16 +3,28 @@
 #include "core/Json.h"
 
 #include <cmath>
+#include <cstdint>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace parlo {
 
-StoredResult::StoredResult(MeetingResult result) : json_(encodeMeetingResult(result)) {
+StoredResult::StoredResult(MeetingResult result) : text_(encodeMeetingResult(result)), json_(text_) {
     std::call_once(decodeOnce_, [&] { value_ = std::move(result); });
 }
 
 std::shared_ptr<const StoredResult> StoredResult::fromValidatedJson(std::string json) {
     std::shared_ptr<StoredResult> stored(new StoredResult);
-    stored->json_ = std::move(json);
+    stored->text_ = std::move(json);
+    stored->json_ = stored->text_;
+    return stored;
+}
+
+std::shared_ptr<const StoredResult> StoredResult::fromValidatedRange(std::shared_ptr<const void> owner,
+                                                                     std::string_view json) {
+    std::shared_ptr<StoredResult> stored(new StoredResult);
+    stored->owner_ = std::move(owner);
+    stored->json_ = json;
     return stored;
 }
 
@@ -20,8 +32,21 @@ const MeetingResult& StoredResult::value() const {
     std::call_once(decodeOnce_, [this] {
         JsonReader reader(json_);
         value_ = decodeMeetingResult(reader);
+        releasePages(); // the decoded copy is what is read from now on
     });
     return *value_;
+}
+
+void StoredResult::releasePages() const {
+    if (!owner_)
+        return;
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(json_.data());
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t end = (begin + json_.size()) / page * page;
+    if (end > first)
+        // The mapping is read-only and private, so its pages are the file's and dropping them loses nothing.
+        ::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
 }
 
 std::string LocalRecording::statusLabel() const {
@@ -71,7 +96,22 @@ enum RequiredKey : std::uint32_t {
     kAllRequired = 127,
 };
 
-LocalRecording readRecording(JsonReader& in) {
+ResultPointer readResult(JsonReader& in, const LibraryBacking* backing) {
+    const std::size_t start = in.position();
+    const std::size_t repairedBefore = in.repairedStrings();
+    validateMeetingResult(in);
+    const std::string_view text = in.text().substr(start, in.position() - start);
+    if (in.repairedStrings() != repairedBefore) {
+        // Bytes that are not UTF-8 would be written back as they are: keep the repaired result instead.
+        JsonReader again(text);
+        return std::make_shared<const StoredResult>(decodeMeetingResult(again));
+    }
+    if (backing)
+        return StoredResult::fromValidatedRange(backing->owner, text);
+    return StoredResult::fromValidatedJson(std::string(text));
+}
+
+LocalRecording readRecording(JsonReader& in, const LibraryBacking* backing) {
     LocalRecording record;
     std::uint32_t seen = 0;
     auto optionalString = [&in](std::optional<std::string>& out) {
@@ -116,14 +156,10 @@ LocalRecording readRecording(JsonReader& in) {
         } else if (key == "error") {
             optionalString(record.error);
         } else if (key == "result") {
-            if (in.readNull()) {
+            if (in.readNull())
                 record.result.reset();
-            } else {
-                const std::size_t start = in.position();
-                validateMeetingResult(in);
-                const std::string_view text = in.text().substr(start, in.position() - start);
-                record.result = StoredResult::fromValidatedJson(std::string(text));
-            }
+            else
+                record.result = readResult(in, backing);
         } else if (key == "source") {
             record.source = in.readString();
             seen |= kSource;
@@ -152,16 +188,18 @@ bool isPlainFileName(std::string_view name) {
 namespace {
 
 void decodeLibraryInto(std::string_view json, std::vector<LocalRecording>& items,
-                       std::vector<std::string>* rejected) {
+                       std::vector<std::string>* rejected, const LibraryBacking* backing) {
     JsonReader reader(json);
     reader.skipSpace();
     reader.readArray([&] {
         const std::size_t start = reader.position();
-        LocalRecording record = readRecording(reader);
+        LocalRecording record = readRecording(reader, backing);
         if (staysInItsFolder(record))
             items.push_back(std::move(record));
         else if (rejected)
             rejected->emplace_back(json.substr(start, reader.position() - start));
+        if (backing && backing->passed)
+            backing->passed(reader.position());
     });
     reader.finish();
 }
@@ -170,14 +208,14 @@ void decodeLibraryInto(std::string_view json, std::vector<LocalRecording>& items
 
 std::vector<LocalRecording> decodeLibrary(std::string_view json, std::vector<std::string>* rejected) {
     std::vector<LocalRecording> items;
-    decodeLibraryInto(json, items, rejected);
+    decodeLibraryInto(json, items, rejected, nullptr);
     return items;
 }
 
 bool decodeLibraryUntilDamage(std::string_view json, std::vector<LocalRecording>& items,
-                              std::vector<std::string>* rejected) {
+                              std::vector<std::string>* rejected, const LibraryBacking* backing) {
     try {
-        decodeLibraryInto(json, items, rejected);
+        decodeLibraryInto(json, items, rejected, backing);
         return false;
     } catch (const std::exception&) {
         return true;

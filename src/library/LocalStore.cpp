@@ -1,6 +1,7 @@
 #include "library/LocalStore.h"
 
 #include "core/FileSync.h"
+#include "core/MappedFile.h"
 #include "core/ParloError.h"
 
 #include <QStandardPaths>
@@ -41,56 +42,6 @@ void createPrivateFolders(const fs::path& path) {
         errno = ENOTDIR;
         throwErrno("Не удалось создать папку", path);
     }
-}
-
-// The whole file; nothing when it does not exist. Any other failure throws: a library that is there
-// but unreadable is not an empty one.
-std::optional<std::string> readWholeFile(const fs::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return std::nullopt;
-        throwErrno("Не удалось прочитать файл", path);
-    }
-    std::string data;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0)
-        data.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[1 << 16];
-    for (;;) {
-        // Read straight into the string once its size is known: no second copy of a large library.
-        if (data.capacity() > data.size()) {
-            std::size_t old = data.size();
-            data.resize(data.capacity());
-            ssize_t n = ::read(fd, data.data() + old, data.size() - old);
-            if (n < 0) {
-                if (errno == EINTR) {
-                    data.resize(old);
-                    continue;
-                }
-                const int error = errno;
-                ::close(fd);
-                throw PlatformError::fromErrno("Не удалось прочитать файл", path, error);
-            }
-            data.resize(old + static_cast<std::size_t>(n));
-            if (n == 0)
-                break;
-            continue;
-        }
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            ::close(fd);
-            throw PlatformError::fromErrno("Не удалось прочитать файл", path, error);
-        }
-        if (n == 0)
-            break;
-        data.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return data;
 }
 
 void writeAll(int fd, const char* data, std::size_t size, const fs::path& path) {
@@ -193,12 +144,25 @@ bool keepAside(const std::vector<std::string>& records) {
 
 std::vector<LocalRecording> load(std::string* damagedFileKeptAs) {
     const fs::path file = libraryFile();
-    std::optional<std::string> data = readWholeFile(file);
-    if (!data)
+    // Results stay in the mapped file: a library of long transcripts would otherwise sit in memory
+    // whole. The file is read once, front to back, and its pages are let go as the reading passes.
+    std::optional<std::shared_ptr<MappedFile>> mapped = MappedFile::open(file);
+    if (!mapped)
         return {};
+    const std::shared_ptr<MappedFile> data = std::move(*mapped);
+    constexpr std::size_t kReleaseEvery = 8 << 20;
+    std::size_t released = 0;
+    const LibraryBacking backing{data, [&](std::size_t offset) {
+                                     if (offset - released >= kReleaseEvery) {
+                                         data->releaseBefore(offset);
+                                         released = offset;
+                                     }
+                                 }};
     std::vector<LocalRecording> items;
     std::vector<std::string> rejected;
-    if (decodeLibraryUntilDamage(*data, items, &rejected)) {
+    const bool damaged = decodeLibraryUntilDamage(data->text(), items, &rejected, &backing);
+    data->releaseBefore(data->text().size());
+    if (damaged) {
         // The next save writes only the records before the damage: keep the whole file under another
         // name first, so that nothing after the damage is lost for good.
         const fs::path aside = asidePath("unreadable");
@@ -248,6 +212,8 @@ void save(const std::vector<LocalRecording>& items) {
             if (i > 0)
                 chunk += ',';
             encodeRecording(chunk, items[i]);
+            if (items[i].result)
+                items[i].result->releasePages(); // copied into the chunk: no need to keep it resident
             if (chunk.size() >= kFlushAt) {
                 writeAll(fd, chunk.data(), chunk.size(), temporary);
                 chunk.clear();

@@ -170,21 +170,58 @@ TEST_F(LocalStoreTest, ADamagedLibraryKeepsTheRecordsBeforeTheDamageAndIsKeptAsi
 TEST_F(LocalStoreTest, InvalidUtf8IsReplacedSoThatWhatIsWrittenBackIsValid) {
     LocalRecording record = sampleRecording();
     record.title = "Разговор TITLE";
-    LocalStore::save({record});
+    MeetingResult result = sampleResult();
+    result.segments[0].text = "Слово SEGMENT";
+    record.result = std::make_shared<const StoredResult>(result);
+    LocalStore::save({record, sampleRecording()});
     std::string json = readFile(root() / "library.json");
-    // A lone continuation byte, a truncated two-byte sequence and an escaped lone surrogate.
+    // A lone continuation byte, a truncated two-byte sequence and an escaped lone surrogate; in the
+    // result, whose text is otherwise written back as it was read, a truncated sequence before an escape.
     json.replace(json.find("TITLE"), 5,
                  "\x80"
                  "a\xD0 \\ud800");
+    json.replace(json.find("SEGMENT"), 7, "\xD0\\n\xE2\x82");
     writeFile(root() / "library.json", json);
 
     const std::vector<LocalRecording> loaded = LocalStore::load();
-    ASSERT_EQ(loaded.size(), 1u);
+    ASSERT_EQ(loaded.size(), 2u);
     EXPECT_TRUE(isValidUtf8(loaded[0].title)) << loaded[0].title;
     EXPECT_TRUE(loaded[0].title.starts_with("Разговор ")) << loaded[0].title;
     EXPECT_NE(loaded[0].title.find("a"), std::string::npos);
+    EXPECT_TRUE(isValidUtf8(loaded[0].result->json()));
+    EXPECT_EQ(loaded[0].result->value().segments[0].text, "Слово \uFFFD\n\uFFFD\uFFFD");
+    EXPECT_EQ(loaded[1].result->json(), sampleRecording().result->json())
+        << "a sound result is kept as it was";
     LocalStore::save(loaded);
     EXPECT_TRUE(isValidUtf8(readFile(root() / "library.json")));
+}
+
+TEST_F(LocalStoreTest, LoadedResultsOutliveTheFileTheyWereReadFrom) {
+    // Loaded results are read from the library file when asked for; the file is replaced by every
+    // save and may be set aside or removed while they are in use.
+    const std::vector<LocalRecording> saved = {sampleRecording(), sampleRecording()};
+    LocalStore::save(saved);
+    const std::string json = readFile(root() / "library.json");
+    std::vector<LocalRecording> loaded = LocalStore::load();
+    ASSERT_EQ(loaded.size(), 2u);
+
+    MeetingResult changed = sampleResult();
+    changed.language = "en";
+    loaded[1].result = std::make_shared<const StoredResult>(changed);
+    LocalStore::save(loaded);
+    LocalStore::save({sampleRecording()});
+    fs::remove(root() / "library.json");
+
+    EXPECT_EQ(loaded[0].result->value(), sampleResult());
+    EXPECT_EQ(loaded[1].result->value(), changed);
+    LocalStore::save(loaded);
+    const std::vector<LocalRecording> again = LocalStore::load();
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[0], saved[0]);
+    EXPECT_EQ(again[1].result->value(), changed);
+    loaded[1].result = saved[1].result;
+    LocalStore::save(loaded);
+    EXPECT_EQ(readFile(root() / "library.json"), json);
 }
 
 TEST_F(LocalStoreTest, NestingBeyondTheLimitIsSetAsideLikeAnyUndecodableFile) {

@@ -155,3 +155,44 @@ TEST(MeetingResult, NoteIdentity) {
     item.evidenceIds.clear();
     EXPECT_EQ(item.identity(), "T");
 }
+
+TEST(Json, StringsAreScannedExactlyAtEveryOffset) {
+    // The scans take sixteen bytes at a time: what ends a run must be found wherever it falls.
+    for (std::size_t n = 0; n < 40; ++n) {
+        const std::string plain(n, 'a');
+        const std::string escapedText = "\"" + plain + "\\n" + plain + "\"";
+        EXPECT_EQ(JsonReader(escapedText).readString(), plain + "\n" + plain) << n;
+        const std::string controlText = "\"" + plain + "\x01" + plain + "\"";
+        EXPECT_THROW(JsonReader(controlText).readString(), JsonError) << n;
+    }
+
+    // The fast UTF-8 check agrees with the sequence rules (what replaceInvalidUtf8 keeps) on runs
+    // of every kind of sequence, sound or not, at every alignment.
+    const char* const pieces[] = {"a",
+                                  "я",
+                                  "€",
+                                  "\xF0\x9F\x98\x80",
+                                  "\xC0\x80",
+                                  "\xC1\xBF",
+                                  "\x80",
+                                  "\xD0",
+                                  "\xED\xA0\x80",
+                                  "\xF4\x90\x80\x80",
+                                  "\xE2\x82",
+                                  "\n",
+                                  "ёж",
+                                  "\xFF",
+                                  "Съешь"};
+    std::uint64_t seed = 7;
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        const int count = round % 40;
+        for (int i = 0; i < count; ++i) {
+            seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+            const std::size_t index = (seed >> 33) % std::size(pieces);
+            // Sound pieces are much more common, so that long valid runs occur.
+            text += (seed >> 40) % 8 == 0 || index < 4 || index == 11 || index >= 12 ? pieces[index] : "ы";
+        }
+        ASSERT_EQ(isValidUtf8(text), replaceInvalidUtf8(text) == text) << text;
+    }
+}
