@@ -70,6 +70,8 @@ std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash = 146959810393466
 // What the index holds of a recording depends on its result and its creation time (the row keys).
 std::int64_t fingerprint(const LocalRecording& recording) {
     std::uint64_t hash = fnv1a(recording.result->json());
+    // Hashed at every start: the mapped library's pages need not stay resident for it.
+    recording.result->releasePages();
     const auto created = static_cast<std::int64_t>(std::llround(recording.created * 1000.0));
     hash = fnv1a(std::string_view(reinterpret_cast<const char*>(&created), sizeof created), hash);
     return static_cast<std::int64_t>(hash);
