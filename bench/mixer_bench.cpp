@@ -5,7 +5,7 @@
 // one track alone. Each as wall and CPU time and as a multiple of real time; also whether the two
 // stops wrote the same file.
 //
-//   build/<dir>/bench/mixer_bench [folder]   (folder defaults to a fresh one under /tmp)
+//   build/<dir>/bench/mixer_bench [folder] [seconds=7200]   (folder: a fresh one under /tmp)
 
 #include "SpeechLike.h"
 #include "capture/AudioCodec.h"
@@ -159,22 +159,25 @@ int main(int argc, char** argv) {
     const auto recording = folder / "recording";
     const auto system = recording / "system.pcm";
     const auto microphone = recording / "microphone.pcm";
-    const double longest = 7200.0;
+    const double longest = argc > 2 ? std::atof(argv[2]) : 7200.0;
     parlo::CapturePermissions::setBackend(std::make_shared<Granted>());
     const auto codec = parlo::platform::ffmpegCodec();
 
-    std::printf("recording a 2 h call (microphone 1 h 30) at full speed into %s\n", recording.c_str());
+    std::printf("recording a %.0f s call (the microphone for 3/4 of it) at full speed into %s\n", longest,
+                recording.c_str());
     Cost stop;
     double stopDuration = 0;
     {
         parlo::SystemAudioRecorder recorder(
-            [&] { return std::make_unique<FullSpeedCall>(system, longest, 5400.0); }, codec);
+            [&] { return std::make_unique<FullSpeedCall>(system, longest, longest * 0.75); }, codec);
         const double cpuBefore = cpuSeconds(RUSAGE_SELF);
         const auto fed = std::chrono::steady_clock::now();
         QCoro::waitFor(recorder.start(recording));
-        // The call is over when the whole system track is on disk; the stop comes a moment later.
+        // The call is over when the system track is on disk but for what the last unfinished block
+        // and the converter still hold; the stop comes a moment later.
         std::error_code ignored;
-        while (std::filesystem::file_size(system, ignored) < static_cast<std::uintmax_t>(longest * rate * 4))
+        while (std::filesystem::file_size(system, ignored) <
+               static_cast<std::uintmax_t>((longest - 0.2) * rate * 4))
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const Cost feeding = timeSince(fed, cpuBefore);
