@@ -91,6 +91,8 @@ CaptureResult finalize(const fs::path& folder, AudioCodec& codec, std::optional<
     const fs::path microphone = folder / microphoneTrackName;
     const ReceivedFrames frames =
         received.value_or(ReceivedFrames{framesInFile(system), framesInFile(microphone)});
+    // What a mix cut short by a crash left behind goes even when there is nothing to mix.
+    ::unlink((folder / partialFileName).c_str());
     return finalizeWith(folder, codec, frames, [&] {
         const fs::path partial = createPartialFile(folder);
         return AudioMixer::mix(trackOrSilence(system), trackOrSilence(microphone), partial, codec);
