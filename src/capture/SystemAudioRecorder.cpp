@@ -214,8 +214,10 @@ CaptureResult SystemAudioRecorder::finish() {
 
     const std::int64_t systemFrames = systemTrack_->receivedFrames();
     const std::int64_t microphoneFrames = micTrack_->receivedFrames();
-    if (systemFrames == 0 && microphoneFrames == 0 && writeError)
+    if (systemFrames == 0 && microphoneFrames == 0 && writeError) {
+        mixer_.reset(); // and with it its partial file
         throw ParloError(writeFailureWarning(writeError));
+    }
     // The raw tracks stay: the owner removes them once the library names the mixed file.
     CaptureResult result = finalize(RecordingFinalizer::ReceivedFrames{systemFrames, microphoneFrames});
     if (writeError)
