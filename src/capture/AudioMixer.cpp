@@ -18,40 +18,6 @@ namespace parlo {
 
 namespace {
 
-// A read-only file descriptor closed on every exit; close errors are of no interest to a reader.
-class InputTrack {
-public:
-    explicit InputTrack(const std::filesystem::path& path) : path_(path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0)
-            throw PlatformError::fromErrno("Cannot open", path, errno);
-    }
-    ~InputTrack() { ::close(fd_); }
-    InputTrack(const InputTrack&) = delete;
-    InputTrack& operator=(const InputTrack&) = delete;
-
-    // Reads up to `size` bytes; fewer only at the end of the file.
-    std::size_t read(char* buffer, std::size_t size) {
-        std::size_t total = 0;
-        while (total < size) {
-            const ssize_t got = ::read(fd_, buffer + total, size - total);
-            if (got < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw PlatformError::fromErrno("Cannot read", path_, errno);
-            }
-            if (got == 0)
-                break;
-            total += static_cast<std::size_t>(got);
-        }
-        return total;
-    }
-
-private:
-    std::filesystem::path path_;
-    int fd_ = -1;
-};
-
 inline float sampleAt(const char* chunk, std::size_t bytes, std::size_t frame) {
     const std::size_t offset = frame * 4;
     if (offset + 4 > bytes)
@@ -85,26 +51,70 @@ std::size_t AudioMixer::mixChunk(const char* system, std::size_t systemBytes, co
     return frames;
 }
 
+// A read-only file descriptor closed on every exit; close errors are of no interest to a reader.
+class AudioMixer::Input {
+public:
+    explicit Input(const std::filesystem::path& path) : path_(path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            throw PlatformError::fromErrno("Cannot open", path, errno);
+    }
+    ~Input() { ::close(fd_); }
+    Input(const Input&) = delete;
+    Input& operator=(const Input&) = delete;
+
+    // Reads up to `size` bytes at `offset`; fewer only at the end of the file.
+    std::size_t readAt(char* buffer, std::size_t size, off_t offset) {
+        std::size_t total = 0;
+        while (total < size) {
+            const ssize_t got =
+                ::pread(fd_, buffer + total, size - total, offset + static_cast<off_t>(total));
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw PlatformError::fromErrno("Cannot read", path_, errno);
+            }
+            if (got == 0)
+                break;
+            total += static_cast<std::size_t>(got);
+        }
+        return total;
+    }
+
+private:
+    std::filesystem::path path_;
+    int fd_ = -1;
+};
+
+AudioMixer::AudioMixer(const std::filesystem::path& system, const std::filesystem::path& microphone)
+    : system_(std::make_unique<Input>(system))
+    , microphone_(std::make_unique<Input>(microphone))
+    , systemChunk_(chunkBytes)
+    , microphoneChunk_(chunkBytes)
+    , mixed_(chunkFrames) {}
+
+AudioMixer::~AudioMixer() = default;
+
+std::size_t AudioMixer::mixStep(std::int64_t first, AudioEncoder& encoder) {
+    const auto offset = static_cast<off_t>(first) * 4;
+    const std::size_t systemBytes = system_->readAt(systemChunk_.data(), chunkBytes, offset);
+    const std::size_t microphoneBytes = microphone_->readAt(microphoneChunk_.data(), chunkBytes, offset);
+    cutASample_ = systemBytes % 4 != 0 || microphoneBytes % 4 != 0;
+    if (std::max(systemBytes, microphoneBytes) < 4)
+        return 0;
+    const std::size_t frames =
+        mixChunk(systemChunk_.data(), systemBytes, microphoneChunk_.data(), microphoneBytes, mixed_.data());
+    encoder.write(std::span<const float>(mixed_.data(), frames));
+    return frames;
+}
+
 double AudioMixer::mix(const std::filesystem::path& system, const std::filesystem::path& microphone,
                        const std::filesystem::path& output, AudioCodec& codec) {
-    InputTrack systemTrack(system);
-    InputTrack microphoneTrack(microphone);
+    AudioMixer mixer(system, microphone);
     const std::unique_ptr<AudioEncoder> writer = codec.createEncoder(output, sampleRate, bitRate);
-
-    std::vector<char> systemChunk(chunkBytes);
-    std::vector<char> microphoneChunk(chunkBytes);
-    std::vector<float> mixed(chunkBytes / 4);
     std::int64_t totalFrames = 0;
-    for (;;) {
-        const std::size_t systemBytes = systemTrack.read(systemChunk.data(), chunkBytes);
-        const std::size_t microphoneBytes = microphoneTrack.read(microphoneChunk.data(), chunkBytes);
-        if (std::max(systemBytes, microphoneBytes) < 4)
-            break;
-        const std::size_t frames =
-            mixChunk(systemChunk.data(), systemBytes, microphoneChunk.data(), microphoneBytes, mixed.data());
-        writer->write(std::span<const float>(mixed.data(), frames));
+    while (const std::size_t frames = mixer.mixStep(totalFrames, *writer))
         totalFrames += static_cast<std::int64_t>(frames);
-    }
     writer->finish();
     if (::chmod(output.c_str(), 0600) != 0)
         throw PlatformError::fromErrno("Cannot set the permissions of", output, errno);

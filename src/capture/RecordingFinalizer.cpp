@@ -27,20 +27,13 @@ std::int64_t framesInFile(const fs::path& track) {
     return error ? 0 : static_cast<std::int64_t>(bytes / 4);
 }
 
-// Mixes into a private temporary file and moves it into place only once it is whole and on disk.
-double mixDurably(const fs::path& system, const fs::path& microphone, const fs::path& folder,
-                  AudioCodec& codec) {
+// Completes the mix in the private partial file and moves it into place only once it is whole and
+// on disk.
+double commitDurably(const fs::path& folder, const std::function<double()>& mixIntoPartial) {
     const fs::path partial = folder / partialFileName;
     const fs::path output = folder / mixedFileName;
-    ::unlink(partial.c_str()); // a leftover of an interrupted mix
-    // Created here with 0600 so that not even the first byte is ever readable by others; the
-    // encoder then opens the existing file, which keeps its mode.
-    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw PlatformError::fromErrno("Cannot create", partial, errno);
-    ::close(fd);
     try {
-        const double duration = AudioMixer::mix(system, microphone, partial, codec);
+        const double duration = mixIntoPartial();
         syncFile(partial);
         if (::rename(partial.c_str(), output.c_str()) != 0)
             throw PlatformError::fromErrno("Cannot rename to", output, errno);
@@ -52,18 +45,13 @@ double mixDurably(const fs::path& system, const fs::path& microphone, const fs::
     }
 }
 
-} // namespace
-
-CaptureResult finalize(const fs::path& folder, AudioCodec& codec, std::optional<ReceivedFrames> received) {
-    const fs::path system = folder / systemTrackName;
-    const fs::path microphone = folder / microphoneTrackName;
-    const ReceivedFrames frames =
-        received.value_or(ReceivedFrames{framesInFile(system), framesInFile(microphone)});
+CaptureResult finalizeWith(const fs::path& folder, AudioCodec& codec, const ReceivedFrames& frames,
+                           const std::function<double()>& mixIntoPartial) {
     if (frames.system == 0 && frames.microphone == 0)
         throw ParloError(
             "Звук не поступил ни с компьютера, ни с микрофона. Исходные файлы сохранены для проверки.");
 
-    const double duration = mixDurably(trackOrSilence(system), trackOrSilence(microphone), folder, codec);
+    const double duration = commitDurably(folder, mixIntoPartial);
     const fs::path output = folder / mixedFileName;
     if (duration < 2.0)
         throw ParloError("Запись короче двух секунд. Исходные дорожки сохранены.");
@@ -82,6 +70,38 @@ CaptureResult finalize(const fs::path& folder, AudioCodec& codec, std::optional<
         result.warnings << QStringLiteral(
             "Запись сохранена. Микрофон не поступал — в файле есть только звук компьютера.");
     return result;
+}
+
+} // namespace
+
+fs::path createPartialFile(const fs::path& folder) {
+    const fs::path partial = folder / partialFileName;
+    ::unlink(partial.c_str()); // a leftover of an interrupted mix
+    // Created here with 0600 so that not even the first byte is ever readable by others; the
+    // encoder then opens the existing file, which keeps its mode.
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw PlatformError::fromErrno("Cannot create", partial, errno);
+    ::close(fd);
+    return partial;
+}
+
+CaptureResult finalize(const fs::path& folder, AudioCodec& codec, std::optional<ReceivedFrames> received) {
+    const fs::path system = folder / systemTrackName;
+    const fs::path microphone = folder / microphoneTrackName;
+    const ReceivedFrames frames =
+        received.value_or(ReceivedFrames{framesInFile(system), framesInFile(microphone)});
+    // What a mix cut short by a crash left behind goes even when there is nothing to mix.
+    ::unlink((folder / partialFileName).c_str());
+    return finalizeWith(folder, codec, frames, [&] {
+        const fs::path partial = createPartialFile(folder);
+        return AudioMixer::mix(trackOrSilence(system), trackOrSilence(microphone), partial, codec);
+    });
+}
+
+CaptureResult finalizeMixed(const fs::path& folder, AudioCodec& codec, ReceivedFrames received,
+                            const std::function<double()>& completeMix) {
+    return finalizeWith(folder, codec, received, completeMix);
 }
 
 bool hasRawTracks(const fs::path& folder) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 namespace parlo {
@@ -42,6 +43,16 @@ struct ReceivedFrames {
 // file system (with the system's error code where there is one); the raw tracks stay in every case.
 CaptureResult finalize(const std::filesystem::path& folder, AudioCodec& codec,
                        std::optional<ReceivedFrames> received = std::nullopt);
+
+// Creates the empty hidden partial file of <folder>'s mix (0600, replacing a leftover of an
+// interrupted mix) and returns its path. Throws PlatformError.
+std::filesystem::path createPartialFile(const std::filesystem::path& folder);
+
+// finalize for a mix already being written into the partial file (the mix that runs while the call
+// is recorded): `completeMix` mixes the rest, completes the file and returns its duration. Same
+// checks, results and durability as finalize; on any failure the partial file is removed.
+CaptureResult finalizeMixed(const std::filesystem::path& folder, AudioCodec& codec, ReceivedFrames received,
+                            const std::function<double()>& completeMix);
 
 // Whether either raw track is still in the folder.
 bool hasRawTracks(const std::filesystem::path& folder);

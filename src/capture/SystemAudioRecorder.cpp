@@ -78,6 +78,11 @@ QCoro::Task<> SystemAudioRecorder::start(std::filesystem::path folder) {
         discardStart();
         throw;
     }
+    try {
+        mixer_ = std::make_unique<IncrementalMixer>(folder, *systemTrack_, *micTrack_, *codec_);
+    } catch (const std::exception& failure) {
+        qCWarning(recorderLog, "no mix while recording, the stop mixes the whole call: %s", failure.what());
+    }
     // The queue has not run anything for this recording yet; its first job is ordered after these
     // writes by the queue's lock.
     handler_.reset();
@@ -111,6 +116,7 @@ QCoro::Task<> SystemAudioRecorder::start(std::filesystem::path folder) {
 void SystemAudioRecorder::discardStart() {
     // Empty raw files left by a start that never captured must not look like a recording.
     std::error_code ignored;
+    mixer_.reset();
     for (auto* track : {&systemTrack_, &micTrack_}) {
         try {
             if (*track)
@@ -141,6 +147,8 @@ void SystemAudioRecorder::deliver(CaptureBlock&& block) {
 void SystemAudioRecorder::place(std::vector<StreamClock::Placed>&& placed) {
     for (const auto& [block, placement] : placed)
         handler_.handle(block.source, block.sampleRate, block.channels, block.samples, placement);
+    if (mixer_ && !placed.empty())
+        mixer_->advance();
 }
 
 QCoro::Task<CaptureResult> SystemAudioRecorder::stop() {
@@ -207,11 +215,12 @@ CaptureResult SystemAudioRecorder::finish() {
 
     const std::int64_t systemFrames = systemTrack_->receivedFrames();
     const std::int64_t microphoneFrames = micTrack_->receivedFrames();
-    if (systemFrames == 0 && microphoneFrames == 0 && writeError)
+    if (systemFrames == 0 && microphoneFrames == 0 && writeError) {
+        mixer_.reset(); // and with it its partial file
         throw ParloError(writeFailureWarning(writeError));
+    }
     // The raw tracks stay: the owner removes them once the library names the mixed file.
-    CaptureResult result = RecordingFinalizer::finalize(
-        *folder_, *codec_, RecordingFinalizer::ReceivedFrames{systemFrames, microphoneFrames});
+    CaptureResult result = finalize(RecordingFinalizer::ReceivedFrames{systemFrames, microphoneFrames});
     if (writeError)
         result.warnings << writeFailureWarning(writeError);
     handler_.setTracks(nullptr, nullptr);
@@ -219,6 +228,25 @@ CaptureResult SystemAudioRecorder::finish() {
     micTrack_.reset();
     handler_.reset();
     return result;
+}
+
+CaptureResult SystemAudioRecorder::finalize(const RecordingFinalizer::ReceivedFrames& received) {
+    // Taken now, so that whatever happens the partial file it wrote is gone or renamed before the
+    // mix after the call may create its own.
+    const std::unique_ptr<IncrementalMixer> mixer = std::move(mixer_);
+    if (mixer && mixer->usable()) {
+        try {
+            return RecordingFinalizer::finalizeMixed(*folder_, *codec_, received,
+                                                     [&] { return mixer->finish(); });
+        } catch (const PlatformError& error) {
+            // The checks' own verdicts (ParloError) stand; only a failed mix or file is retried.
+            qCWarning(recorderLog, "the mix while recording failed at the stop, mixing the whole call: %s",
+                      error.what());
+        }
+    }
+    if (mixer)
+        mixer->abandon();
+    return RecordingFinalizer::finalize(*folder_, *codec_, received);
 }
 
 } // namespace parlo

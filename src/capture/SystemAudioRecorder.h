@@ -5,6 +5,8 @@
 #include "capture/BlockJoiner.h"
 #include "capture/CaptureHandler.h"
 #include "capture/CaptureSource.h"
+#include "capture/IncrementalMixer.h"
+#include "capture/RecordingFinalizer.h"
 #include "capture/SerialAudioQueue.h"
 #include "capture/StreamClock.h"
 #include "capture/TimelineTrack.h"
@@ -21,7 +23,9 @@
 namespace parlo {
 
 // Captures one conversation: the computer's sound (without our own playback) and the microphone,
-// each into a raw track on a common timeline, mixed at stop into "conversation.m4a".
+// each into a raw track on a common timeline, mixed into "conversation.m4a" while the call goes on
+// (IncrementalMixer), so that the stop mixes only the last seconds; should that mix fail, the stop
+// mixes the whole call from the tracks.
 //
 // Threads: start() and stop() are awaited on the Qt main thread. The capture service's thread only
 // joins each source's buffers into blocks of 100 ms and posts the blocks to the recorder's one
@@ -46,7 +50,8 @@ private:
     void deliver(CaptureBlock&& block);                    // on the audio queue
     void place(std::vector<StreamClock::Placed>&& placed); // on the audio queue
     CaptureResult finish();                                // on the audio queue
-    void discardStart();                                   // a start that failed after the tracks were made
+    CaptureResult finalize(const RecordingFinalizer::ReceivedFrames& received); // on the audio queue
+    void discardStart(); // a start that failed after the tracks were made
 
     SourceFactory makeSource_;
     std::shared_ptr<AudioCodec> codec_;
@@ -56,6 +61,7 @@ private:
     // Touched on the audio queue only while a capture runs.
     std::unique_ptr<TimelineTrack> systemTrack_;
     std::unique_ptr<TimelineTrack> micTrack_;
+    std::unique_ptr<IncrementalMixer> mixer_; // null when it could not start
     CaptureHandler handler_;
     std::array<StreamClock, 2> clocks_;
     // Used by the capture service's thread while it runs, then by the stop's thread.

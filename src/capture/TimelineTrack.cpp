@@ -2,6 +2,7 @@
 
 #include "core/ParloError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -45,6 +46,12 @@ void TimelineTrack::write(std::span<const float> samples, double seconds) {
     // llround rounds halves away from zero; an early buffer is written whole from frame 0.
     const long long startFrame = std::llround(seconds * sampleRate);
     const long long position = startFrame < 0 ? 0 : startFrame;
+
+    // Counted before the write: a failed one may still have changed part of its range.
+    const auto count = static_cast<std::int64_t>(samples.size());
+    endFrame_ = std::max<std::int64_t>(endFrame_, position + count);
+    if (position < mixedUpTo_)
+        changedBehindMix_ = true;
 
     static_assert(sizeof(float) == 4);
     const auto* bytes = reinterpret_cast<const char*>(samples.data());

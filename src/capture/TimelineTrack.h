@@ -53,12 +53,22 @@ public:
     std::int64_t receivedFrames() const { return receivedFrames_; }
     // Frames written since the last flush to stable storage: what a power cut may take.
     std::int64_t unsyncedFrames() const { return unsyncedFrames_; }
+    // The furthest frame a write reached or tried to reach: the file is at most this long.
+    std::int64_t endFrame() const { return endFrame_; }
+
+    // A reader has taken the frames before `frame` as final (the mix while recording); a later
+    // write that starts before it sets changedBehindMix, and that reader's result is then stale.
+    void markMixedUpTo(std::int64_t frame) { mixedUpTo_ = frame; }
+    bool changedBehindMix() const { return changedBehindMix_; }
 
 private:
     std::filesystem::path url_;
     int fd_ = -1;
     std::int64_t receivedFrames_ = 0;
     std::int64_t unsyncedFrames_ = 0;
+    std::int64_t endFrame_ = 0;
+    std::int64_t mixedUpTo_ = 0;
+    bool changedBehindMix_ = false;
 };
 
 } // namespace parlo

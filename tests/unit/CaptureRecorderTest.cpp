@@ -1,10 +1,12 @@
 // The recorder's start and stop sequences with capture services that cannot exist on a working
 // machine: one that delivers nothing, one that only plays synthetic system audio, ones that fail.
 // The real sound server is exercised in tests/integration/capture.
+#include "capture/AudioMixer.h"
 #include "capture/CapturePermissions.h"
 #include "capture/CaptureTexts.h"
 #include "capture/SystemAudioRecorder.h"
 #include "core/ParloError.h"
+#include "platform/AacFileWriter.h"
 #include "support/TestSupport.h"
 
 #include <QStandardPaths>
@@ -82,6 +84,56 @@ private:
     std::thread thread_;
 };
 
+// FFmpeg's codec with faults injected into the first encoder it makes (the recording's mix while
+// recording); it counts the encoders, so a test sees whether the stop had to mix the whole call.
+class FaultyDiskCodec final : public AudioCodec {
+public:
+    enum class Fault { none, failingWrite, slowWrite, failingFinish };
+    explicit FaultyDiskCodec(Fault fault) : fault_(fault) {}
+
+    std::unique_ptr<AudioEncoder> createEncoder(const std::filesystem::path& output, int sampleRate,
+                                                int bitRate) override {
+        auto real = real_->createEncoder(output, sampleRate, bitRate);
+        return ++encoders == 1 ? std::make_unique<Encoder>(std::move(real), fault_) : std::move(real);
+    }
+    std::unique_ptr<SampleConverter> createConverter(int inputRate, int inputChannels,
+                                                     int outputRate) override {
+        return real_->createConverter(inputRate, inputChannels, outputRate);
+    }
+    std::int64_t fileFrames(const std::filesystem::path& file) override { return real_->fileFrames(file); }
+
+    std::atomic<int> encoders{0};
+
+private:
+    class Encoder final : public AudioEncoder {
+    public:
+        Encoder(std::unique_ptr<AudioEncoder> real, Fault fault) : real_(std::move(real)), fault_(fault) {}
+        void write(std::span<const float> samples) override {
+            // The second second of audio meets the bad disk.
+            if (real_->samplesWritten() >= AudioMixer::sampleRate && fault_ == Fault::failingWrite)
+                throw PlatformError("Cannot write: Input/output error",
+                                    std::make_error_code(std::errc::io_error));
+            if (real_->samplesWritten() >= AudioMixer::sampleRate && fault_ == Fault::slowWrite)
+                std::this_thread::sleep_for(IncrementalMixer::slowStep * 2);
+            real_->write(samples);
+        }
+        void finish() override {
+            if (fault_ == Fault::failingFinish)
+                throw PlatformError("Cannot finish: No space left on device",
+                                    std::make_error_code(std::errc::no_space_on_device));
+            real_->finish();
+        }
+        std::int64_t samplesWritten() const override { return real_->samplesWritten(); }
+
+    private:
+        std::unique_ptr<AudioEncoder> real_;
+        Fault fault_;
+    };
+
+    std::shared_ptr<AudioCodec> real_ = test::ffmpeg();
+    Fault fault_;
+};
+
 class CaptureRecorderTest : public ::testing::Test {
 protected:
     void SetUp() override { CapturePermissions::setBackend(permissions); }
@@ -126,6 +178,37 @@ TEST_F(CaptureRecorderTest, SystemAudioAloneIsSavedWithTheOneWarning) {
     // Its owner removes them once the library names the mixed file.
     EXPECT_TRUE(std::filesystem::exists(folder() / "system.pcm"));
     EXPECT_TRUE(std::filesystem::exists(folder() / "microphone.pcm"));
+}
+
+TEST_F(CaptureRecorderTest, TheMixWhileRecordingIsTheFileAndMatchesTheMixAfterTheCall) {
+    auto codec = std::make_shared<FaultyDiskCodec>(FaultyDiskCodec::Fault::none);
+    SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 12.0; }), codec);
+    test::runTask(recorder.start(folder()));
+    const CaptureResult result = test::runTask(recorder.stop());
+    EXPECT_EQ(codec->encoders.load(), 1) << "the stop only completed the mix made while recording";
+    const auto offline = folder() / "offline.m4a";
+    EXPECT_DOUBLE_EQ(result.duration, AudioMixer::mix(folder() / "system.pcm", folder() / "microphone.pcm",
+                                                      offline, *test::ffmpeg()));
+    EXPECT_EQ(decodeAudioFile(result.file).samples, decodeAudioFile(offline).samples);
+    EXPECT_EQ(result.warnings.size(), 1);
+}
+
+TEST_F(CaptureRecorderTest, AFailingOrSlowDiskUnderTheMixWhileRecordingFallsBackToTheMixAfterTheCall) {
+    using Fault = FaultyDiskCodec::Fault;
+    for (const Fault fault : {Fault::failingWrite, Fault::slowWrite, Fault::failingFinish}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        const auto recording = folder() / std::to_string(static_cast<int>(fault));
+        auto codec = std::make_shared<FaultyDiskCodec>(fault);
+        SystemAudioRecorder recorder(scripted([](ScriptedSource& s) { s.seconds = 12.0; }), codec);
+        test::runTask(recorder.start(recording));
+        const CaptureResult result = test::runTask(recorder.stop());
+        EXPECT_EQ(codec->encoders.load(), 2);
+        EXPECT_NEAR(result.duration, 12.0, 0.05);
+        const auto offline = recording / "offline.m4a";
+        AudioMixer::mix(recording / "system.pcm", recording / "microphone.pcm", offline, *test::ffmpeg());
+        EXPECT_EQ(decodeAudioFile(result.file).samples, decodeAudioFile(offline).samples);
+        EXPECT_FALSE(std::filesystem::exists(recording / ".conversation.m4a.partial"));
+    }
 }
 
 TEST_F(CaptureRecorderTest, NothingDeliveredFailsAndKeepsBothEmptyRawFiles) {
