@@ -191,10 +191,7 @@ void AppModel::loadLibrary() {
         std::string damagedFileKeptAs;
         items_ = LocalStore::load(&damagedFileKeptAs);
         libraryUnreadable_ = false;
-        if (!damagedFileKeptAs.empty())
-            setMessage(QStringLiteral("Файл библиотеки повреждён. Записи, прочитанные до повреждения, "
-                                      "на месте, а сам файл сохранён рядом как «%1».")
-                           .arg(QString::fromStdString(damagedFileKeptAs)));
+        reportDamagedLibrary(damagedFileKeptAs);
     } catch (...) {
         // An empty list saved over a library that is merely unreadable now would destroy it.
         libraryUnreadable_ = true;
@@ -202,14 +199,23 @@ void AppModel::loadLibrary() {
     }
 }
 
+void AppModel::reportDamagedLibrary(const std::string& keptAs) {
+    if (!keptAs.empty())
+        setMessage(QStringLiteral("Файл библиотеки повреждён. Записи, прочитанные до повреждения, "
+                                  "на месте, а сам файл сохранён рядом как «%1».")
+                       .arg(QString::fromStdString(keptAs)));
+}
+
 std::exception_ptr AppModel::rereadLibrary() {
     lastLibraryRetry_ = services_.clock->now();
     std::vector<LocalRecording> loaded;
+    std::string damagedFileKeptAs;
     try {
-        loaded = LocalStore::load();
+        loaded = LocalStore::load(&damagedFileKeptAs);
     } catch (...) {
         return std::current_exception();
     }
+    reportDamagedLibrary(damagedFileKeptAs);
     // What this run added while the file could not be read goes in front of what the file holds;
     // what the synchronization made of meetings the file already knows is dropped: the next
     // synchronization brings them up to date.

@@ -263,6 +263,8 @@ private:
     void loadLibrary();
     // Reads the library again after it could not be read; the failure, or null once it is read.
     std::exception_ptr rereadLibrary();
+    // The notice for a damaged library file set aside under `keptAs`; nothing when it is empty.
+    void reportDamagedLibrary(const std::string& keptAs);
     // Gives an entry the mixed file of a finished capture; its raw tracks await the next save.
     void markFinished(LocalRecording& item, const CaptureResult& result);
     // After a save: the raw tracks of entries it named with their mixed file can go.

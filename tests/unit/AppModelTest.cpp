@@ -11,6 +11,22 @@
 using namespace parlo;
 using parlo::test::AppModelTest;
 
+TEST_F(AppModelTest, ADamagedLibraryLoadsWhatCameBeforeTheDamageAndNamesTheKeptFile) {
+    LocalStore::save({record("Первая", 10), record("Вторая", 20), record("Третья", 30)});
+    std::string json;
+    {
+        std::ifstream in(LocalStore::libraryFile());
+        json.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::ofstream(LocalStore::libraryFile(), std::ios::trunc) << json.substr(0, json.find("Третья"));
+
+    auto model = makeModel();
+    EXPECT_EQ(model->items().size(), 2u);
+    ASSERT_TRUE(model->message());
+    EXPECT_TRUE(model->message()->contains(QStringLiteral("«library.unreadable-")))
+        << model->message()->toStdString();
+}
+
 TEST_F(AppModelTest, ConstructionLoadsTheRepairedLibraryAndTheStoredSwitch) {
     LocalRecording interrupted = record("Прерванная", 10);
     interrupted.status = "recording";
