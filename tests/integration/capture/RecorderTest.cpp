@@ -95,11 +95,7 @@ TEST_F(RecorderTest, TonesOfBothSourcesEndUpInTheConversation) {
     // first heard (a player starts late on a busy machine, and PipeWire starts streams corked).
     // Stereo is averaged, not summed: a 0.3 tone comes back at 0.3, not 0.42 as with the 0.707
     // default downmix.
-    std::size_t onset = 0;
-    while (onset + 1600 < decoded.samples.size() &&
-           amplitudeAt(decoded.samples, onset, onset + 1600, 440, 16000) < 0.1)
-        onset += 1600;
-    const std::size_t from = onset + 4000;
+    const std::size_t from = toneOnset(decoded.samples, 440) + 4000;
     const std::size_t to = from + 16000;
     ASSERT_LE(to, decoded.samples.size()) << "the tone was heard too late to measure";
     EXPECT_NEAR(amplitudeAt(decoded.samples, from, to, 440, 16000), 0.3, 0.05);
@@ -240,9 +236,11 @@ TEST_F(RecorderTest, KilledDaemonReportsTheInterruptionAndStopSavesWhatArrived) 
     EXPECT_GT(result.duration, 2.0);
     EXPECT_LT(result.duration, 3.5);
     const DecodedAudio decoded = decodeAudioFile(result.file);
-    // The second before the last moments: the player starts slowly on a busy machine.
-    const std::size_t end = decoded.samples.size() - 8000;
-    EXPECT_NEAR(amplitudeAt(decoded.samples, end - 16000, end, 440, 16000), 0.3, 0.05);
+    // From a quarter second after the tone is first heard up to the last moments before the kill.
+    const std::size_t from = toneOnset(decoded.samples, 440) + 4000;
+    const std::size_t end = decoded.samples.size() - 4000;
+    ASSERT_GE(end, from + 8000) << "less than half a second of the tone arrived";
+    EXPECT_NEAR(amplitudeAt(decoded.samples, from, end, 440, 16000), 0.3, 0.05);
 }
 
 // The mute state of the playback stream whose application.process.id is `pid`, once it shows up.

