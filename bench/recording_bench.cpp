@@ -7,11 +7,11 @@
 //
 //   scripts/test-sound-server build/release/bench/recording_bench [seconds=60] [load-processes=0]
 
-#include "TestSoundServer.h"
 #include "capture/AudioCodec.h"
 #include "capture/CapturePermissions.h"
 #include "capture/SystemAudioRecorder.h"
 #include "platform/PlatformParts.h"
+#include "support/TestSoundServer.h"
 #include "support/TrackLocator.h"
 
 #include <QCoreApplication>
@@ -134,8 +134,8 @@ int main(int argc, char** argv) {
             cpuShare += share;
         }
         // As they are before the stop mixes them and deletes them.
-        system = test::readRaw(folder / "system.pcm");
-        microphone = test::readRaw(folder / "microphone.pcm");
+        system = test::readTrack(folder / "system.pcm");
+        microphone = test::readTrack(folder / "microphone.pcm");
     }
     const CaptureResult result = QCoro::waitFor(recorder.stop());
 

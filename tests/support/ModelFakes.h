@@ -8,16 +8,19 @@
 #include "core/ParloError.h"
 #include "detection/CallActivitySnapshot.h"
 #include "library/LocalRecording.h"
+#include "model/AppModel.h"
 #include "model/MediaPlayer.h"
 #include "support/Gate.h"
 
 #include <QDateTime>
+#include <QSettings>
 #include <QStringList>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace parlo::test {
@@ -130,5 +133,34 @@ public:
 private:
     PlayerScript& script_;
 };
+
+// The model's services over these fakes: the driven clock, the scripted probe and the recorders of
+// `script`, no secret store. Permissions and the rest are the test's to add.
+inline AppModelServices fakeServices(QSettings& settings, std::shared_ptr<DrivenClock> clock,
+                                     std::shared_ptr<ScriptedProbe> probe, RecorderScript& script) {
+    AppModelServices services;
+    services.clock = std::move(clock);
+    services.settings = &settings;
+    services.rememberSession = false;
+    services.probe = std::move(probe);
+    services.recorderFactory = [&script] {
+        ++script.created;
+        return std::make_unique<FakeRecorder>(script);
+    };
+    return services;
+}
+
+// A finished entry of the library, as an import leaves it.
+inline LocalRecording importedRecording(const std::string& title, double created,
+                                        const char* status = "done") {
+    LocalRecording r;
+    r.id = Uuid::random();
+    r.title = title;
+    r.created = created;
+    r.status = status;
+    r.stage = "Готово";
+    r.source = "Импорт";
+    return r;
+}
 
 } // namespace parlo::test

@@ -6,8 +6,6 @@
 #include <QCoreApplication>
 
 #include <csignal>
-#include <cstring>
-#include <fstream>
 #include <sys/resource.h>
 
 namespace parlo::test {
@@ -23,14 +21,6 @@ ScopedDataDir::~ScopedDataDir() {
         qputenv(variable_, *previous_);
     else
         qunsetenv(variable_);
-}
-
-std::vector<float> readTrack(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-    return samples;
 }
 
 ScopedFileSizeLimit::ScopedFileSizeLimit(std::uintmax_t bytes) {

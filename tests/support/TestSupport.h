@@ -10,7 +10,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -44,7 +47,18 @@ private:
 };
 
 // The samples of a raw track (headerless native floats).
-std::vector<float> readTrack(const std::filesystem::path& path);
+inline std::vector<float> readTrack(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+// A QString of UTF-8 source text, for the Russian texts and the command lines of the tests.
+inline QString text(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 // Lets no file of this process grow past `bytes` while it lives, like a full disk: a write beyond
 // fails with EFBIG (SIGXFSZ, which would end the process, is ignored meanwhile).

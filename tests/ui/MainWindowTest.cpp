@@ -147,7 +147,7 @@ TEST_F(MainWindowTest, ADiskThatStopsTakingTheTracksIsSaidInTheRecordingCard) {
     window.show();
     test::runTask(model->recordNow());
     EXPECT_FALSE(shown(window, "recordingWarning"));
-    recorder->onWriteFailure(std::make_error_code(std::errc::no_space_on_device));
+    script.current->onWriteFailure(std::make_error_code(std::errc::no_space_on_device));
     ASSERT_TRUE(test::waitUntil([&] { return shown(window, "recordingWarning"); }));
     EXPECT_TRUE(labelText(window, "recordingWarning").contains(QStringLiteral("Диск заполнен")));
     test::runTask(model->stopRecording(true));

@@ -1,6 +1,5 @@
 #include "UiTestSupport.h"
 
-#include "support/ModelFakes.h"
 #include "ui/MainWindow.h"
 
 #include <QAbstractButton>
@@ -12,20 +11,12 @@ using parlo::test::UiTest;
 
 namespace {
 
-// A recorder whose level reports the test sends itself.
-class LevelRecorder final : public test::InstantRecorder {
-public:
-    explicit LevelRecorder(LevelRecorder** current) { *current = this; }
-};
-
 class SilenceWarningTest : public UiTest {
 protected:
     std::shared_ptr<test::DrivenClock> clock = std::make_shared<test::DrivenClock>();
-    LevelRecorder* recorder = nullptr;
     int settingsOpened = 0;
     std::unique_ptr<AppModel> model = makeModel({}, [this](AppModelServices& services) {
         services.clock = clock;
-        services.recorderFactory = [this] { return std::make_unique<LevelRecorder>(&recorder); };
         services.openSoundSettings = [this] {
             ++settingsOpened;
             return true;
@@ -36,7 +27,7 @@ protected:
     // Levels reported `seconds` after the previous report.
     void levels(double seconds, float system, float microphone) {
         clock->advance(seconds);
-        recorder->onLevel(system, microphone);
+        script.current->onLevel(system, microphone);
         QCoreApplication::processEvents(); // the report hops to the main thread
     }
     bool warningShown() const {
@@ -51,7 +42,7 @@ TEST_F(SilenceWarningTest, ASilentMicrophoneIsShownAfterTwentySecondsAndClearsWh
     window.show();
     QSignalSpy alerts(model.get(), &AppModel::silenceAlert);
     test::runTask(model->beginRecording(true));
-    ASSERT_NE(recorder, nullptr);
+    ASSERT_NE(script.current, nullptr);
 
     levels(10, 0.3f, 0.0f);
     EXPECT_FALSE(warningShown());
@@ -79,7 +70,7 @@ TEST_F(SilenceWarningTest, ARecordingStartedByHandWarnsInTheWindowOnly) {
     window.show();
     QSignalSpy alerts(model.get(), &AppModel::silenceAlert);
     test::runTask(model->recordNow());
-    ASSERT_NE(recorder, nullptr);
+    ASSERT_NE(script.current, nullptr);
     levels(21, 0.0f, 0.3f);
     ASSERT_TRUE(warningShown());
     EXPECT_TRUE(warningText().startsWith(QStringLiteral("Звук компьютера не записывается")));

@@ -5,6 +5,7 @@
 #include "library/LocalStore.h"
 #include "library/MeetingResult.h"
 #include "model/AppModel.h"
+#include "support/ModelFakes.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -20,24 +21,6 @@
 #include <vector>
 
 namespace parlo::test {
-
-// A recorder that starts and stops at once, leaving a file name for the model to store.
-class InstantRecorder : public AudioRecorder {
-public:
-    QCoro::Task<> start(std::filesystem::path folder) override {
-        folder_ = std::move(folder);
-        co_return;
-    }
-    QCoro::Task<CaptureResult> stop() override {
-        CaptureResult result;
-        result.file = folder_ / "conversation.m4a";
-        result.duration = 3;
-        co_return result;
-    }
-
-private:
-    std::filesystem::path folder_;
-};
 
 // Types text key by key, as a keyboard layout with Cyrillic letters would deliver it (QTest's key
 // clicks know only Latin keys).
@@ -58,7 +41,7 @@ protected:
     QSettings settings{settingsDir.filePath(QStringLiteral("parlo.ini")), QSettings::IniFormat};
     bool microphone = true;
     bool systemAudio = true;
-    AudioRecorder* recorder = nullptr; // the last one made, while the model keeps it
+    RecorderScript script; // its `current` is the recorder the model holds
 
     std::unique_ptr<AppModel> makeModel(const std::vector<LocalRecording>& items,
                                         const std::function<void(AppModelServices&)>& adjust = {}) {
@@ -68,11 +51,7 @@ protected:
         services.settings = &settings;
         // No secret store in tests: the model must not look for a remembered session.
         services.rememberSession = false;
-        services.recorderFactory = [this] {
-            auto made = std::make_unique<InstantRecorder>();
-            recorder = made.get();
-            return made;
-        };
+        services.recorderFactory = [this] { return std::make_unique<FakeRecorder>(script); };
         services.microphoneAuthorized = [this] { return microphone; };
         services.systemAudioPermission = [this] { return systemAudio; };
         if (adjust)
@@ -81,14 +60,7 @@ protected:
     }
 
     static LocalRecording recording(const std::string& title, double created, const char* status = "done") {
-        LocalRecording r;
-        r.id = Uuid::random();
-        r.title = title;
-        r.created = created;
-        r.status = status;
-        r.stage = "Готово";
-        r.source = "Импорт";
-        return r;
+        return importedRecording(title, created, status);
     }
 
     static NoteItem note(const std::string& text, std::vector<std::int64_t> evidence) {

@@ -32,15 +32,7 @@ protected:
     int permissionRequests = 0;
 
     std::unique_ptr<AppModel> makeModel(bool preview = false) {
-        AppModelServices services;
-        services.clock = clock;
-        services.settings = &settings;
-        services.rememberSession = false;
-        services.probe = probe;
-        services.recorderFactory = [this] {
-            ++script.created;
-            return std::make_unique<test::FakeRecorder>(script);
-        };
+        AppModelServices services = fakeServices(settings, clock, probe, script);
         services.microphoneAuthorized = [this] { return microphone; };
         services.systemAudioPermission = [this] { return systemAudio; };
         services.requestPermissions = [this]() -> QCoro::Task<bool> {
@@ -59,14 +51,7 @@ protected:
     }
 
     LocalRecording record(const std::string& title, double created) {
-        LocalRecording r;
-        r.id = Uuid::random();
-        r.title = title;
-        r.created = created;
-        r.status = "done";
-        r.stage = "Готово";
-        r.source = "Импорт";
-        return r;
+        return importedRecording(title, created);
     }
 };
 

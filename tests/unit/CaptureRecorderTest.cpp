@@ -22,9 +22,7 @@
 namespace parlo {
 namespace {
 
-QString text(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
+using test::text;
 
 class GrantedPermissions final : public PermissionBackend {
 public:

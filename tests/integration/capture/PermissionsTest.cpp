@@ -1,8 +1,8 @@
 // CapturePermissions on a real sound server: what counts as a microphone and as system audio, and
 // the reliable test recording from the output's monitor.
-#include "TestSoundServer.h"
 #include "capture/CapturePermissions.h"
 #include "core/ParloError.h"
+#include "support/TestSoundServer.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

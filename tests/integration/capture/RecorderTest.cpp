@@ -1,11 +1,11 @@
 // SystemAudioRecorder end to end: tones played into the test daemon's sinks come out in
 // "conversation.m4a", both tracks share one timeline, and the stop sequence reports what it must.
-#include "TestSoundServer.h"
 #include "capture/CapturePermissions.h"
 #include "capture/CaptureTexts.h"
 #include "capture/SystemAudioRecorder.h"
 #include "core/ParloError.h"
 #include "platform/AacFileWriter.h"
+#include "support/TestSoundServer.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -140,8 +140,8 @@ TEST_F(RecorderTest, ClickLandsAtTheSamePlaceOfBothTracksAndShortRecordingKeepsT
     }
     // The mix was made, and the raw tracks stay for inspection.
     EXPECT_TRUE(std::filesystem::exists(folder() / "conversation.m4a"));
-    const auto system = readRaw(folder() / "system.pcm");
-    const auto microphone = readRaw(folder() / "microphone.pcm");
+    const auto system = readTrack(folder() / "system.pcm");
+    const auto microphone = readTrack(folder() / "microphone.pcm");
     auto peak = [](const std::vector<float>& track) {
         return static_cast<std::ptrdiff_t>(
             std::max_element(track.begin(), track.end(),

@@ -1,9 +1,9 @@
 // Two minutes of white noise recorded from the test daemon, with ten seconds of heavy processor
 // load in the middle (on PulseAudio): every stretch of both raw tracks is found in the noise that
 // was played. No cut, no hole, and the two tracks stay on one timeline. Long: labelled "long".
-#include "TestSoundServer.h"
 #include "capture/AudioCodec.h"
 #include "capture/SystemAudioRecorder.h"
+#include "support/TestSoundServer.h"
 #include "support/TestSupport.h"
 #include "support/TrackLocator.h"
 
@@ -65,8 +65,8 @@ TEST(TimelineOnServerTest, NoiseStaysSampleTrueOnBothTracksThroughHeavyLoad) {
         }
         test::spin(55s);
         // As they are before the stop mixes them and deletes them.
-        system = readRaw(folder / "system.pcm");
-        microphone = readRaw(folder / "microphone.pcm");
+        system = readTrack(folder / "system.pcm");
+        microphone = readTrack(folder / "microphone.pcm");
     }
     const CaptureResult result = test::runTask(recorder.stop(), 60s);
     EXPECT_GT(result.duration, 115.0);

@@ -1,10 +1,11 @@
 // The built program's "--probe-calls" and "--probe-zoom" against a real sound-server daemon, with
 // test clients (parec, paplay, parlo_stream_client) taking whatever identity a scenario needs.
+#include "capture/CapturePermissions.h"
 #include "support/SnapshotDecode.h"
+#include "support/TestSoundServer.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -14,142 +15,62 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using parlo::test::PrivateSoundServer;
+using parlo::test::text;
 
 namespace {
 
-QString text(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
-// A sound server of this test alone, started by scripts/test-sound-server --serve (PulseAudio, or
-// PipeWire with PARLO_SOUND_SERVER=pipewire) in a private runtime folder; stopped through the
-// script, which ends every process it started by its pid.
-class PrivateSoundServer {
-public:
-    PrivateSoundServer() {
-        script_.setStandardErrorFile(dir_.path() + text("/server.log"));
-        script_.start(text(PARLO_TEST_SOUND_SERVER), {text("--serve")});
-        // The script prints the server's address and the pid clients talk to, then "ready".
-        while (!ready_ && (script_.canReadLine() || script_.waitForReadyRead(30000))) {
-            const QByteArray line = script_.readLine().trimmed();
-            if (line.startsWith("PULSE_SERVER="))
-                server_ = QString::fromUtf8(line.mid(13));
-            else if (line.startsWith("PARLO_TEST_PULSE_DAEMON_PID="))
-                daemonPid_ = line.mid(28).toInt();
-            else if (line == "ready")
-                ready_ = !server_.isEmpty() && daemonPid_ > 0;
-        }
-        if (!ready_) {
-            QFile log(dir_.path() + text("/server.log"));
-            if (log.open(QIODevice::ReadOnly))
-                std::fprintf(stderr, "test sound server:\n%s\n", log.readAll().constData());
-        }
-    }
-
-    ~PrivateSoundServer() { stop(); }
-
-    PrivateSoundServer(const PrivateSoundServer&) = delete;
-    PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
-
-    bool ready() const { return ready_; }
-    pid_t daemonPid() const { return daemonPid_; }
-
-    void stop() {
-        const qint64 pid = script_.processId();
-        if (pid > 0 && script_.state() != QProcess::NotRunning) {
-            ::kill(static_cast<pid_t>(pid), SIGTERM); // the script wakes a frozen daemon before stopping it
-            if (!script_.waitForFinished(10000)) {
-                ::kill(static_cast<pid_t>(pid), SIGKILL);
-                script_.waitForFinished(5000);
-            }
-        }
-    }
-
-    // The server keeps its socket, so connections are accepted, but it answers nothing.
-    void freeze() {
-        if (daemonPid_ > 0)
-            ::kill(daemonPid_, SIGSTOP);
-    }
-
-    QProcessEnvironment environment() const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(text("PULSE_SERVER"), server_);
-        return env;
-    }
-
-    std::optional<QByteArray> pactl(const QStringList& arguments) const {
-        QProcess process;
-        QProcessEnvironment env = environment();
-        env.insert(text("LC_ALL"), text("C")); // the listings are parsed
-        process.setProcessEnvironment(env);
-        process.start(text("pactl"), arguments);
-        if (!process.waitForFinished(5000) || process.exitStatus() != QProcess::NormalExit ||
-            process.exitCode() != 0)
-            return std::nullopt;
-        return process.readAllStandardOutput();
-    }
-
-    // The streams of clients (the devices' own streams, the remapped microphone's recording and
-    // the keep-alive loopbacks, have none) and how many of them are paused.
-    struct ClientStreams {
-        int streams = 0;
-        int corked = 0;
-    };
-    ClientStreams clientStreams(const QString& kind) const {
-        ClientStreams found;
-        const auto listing = pactl({text("list"), kind});
-        if (!listing)
-            return {-1, -1};
-        // One block per stream, separated by empty lines.
-        for (const QString& block : QString::fromUtf8(*listing).split(text("\n\n"))) {
-            if (!block.contains(text("\n\tClient: ")) || block.contains(text("\n\tClient: n/a\n")))
-                continue;
-            ++found.streams;
-            if (block.contains(text("\n\tCorked: yes\n")))
-                ++found.corked;
-        }
-        return found;
-    }
-
-    // Waits until the server holds this many client playbacks and recordings, `corked` of them
-    // paused. On PipeWire a stream may show up paused for a moment before it starts.
-    bool awaitStreams(int playbacks, int recordings, int corked = 0) const {
-        for (int i = 0; i < 200; ++i) {
-            const ClientStreams out = clientStreams(text("sink-inputs"));
-            const ClientStreams in = clientStreams(text("source-outputs"));
-            if (out.streams == playbacks && in.streams == recordings && out.corked + in.corked == corked)
-                return true;
-            QThread::msleep(25);
-        }
-        return false;
-    }
-
-private:
-    QTemporaryDir dir_;
-    QProcess script_;
-    QString server_;
-    pid_t daemonPid_ = -1;
-    bool ready_ = false;
+// The streams of clients (the devices' own streams, the remapped microphone's recording and the
+// keep-alive loopbacks, have none) and how many of them are paused.
+struct ClientStreams {
+    int streams = 0;
+    int corked = 0;
 };
 
+ClientStreams clientStreams(const PrivateSoundServer& server, const QString& kind) {
+    ClientStreams found;
+    const auto listing = server.pactl({text("list"), kind});
+    if (!listing)
+        return {-1, -1};
+    // One block per stream, separated by empty lines.
+    for (const QString& block : listing->split(text("\n\n"))) {
+        if (!block.contains(text("\n\tClient: ")) || block.contains(text("\n\tClient: n/a\n")))
+            continue;
+        ++found.streams;
+        if (block.contains(text("\n\tCorked: yes\n")))
+            ++found.corked;
+    }
+    return found;
+}
+
+// Waits until the server holds this many client playbacks and recordings, `corked` of them paused.
+// On PipeWire a stream may show up paused for a moment before it starts.
+bool awaitStreams(const PrivateSoundServer& server, int playbacks, int recordings, int corked = 0) {
+    for (int i = 0; i < 200; ++i) {
+        const ClientStreams out = clientStreams(server, text("sink-inputs"));
+        const ClientStreams in = clientStreams(server, text("source-outputs"));
+        if (out.streams == playbacks && in.streams == recordings && out.corked + in.corked == corked)
+            return true;
+        QThread::msleep(25);
+    }
+    return false;
+}
+
 // A child process of the test, ended by its pid when the object goes.
-class Child {
+class TestClient {
 public:
-    virtual ~Child() = default;
+    virtual ~TestClient() = default;
     virtual qint64 pid() const = 0;
 };
 
-class ClientProcess final : public Child {
+class ClientProcess final : public TestClient {
 public:
-    ClientProcess(const PrivateSoundServer& server, const QString& program, const QStringList& arguments,
-                  bool awaitReady = false) {
-        process_.setProcessEnvironment(server.environment());
+    ClientProcess(const QString& program, const QStringList& arguments, bool awaitReady = false) {
         if (!awaitReady)
             process_.setStandardOutputFile(QProcess::nullDevice());
         process_.start(program, arguments);
@@ -175,7 +96,7 @@ private:
 };
 
 // A copy of this test program standing in for a helper process of an application.
-class ForkedHelper final : public Child {
+class ForkedHelper final : public TestClient {
 public:
     ForkedHelper() : pid_(::fork()) {
         if (pid_ == 0) {
@@ -202,9 +123,8 @@ struct ProbeRun {
     std::chrono::milliseconds elapsed{};
 };
 
-ProbeRun probe(const QProcessEnvironment& env, const QStringList& arguments) {
+ProbeRun probe(const QStringList& arguments) {
     QProcess process;
-    process.setProcessEnvironment(env);
     QElapsedTimer timer;
     timer.start();
     process.start(text(PARLO_PROGRAM), arguments);
@@ -222,8 +142,8 @@ ProbeRun probe(const QProcessEnvironment& env, const QStringList& arguments) {
 }
 
 // One snapshot line, checked for a clean run of the mode.
-std::string probeLine(const PrivateSoundServer& server, const char* mode) {
-    const ProbeRun run = probe(server.environment(), {text(mode)});
+std::string probeLine(const char* mode) {
+    const ProbeRun run = probe({text(mode)});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err.toStdString(), "");
     return run.out.toStdString();
@@ -236,30 +156,31 @@ constexpr const char* noZoomLine = "{\"running\":false,\"inputActive\":false,\"o
 class ProbeModes : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-            GTEST_SKIP() << "needs the test sound environment (scripts/test-sound-server)";
         server_ = std::make_unique<PrivateSoundServer>();
         ASSERT_TRUE(server_->ready()) << "the private sound server did not start";
+        // The test process stands in for a browser in one scenario: it keeps no connection of its own
+        // (the fixture's permission backend would be one, named after this program).
+        parlo::CapturePermissions::setBackend(nullptr);
     }
 
     // Starts a test client; parec's recording goes nowhere, paplay plays silence for ever.
-    Child& record(const QStringList& options) { return start(text("parec"), options); }
-    Child& play(const QStringList& options) {
+    TestClient& record(const QStringList& options) { return start(text("parec"), options); }
+    TestClient& play(const QStringList& options) {
         return start(text("paplay"), QStringList{text("--raw")} + options + QStringList{text("/dev/zero")});
     }
-    Child& streamClient(const QStringList& arguments) {
-        auto client = std::make_unique<ClientProcess>(*server_, text(PARLO_STREAM_CLIENT), arguments, true);
+    TestClient& streamClient(const QStringList& arguments) {
+        auto client = std::make_unique<ClientProcess>(text(PARLO_STREAM_CLIENT), arguments, true);
         EXPECT_TRUE(client->started()) << "parlo_stream_client " << arguments.join(u' ').toStdString();
         children_.push_back(std::move(client));
         return *children_.back();
     }
 
     std::unique_ptr<PrivateSoundServer> server_;
-    std::vector<std::unique_ptr<Child>> children_;
+    std::vector<std::unique_ptr<TestClient>> children_;
 
 private:
-    Child& start(const QString& program, const QStringList& arguments) {
-        auto client = std::make_unique<ClientProcess>(*server_, program, arguments);
+    TestClient& start(const QString& program, const QStringList& arguments) {
+        auto client = std::make_unique<ClientProcess>(program, arguments);
         EXPECT_TRUE(client->started()) << program.toStdString();
         children_.push_back(std::move(client));
         return *children_.back();
@@ -269,34 +190,34 @@ private:
 } // namespace
 
 TEST_F(ProbeModes, AServerWithoutClientsIsIdle) {
-    EXPECT_EQ(probeLine(*server_, "--probe-calls"), idleLine);
-    EXPECT_EQ(probeLine(*server_, "--probe-zoom"), noZoomLine);
+    EXPECT_EQ(probeLine("--probe-calls"), idleLine);
+    EXPECT_EQ(probeLine("--probe-zoom"), noZoomLine);
 }
 
 TEST_F(ProbeModes, ARecordingClientOfAnyIdentityIsACall) {
     record({text("--client-name=Test Caller"), text("--property=application.id=org.example.Caller")});
-    ASSERT_TRUE(server_->awaitStreams(0, 1));
-    EXPECT_EQ(probeLine(*server_, "--probe-calls"),
+    ASSERT_TRUE(awaitStreams(*server_, 0, 1));
+    EXPECT_EQ(probeLine("--probe-calls"),
               "{\"active\":true,\"applications\":[\"Test Caller\"],\"probeAvailable\":true}\n");
-    EXPECT_EQ(probeLine(*server_, "--probe-zoom"), noZoomLine);
+    EXPECT_EQ(probeLine("--probe-zoom"), noZoomLine);
 }
 
 TEST_F(ProbeModes, PlaybackAloneIsNoCallUnlessItIsZoom) {
     play({text("--client-name=Music Player"), text("--property=application.id=org.example.Player")});
-    ASSERT_TRUE(server_->awaitStreams(1, 0));
-    EXPECT_EQ(probeLine(*server_, "--probe-calls"), idleLine);
+    ASSERT_TRUE(awaitStreams(*server_, 1, 0));
+    EXPECT_EQ(probeLine("--probe-calls"), idleLine);
 
     // The Flatpak's identity; the binary names are checked with the mapping's unit tests.
     play({text("--client-name=Zoom"), text("--property=application.id=us.zoom.Zoom")});
-    ASSERT_TRUE(server_->awaitStreams(2, 0));
-    EXPECT_EQ(probeLine(*server_, "--probe-calls"),
+    ASSERT_TRUE(awaitStreams(*server_, 2, 0));
+    EXPECT_EQ(probeLine("--probe-calls"),
               "{\"active\":true,\"applications\":[\"Zoom\"],\"probeAvailable\":true}\n");
     const std::string zoom = "{\"running\":true,\"inputActive\":false,\"outputActive\":true,\"processCount\":"
                              "1,\"probeAvailable\":true}\n";
-    EXPECT_EQ(probeLine(*server_, "--probe-zoom"), zoom);
+    EXPECT_EQ(probeLine("--probe-zoom"), zoom);
 
     // Both modes asked for: only the Zoom snapshot.
-    const ProbeRun both = probe(server_->environment(), {text("--probe-calls"), text("--probe-zoom")});
+    const ProbeRun both = probe({text("--probe-calls"), text("--probe-zoom")});
     EXPECT_EQ(both.exitCode, 0);
     EXPECT_EQ(both.out.toStdString(), zoom);
 }
@@ -308,10 +229,10 @@ TEST_F(ProbeModes, PausedMonitorAndLevelMeterStreamsAreNoCall) {
     streamClient({text("corked-playback"), text("Zoom"), text("us.zoom.Zoom")});
     record({text("--client-name=Screen Recorder"), text("--property=application.id=org.example.Screen"),
             text("--device=speakers.monitor")});
-    ASSERT_TRUE(server_->awaitStreams(1, 3, 2));
-    EXPECT_EQ(probeLine(*server_, "--probe-calls"), idleLine);
+    ASSERT_TRUE(awaitStreams(*server_, 1, 3, 2));
+    EXPECT_EQ(probeLine("--probe-calls"), idleLine);
     // Paused Zoom still has an audio process, neither capturing nor playing.
-    EXPECT_EQ(probeLine(*server_, "--probe-zoom"),
+    EXPECT_EQ(probeLine("--probe-zoom"),
               "{\"running\":true,\"inputActive\":false,\"outputActive\":false,\"processCount\":1,"
               "\"probeAvailable\":true}\n");
 }
@@ -321,8 +242,8 @@ TEST_F(ProbeModes, OurOwnRecordingIsNoCall) {
     record({text("--client-name=Mello Parlo Capture"),
             text("--property=application.id=com.fernwick.parlo.capture")});
     record({text("--client-name=Look-alike"), text("--property=application.id=com.fernwick.parlox")});
-    ASSERT_TRUE(server_->awaitStreams(0, 3));
-    EXPECT_EQ(probeLine(*server_, "--probe-calls"),
+    ASSERT_TRUE(awaitStreams(*server_, 0, 3));
+    EXPECT_EQ(probeLine("--probe-calls"),
               "{\"active\":true,\"applications\":[\"Look-alike\"],\"probeAvailable\":true}\n");
 }
 
@@ -346,46 +267,46 @@ TEST_F(ProbeModes, HelpersOfOneApplicationAreListedOnceByCodePoint) {
     record({text("--client-name=alpha recorder"), text("--property=application.id=org.example.Alpha")});
     record({text("--client-name=Zed Talk"), text("--property=application.id=org.example.Zed")});
     record({text("--client-name=Zed Talk"), text("--property=application.id=org.example.Zed")});
-    ASSERT_TRUE(server_->awaitStreams(1, 4));
-    EXPECT_EQ(probeLine(*server_, "--probe-calls"),
+    ASSERT_TRUE(awaitStreams(*server_, 1, 4));
+    EXPECT_EQ(probeLine("--probe-calls"),
               "{\"active\":true,\"applications\":[\"Chromium\",\"Zed Talk\",\"alpha recorder\"],"
               "\"probeAvailable\":true}\n");
 }
 
 TEST_F(ProbeModes, OnPipeWireTheServersPidInEveryClientDoesNotHideTheApplication) {
-    if (qEnvironmentVariable("PARLO_SOUND_SERVER") != text("pipewire"))
+    if (!server_->onPipeWire())
         GTEST_SKIP() << "pipewire-pulse records its own pid in the clients it relays: PipeWire only";
     record({text("--client-name=Test Caller"), text("--property=application.id=org.example.Caller")});
     play({text("--client-name=Music Player"), text("--property=application.id=org.example.Player")});
-    ASSERT_TRUE(server_->awaitStreams(1, 1));
+    ASSERT_TRUE(awaitStreams(*server_, 1, 1));
     // What the probe has to see past: every relayed client's pipewire.sec.pid is the server's pid.
     const auto clients = server_->pactl({text("list"), text("clients")});
     ASSERT_TRUE(clients.has_value());
     int relayed = 0;
     const QString serverPid =
         text("pipewire.sec.pid = \"") + QString::number(server_->daemonPid()) + text("\"");
-    for (const QString& block : QString::fromUtf8(*clients).split(text("\n\n"))) {
+    for (const QString& block : clients->split(text("\n\n"))) {
         if (!block.contains(text("client.api = \"pipewire-pulse\"")))
             continue;
         ++relayed;
         EXPECT_TRUE(block.contains(serverPid)) << block.toStdString();
     }
     EXPECT_GE(relayed, 2);
-    EXPECT_EQ(probeLine(*server_, "--probe-calls"),
+    EXPECT_EQ(probeLine("--probe-calls"),
               "{\"active\":true,\"applications\":[\"Test Caller\"],\"probeAvailable\":true}\n");
 }
 
 TEST_F(ProbeModes, AStoppedServerIsUnavailableAtOnce) {
     record({text("--client-name=Test Caller"), text("--property=application.id=org.example.Caller")});
-    ASSERT_TRUE(server_->awaitStreams(0, 1));
+    ASSERT_TRUE(awaitStreams(*server_, 0, 1));
     server_->stop();
 
-    const ProbeRun calls = probe(server_->environment(), {text("--probe-calls")});
+    const ProbeRun calls = probe({text("--probe-calls")});
     EXPECT_EQ(calls.exitCode, 0);
     EXPECT_EQ(calls.out.toStdString(), "{\"active\":false,\"applications\":[],\"probeAvailable\":false}\n");
     // Program start included, slow under sanitizers; the probe itself gives up after 0.3 s.
     EXPECT_LT(calls.elapsed, 3s);
-    const ProbeRun zoom = probe(server_->environment(), {text("--probe-zoom")});
+    const ProbeRun zoom = probe({text("--probe-zoom")});
     EXPECT_EQ(zoom.out.toStdString(),
               "{\"running\":false,\"inputActive\":false,\"outputActive\":false,\"processCount\":0,"
               "\"probeAvailable\":false}\n");
@@ -393,10 +314,10 @@ TEST_F(ProbeModes, AStoppedServerIsUnavailableAtOnce) {
 
 TEST_F(ProbeModes, AServerThatDoesNotAnswerIsUnavailableWithinTheTimeOut) {
     record({text("--client-name=Test Caller"), text("--property=application.id=org.example.Caller")});
-    ASSERT_TRUE(server_->awaitStreams(0, 1));
+    ASSERT_TRUE(awaitStreams(*server_, 0, 1));
     server_->freeze();
 
-    const ProbeRun run = probe(server_->environment(), {text("--probe-calls")});
+    const ProbeRun run = probe({text("--probe-calls")});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_LT(run.elapsed, 3s);
     const auto snapshot = parlo::decodeCallActivitySnapshot(run.out.toStdString());
@@ -410,14 +331,14 @@ TEST_F(ProbeModes, ZoomRunningWithoutAudioIsSeenEvenWithoutServer) {
     ASSERT_TRUE(dir.isValid());
     const QString zoom = dir.path() + text("/zoom");
     ASSERT_TRUE(QFile::copy(text("/bin/sleep"), zoom));
-    ClientProcess running(*server_, zoom, {text("30")});
+    ClientProcess running(zoom, {text("30")});
     ASSERT_TRUE(running.started());
 
-    EXPECT_EQ(probeLine(*server_, "--probe-zoom"),
+    EXPECT_EQ(probeLine("--probe-zoom"),
               "{\"running\":true,\"inputActive\":false,\"outputActive\":false,\"processCount\":0,"
               "\"probeAvailable\":true}\n");
     server_->stop();
-    EXPECT_EQ(probeLine(*server_, "--probe-zoom"),
+    EXPECT_EQ(probeLine("--probe-zoom"),
               "{\"running\":true,\"inputActive\":false,\"outputActive\":false,\"processCount\":0,"
               "\"probeAvailable\":false}\n");
 }

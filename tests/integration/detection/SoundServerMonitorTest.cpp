@@ -2,11 +2,11 @@
 // change, follows a restarted server, and a frozen server leaves the model's tick quick while
 // detection and the permission mirrors report it unavailable.
 #include "platform/SoundServerMonitor.h"
-#include "TestSoundServer.h"
 #include "capture/CapturePermissions.h"
 #include "detection/CallActivityProbe.h"
 #include "model/AppModel.h"
 #include "platform/PlatformParts.h"
+#include "support/TestSoundServer.h"
 #include "support/TestSupport.h"
 
 #include <QSettings>
@@ -37,8 +37,6 @@ std::optional<SoundServerStream> recordingOf(const platform::SoundServerMonitor&
 class SoundServerMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-            GTEST_SKIP() << "needs the test sound environment (scripts/test-sound-server)";
         server_ = std::make_unique<PrivateSoundServer>();
         ASSERT_TRUE(server_->ready());
         monitor_ = platform::settledSoundServerMonitor();

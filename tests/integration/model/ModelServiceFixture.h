@@ -1,8 +1,8 @@
 #pragma once
 
-#include "LoopbackService.h"
 #include "library/LocalStore.h"
 #include "model/AppModel.h"
+#include "support/LoopbackService.h"
 #include "support/ModelFakes.h"
 
 #include <QSettings>

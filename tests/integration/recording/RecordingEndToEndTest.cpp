@@ -1,5 +1,3 @@
-#include "LoopbackService.h"
-#include "TestSoundServer.h"
 #include "capture/CapturePermissions.h"
 #include "capture/SystemAudioRecorder.h"
 #include "detection/CallActivityProbe.h"
@@ -7,6 +5,8 @@
 #include "model/AppModel.h"
 #include "platform/AacFileWriter.h"
 #include "platform/PlatformParts.h"
+#include "support/LoopbackService.h"
+#include "support/TestSoundServer.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -134,8 +134,6 @@ struct Call {
 class ProgramInACall : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-            GTEST_SKIP() << "needs the test sound server (scripts/test-sound-server)";
         server = std::make_unique<PrivateSoundServer>();
         ASSERT_TRUE(server->ready());
         ASSERT_TRUE(program.start());
@@ -168,35 +166,39 @@ std::pair<double, double> toneLevels(const DecodedAudio& audio) {
             toneLevel(audio, 1000, seconds / 4, seconds * 3 / 4)};
 }
 
-// The model's parts as the application has them, on the sound server of the test; no secret store.
-AppModelServices soundServerServices(QSettings& settings) {
-    AppModelServices services;
-    services.settings = &settings;
-    services.rememberSession = false;
-    services.probe = std::make_shared<CallActivityProbe>(platform::soundServerAudioSystem());
-    services.recorderFactory = platform::soundServerRecorders();
-    services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
-    services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
-    return services;
-}
+// The model in this process over a sound server and a data folder of its own.
+class RecordingEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.ready()); }
+
+    // The model's parts as the application has them, on the sound server of the test; no secret store.
+    AppModelServices soundServerServices() {
+        AppModelServices services;
+        services.settings = &settings;
+        services.rememberSession = false;
+        services.probe = std::make_shared<CallActivityProbe>(platform::soundServerAudioSystem());
+        services.recorderFactory = platform::soundServerRecorders();
+        services.microphoneAuthorized = [] { return CapturePermissions::microphoneAuthorized(); };
+        services.systemAudioPermission = [] { return CapturePermissions::systemAudioPermission(); };
+        return services;
+    }
+
+    PrivateSoundServer server;
+    ScopedDataDir dataDir;
+    QTemporaryDir settingsDir;
+    QSettings settings{settingsDir.filePath(text("parlo.ini")), QSettings::IniFormat};
+    QTemporaryDir playDir;
+};
 
 } // namespace
 
-TEST(RecordingEndToEnd, ACallIsRecordedAndSavedWithoutTheUser) {
-    if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-        GTEST_SKIP() << "needs the test sound server (scripts/test-sound-server)";
-    PrivateSoundServer server;
-    ASSERT_TRUE(server.ready());
-    ScopedDataDir dataDir;
-    QTemporaryDir settingsDir;
-    QSettings settings(settingsDir.filePath(text("parlo.ini")), QSettings::IniFormat);
+TEST_F(RecordingEndToEnd, ACallIsRecordedAndSavedWithoutTheUser) {
     settings.setValue(text("automaticCallRecording"), true);
 
-    AppModelServices services = soundServerServices(settings);
+    AppModelServices services = soundServerServices();
     AppModel model(false, std::move(services));
     ASSERT_TRUE(model.autoEnabled());
 
-    QTemporaryDir playDir;
     auto caller = std::make_unique<Caller>();
     Player speakers(playDir.path(), "speakers", tone(440, 8.0, 0.3f));
     Player micfeed(playDir.path(), "micfeed", tone(1000, 8.0, 0.3f));
@@ -393,26 +395,18 @@ TEST(ProgramEndToEnd, ThePreviewBesideARealLibraryWritesNothing) {
     EXPECT_TRUE(QDir(program.config() + text("/fernwick")).isEmpty()) << "no settings written";
 }
 
-TEST(RecordingEndToEnd, ARecordingWithASessionEndsTranscribedWithoutTheUser) {
-    if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
-        GTEST_SKIP() << "needs the test sound server (scripts/test-sound-server)";
-    PrivateSoundServer server;
-    ASSERT_TRUE(server.ready());
-    ScopedDataDir dataDir;
-    QTemporaryDir settingsDir;
-    QSettings settings(settingsDir.filePath(text("parlo.ini")), QSettings::IniFormat);
+TEST_F(RecordingEndToEnd, ARecordingWithASessionEndsTranscribedWithoutTheUser) {
     dev::DevServiceOptions options;
     options.stageInterval = std::chrono::milliseconds(300);
     LoopbackService loopback(options);
 
-    AppModelServices services = soundServerServices(settings);
+    AppModelServices services = soundServerServices();
     services.server = loopback.clientOptions();
     AppModel model(false, std::move(services));
     model.setPassword(text("parlo-dev-key"));
     runTask(model.login());
     ASSERT_TRUE(model.connected());
 
-    QTemporaryDir playDir;
     Player speakers(playDir.path(), "speakers", tone(440, 5.0, 0.3f));
     Player micfeed(playDir.path(), "micfeed", tone(1000, 5.0, 0.3f));
     runTask(model.recordNow());

@@ -2,7 +2,7 @@
 // never end, trickle, redirect to plain http or carry ids that are paths. Each must end with a
 // Russian sentence, read a bounded amount and leave nothing on disk.
 
-#include "LoopbackService.h"
+#include "support/LoopbackService.h"
 
 #include "core/BoundedText.h"
 #include "core/Json.h"

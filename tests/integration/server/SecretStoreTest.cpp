@@ -1,7 +1,7 @@
 // The remembered session in a real Secret Service (gnome-keyring in a private D-Bus session, see
 // scripts/test-keyring) and the failure when no secret store can be reached.
 
-#include "LoopbackService.h"
+#include "support/LoopbackService.h"
 
 #include "platform/PlatformParts.h"
 #include "server/SessionVault.h"

@@ -1,6 +1,6 @@
 // The service client against the development service over real TLS on loopback.
 
-#include "LoopbackService.h"
+#include "support/LoopbackService.h"
 
 #include "core/Json.h"
 #include "server/MultipartBody.h"

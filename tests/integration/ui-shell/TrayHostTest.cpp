@@ -21,11 +21,8 @@
 namespace {
 
 using namespace std::chrono_literals;
+using parlo::test::text;
 using parlo::test::waitUntil;
-
-QString text(const char* s) {
-    return QString::fromUtf8(s);
-}
 
 struct Geometry {
     int x = 0, y = 0, width = 0, height = 0;

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "LoopbackService.h"
-#include "capture/AudioRecorder.h"
 #include "capture/CapturePermissions.h"
 #include "detection/CallActivitySnapshot.h"
 #include "model/AppModel.h"
 #include "support/Gate.h"
+#include "support/LoopbackService.h"
 #include "support/ModelFakes.h"
 #include "support/TestSupport.h"
 
@@ -39,28 +38,6 @@ public:
     }
 };
 
-// A recorder whose start and stop each wait at a gate while the test holds it closed.
-class GatedRecorder final : public AudioRecorder {
-public:
-    GatedRecorder(Gate* starting, Gate* stopping) : starting_(starting), stopping_(stopping) {}
-    QCoro::Task<> start(std::filesystem::path folder) override {
-        folder_ = std::move(folder);
-        co_await starting_->pass();
-    }
-    QCoro::Task<CaptureResult> stop() override {
-        co_await stopping_->pass();
-        CaptureResult result;
-        result.file = folder_ / "conversation.m4a";
-        result.duration = 4;
-        co_return result;
-    }
-
-private:
-    Gate* starting_;
-    Gate* stopping_;
-    std::filesystem::path folder_;
-};
-
 // Receives the URLs the application opens in the browser (QDesktopServices::setUrlHandler).
 class OpenedUrls : public QObject {
     Q_OBJECT
@@ -71,7 +48,7 @@ public Q_SLOTS:
 };
 
 // A real model over a temporary data folder, reading its permissions through CapturePermissions
-// with a scripted backend, recording with gated recorders, talking to a loopback service only.
+// with a scripted backend, recording with the fake recorders, talking to a loopback service only.
 class ShellTest : public ::testing::Test {
 protected:
     ScopedDataDir dataDir;
@@ -82,8 +59,7 @@ protected:
     std::shared_ptr<ScriptedPermissions> permissions = std::make_shared<ScriptedPermissions>();
     std::shared_ptr<DrivenClock> clock = std::make_shared<DrivenClock>();
     std::shared_ptr<ScriptedProbe> probe = std::make_shared<ScriptedProbe>();
-    Gate starting;
-    Gate stopping;
+    RecorderScript script;   // its start and stop gates hold the recorder half-way
     int audioFilesAsked = 0; // "Добавить запись" asked for a file (and was cancelled)
     std::unique_ptr<LoopbackService> service;
 
@@ -93,8 +69,8 @@ protected:
         CapturePermissions::setBackend(permissions);
     }
     void TearDown() override {
-        starting.open();
-        stopping.open();
+        script.startGate.open();
+        script.stopGate.open();
         CapturePermissions::setBackend(nullptr);
         QStandardPaths::setTestModeEnabled(false);
     }
@@ -105,12 +81,8 @@ protected:
     }
 
     std::unique_ptr<AppModel> makeModel(bool withService = false) {
-        AppModelServices services;
-        services.clock = clock;
-        services.settings = &settings;
-        services.probe = probe;
         // No secret store in tests, and no service but the loopback one.
-        services.rememberSession = false;
+        AppModelServices services = fakeServices(settings, clock, probe, script);
         if (withService) {
             service = std::make_unique<LoopbackService>();
             services.server = service->clientOptions();
@@ -121,7 +93,6 @@ protected:
             nowhere.base = QUrl(QStringLiteral("https://127.0.0.1:9"));
             services.server = nowhere;
         }
-        services.recorderFactory = [this] { return std::make_unique<GatedRecorder>(&starting, &stopping); };
         services.chooseAudioFile = [this]() -> std::optional<QString> {
             ++audioFilesAsked;
             return std::nullopt;

@@ -53,19 +53,9 @@ struct LoopbackService {
     dev::DevService service;
 };
 
-// Runs `task` and returns the description of the failure it must end with.
+// Runs `task` (with or without a value) and returns the description of the failure it must end with.
 template <typename T>
 QString failureOf(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    try {
-        runTask(std::move(task), timeout);
-    } catch (const std::exception& error) {
-        return describeError(error);
-    }
-    ADD_FAILURE() << "the operation succeeded";
-    return {};
-}
-
-inline QString failureOf(QCoro::Task<> task, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     try {
         runTask(std::move(task), timeout);
     } catch (const std::exception& error) {

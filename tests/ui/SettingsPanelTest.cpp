@@ -1,4 +1,5 @@
 #include "ShellTestSupport.h"
+#include "UiTestSupport.h"
 
 #include "ui/Controls.h"
 #include "ui/Palette.h"
@@ -16,6 +17,7 @@
 using namespace parlo;
 using parlo::test::part;
 using parlo::test::ShellTest;
+using parlo::test::type;
 using parlo::test::waitUntil;
 
 namespace {
@@ -30,16 +32,6 @@ QString text(QWidget& root, const char* name) {
 
 QColor colourOf(QWidget& root, const char* name) {
     return part<QLabel>(root, name)->palette().color(QPalette::WindowText);
-}
-
-// Types text key by key, as a keyboard would deliver it.
-void type(QWidget* widget, const QString& typed) {
-    for (const QChar c : typed) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(widget, &press);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(widget, &release);
-    }
 }
 
 void click(QWidget& root, const char* name) {

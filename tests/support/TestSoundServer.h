@@ -5,6 +5,7 @@
 
 #include "capture/CapturePermissions.h"
 #include "platform/PlatformParts.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -31,10 +32,6 @@
 #include <vector>
 
 namespace parlo::test {
-
-inline QString text(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 // A child process started with posix_spawn and ended by its pid. Not QProcess: its fork runs Qt
 // code in the child, which upsets the thread sanitizer's bookkeeping in the parent (the recorder
@@ -160,7 +157,8 @@ public:
         arguments.push_back("--serve");
         script_ = std::make_unique<Child>(arguments, std::vector<std::string>{}, true,
                                           QString(dir_.path() + text("/server.log")).toStdString());
-        previous_ = qgetenv("PULSE_SERVER");
+        if (qEnvironmentVariableIsSet("PULSE_SERVER"))
+            previous_ = qgetenv("PULSE_SERVER");
         if (!script_->started())
             return;
         // The script prints the server's address and the pid clients talk to, then "ready".
@@ -193,14 +191,25 @@ public:
     }
 
     ~PrivateSoundServer() {
-        script_->stop(SIGTERM);
-        qputenv("PULSE_SERVER", previous_);
-        CapturePermissions::setBackend(platform::soundServerPermissions());
+        stop();
+        if (previous_)
+            qputenv("PULSE_SERVER", *previous_);
+        else
+            qunsetenv("PULSE_SERVER");
+        // No backend rather than one connected to whatever server is left.
+        CapturePermissions::setBackend(nullptr);
     }
+    PrivateSoundServer(const PrivateSoundServer&) = delete;
+    PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
 
     bool ready() const { return ready_; }
     bool onPipeWire() const { return pipeWire_; }
     QByteArray server() const { return server_; }
+    pid_t daemonPid() const { return daemonPid_; }
+
+    // Ends the server for good (PULSE_SERVER still points at where it was); the script wakes a
+    // frozen daemon before it stops it.
+    void stop() { script_->stop(SIGTERM); }
 
     // Ends the process clients talk to the hard way, as a crash would.
     void kill() {
@@ -251,7 +260,7 @@ public:
         std::vector<std::string> argv{"pactl"};
         for (const auto& a : arguments)
             argv.push_back(a.toStdString());
-        Child process(argv, {}, true);
+        Child process(argv, {"LC_ALL=C"}, true); // the listings are parsed
         const std::string out = process.readAll();
         if (process.wait() != 0)
             return std::nullopt;
@@ -274,7 +283,7 @@ private:
     QTemporaryDir dir_;
     std::unique_ptr<Child> script_;
     std::unique_ptr<Child> restarted_; // the daemon restart() started
-    QByteArray previous_;
+    std::optional<QByteArray> previous_;
     QByteArray server_;
     pid_t daemonPid_ = -1;
     bool pipeWire_ = false;
@@ -368,14 +377,6 @@ inline std::size_t toneOnset(const std::vector<float>& samples, double hz) {
     while (onset + 1600 < samples.size() && amplitudeAt(samples, onset, onset + 1600, hz, 16000) < 0.1)
         onset += 1600;
     return onset;
-}
-
-inline std::vector<float> readRaw(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / 4);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 4);
-    return samples;
 }
 
 } // namespace parlo::test

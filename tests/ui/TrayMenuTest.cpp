@@ -41,10 +41,13 @@ class TrayMenuTest : public ShellTest {
 protected:
     int windowOpened = 0;
     int quitRequested = 0;
+    QStringList notified; // the titles of the tray's notifications, in order
     std::unique_ptr<TrayMenu> makeTray(AppModel& model) {
         auto tray = std::make_unique<TrayMenu>(model);
         QObject::connect(tray.get(), &TrayMenu::openWindowRequested, [this] { ++windowOpened; });
         QObject::connect(tray.get(), &TrayMenu::quitRequested, [this] { ++quitRequested; });
+        QObject::connect(tray.get(), &TrayMenu::notified,
+                         [this](const QString& title, const QString&) { notified.append(title); });
         return tray;
     }
 };
@@ -83,7 +86,7 @@ TEST_F(TrayMenuTest, RecordStartingAndStopSwapWithTheModel) {
     QAction* record = item(*tray, "trayRecord");
     QAction* stop = item(*tray, "trayStop");
 
-    starting.closed = true;
+    script.startGate.closed = true;
     record->trigger();
     ASSERT_TRUE(model->starting());
     EXPECT_TRUE(record->isVisible());
@@ -91,7 +94,7 @@ TEST_F(TrayMenuTest, RecordStartingAndStopSwapWithTheModel) {
     EXPECT_FALSE(record->isEnabled());
     EXPECT_FALSE(stop->isVisible());
 
-    starting.open();
+    script.startGate.open();
     ASSERT_TRUE(waitUntil([&] { return model->recordingID().has_value(); }));
     EXPECT_FALSE(record->isVisible());
     EXPECT_TRUE(stop->isVisible());
@@ -105,7 +108,7 @@ TEST_F(TrayMenuTest, RecordStartingAndStopSwapWithTheModel) {
     EXPECT_TRUE(tray->trayIcon()->toolTip().startsWith(QStringLiteral("01:05")));
     EXPECT_TRUE(item(*tray, "trayStatus")->text().contains(QStringLiteral("01:05")));
 
-    stopping.closed = true;
+    script.stopGate.closed = true;
     stop->trigger();
     ASSERT_TRUE(model->finalizing());
     EXPECT_TRUE(stop->isVisible()) << "the recording runs until it is saved";
@@ -114,7 +117,7 @@ TEST_F(TrayMenuTest, RecordStartingAndStopSwapWithTheModel) {
     EXPECT_EQ(item(*tray, "trayStatus")->text().section(QStringLiteral(" · "), 0, 0),
               QStringLiteral("Сохраняю разговор"));
 
-    stopping.open();
+    script.stopGate.open();
     ASSERT_TRUE(waitUntil([&] { return !model->recordingID().has_value(); }));
     EXPECT_TRUE(record->isVisible());
     EXPECT_TRUE(record->isEnabled());
@@ -214,11 +217,11 @@ TEST_F(TrayMenuTest, QuittingFromTheMenuDuringARecordingSavesItBeforeTheEnd) {
     test::runTask(model->recordNow());
     ASSERT_TRUE(model->recordingID().has_value());
 
-    stopping.closed = true;
+    script.stopGate.closed = true;
     item(tray, "trayQuit")->trigger();
     ASSERT_TRUE(model->finalizing());
     EXPECT_EQ(finished.count(), 0) << "the process must not end before the recording is saved";
-    stopping.open();
+    script.stopGate.open();
     ASSERT_TRUE(waitUntil([&] { return finished.count() > 0; }));
     EXPECT_EQ(finished.front().front().toInt(), 0);
     const std::vector<LocalRecording> saved = LocalStore::load();
@@ -232,9 +235,6 @@ TEST_F(TrayMenuTest, ARecordingThatStartsAndStopsByItselfIsAnnounced) {
     auto model = makeModel();
     model->setAutoEnabled(true);
     auto tray = makeTray(*model);
-    QStringList notified;
-    QObject::connect(tray.get(), &TrayMenu::notified,
-                     [&notified](const QString& title, const QString&) { notified.append(title); });
 
     tickIntoAutomaticRecording(*model);
     ASSERT_EQ(notified.count(), 1);
@@ -263,9 +263,6 @@ TEST_F(TrayMenuTest, RecordingsStartedOrStoppedByTheUserAreNotAnnounced) {
     auto model = makeModel();
     model->setAutoEnabled(true);
     auto tray = makeTray(*model);
-    QStringList notified;
-    QObject::connect(tray.get(), &TrayMenu::notified,
-                     [&notified](const QString& title, const QString&) { notified.append(title); });
 
     // By hand, during a call: the call ending does not stop it, the user does.
     probe->call(true);
