@@ -4,7 +4,6 @@
 #include "ui/Controls.h"
 #include "ui/LibraryList.h"
 #include "ui/MainWindow.h"
-#include "ui/Palette.h"
 #include "ui/RecordingDetail.h"
 #include "ui/SoftButton.h"
 #include "ui/Surface.h"
@@ -117,14 +116,14 @@ TEST_F(MainWindowTest, StartingARecordingSwitchesTheCardTheDotAndTheActionArea) 
     EXPECT_EQ(labelText(window, "cardHeadline"), QStringLiteral("Запишите любой разговор."));
     EXPECT_TRUE(shown(window, "recordButton"));
     EXPECT_FALSE(shown(window, "recordingActions"));
-    EXPECT_EQ(part<Dot>(window, "statusDot")->colour(), Palette::mint());
+    EXPECT_EQ(part<Dot>(window, "statusDot")->colour().name(), QStringLiteral("#afdcc7")); // mint
     EXPECT_TRUE(shown(window, "recordingHint"));
 
     test::runTask(model->recordNow());
     ASSERT_TRUE(model->recordingID());
     EXPECT_EQ(labelText(window, "cardEyebrow"), QStringLiteral("ВСТРЕЧА ИДЁТ"));
     EXPECT_EQ(labelText(window, "cardHeadline"), QStringLiteral("Я сохраняю главное."));
-    EXPECT_EQ(part<Dot>(window, "statusDot")->colour(), Palette::recordingRed());
+    EXPECT_EQ(part<Dot>(window, "statusDot")->colour().name(), QStringLiteral("#c25754")); // recording red
     EXPECT_EQ(labelText(window, "statusTitle"), model->statusTitle());
     EXPECT_TRUE(shown(window, "recordingActions"));
     EXPECT_FALSE(shown(window, "recordButton"));
@@ -138,7 +137,7 @@ TEST_F(MainWindowTest, StartingARecordingSwitchesTheCardTheDotAndTheActionArea) 
     test::spin(std::chrono::milliseconds(50));
     EXPECT_FALSE(model->recordingID());
     EXPECT_TRUE(shown(window, "recordButton"));
-    EXPECT_EQ(part<Dot>(window, "statusDot")->colour(), Palette::mint());
+    EXPECT_EQ(part<Dot>(window, "statusDot")->colour().name(), QStringLiteral("#afdcc7")); // mint
 }
 
 TEST_F(MainWindowTest, ADiskThatStopsTakingTheTracksIsSaidInTheRecordingCard) {

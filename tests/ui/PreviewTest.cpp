@@ -1,7 +1,8 @@
+#include "UiTestSupport.h"
+
 #include "library/MeetingResult.h"
 #include "model/AppModel.h"
 #include "ui/MainWindow.h"
-#include "ui/Palette.h"
 #include "ui/PreviewRenderer.h"
 #include "ui/Theme.h"
 
@@ -11,12 +12,14 @@
 #include <gtest/gtest.h>
 
 using namespace parlo;
+using parlo::test::distance;
 
 namespace {
 
-int distance(QColor a, QColor b) {
-    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
-}
+// The fixed colours of the soft look, checked where the picture shows them.
+const QColor kBackground(0xe6, 0xe5, 0xdd);
+const QColor kSurface(0xf2, 0xf1, 0xea);
+const QColor kMint(0xaf, 0xdc, 0xc7);
 
 QColor over(const QColor& top, qreal opacity, const QColor& bottom) {
     auto mix = [opacity](int a, int b) { return qRound(a * opacity + b * (1 - opacity)); };
@@ -101,22 +104,22 @@ TEST(PreviewRenderTest, ThePictureShowsTheCardTheSidebarAndTheSelectedRowInTheir
     const QRect card = placeOf("recordingCard");
     ASSERT_TRUE(card.isValid());
     // Inside the card's padding, at the lower right, is the card's own fill.
-    EXPECT_LE(distance(image.pixelColor(card.right() - 12, card.bottom() - 12), Palette::surface()), 3);
+    EXPECT_LE(distance(image.pixelColor(card.right() - 12, card.bottom() - 12), kSurface), 3);
     // Between the header and the card: the window's background.
     const QRect sidebar = placeOf("sidebar");
     EXPECT_LE(distance(image.pixelColor(sidebar.center().x(), sidebar.center().y()),
-                       over(Palette::surface(), 0.6, Palette::background())),
+                       over(kSurface, 0.6, kBackground)),
               3);
     const QRect list = placeOf("libraryList");
     ASSERT_TRUE(list.isValid());
     // The one row is selected: translucent mint (its own highlight shows through a little), clearly
     // apart from the plain surface of an unselected row.
     const QColor row = image.pixelColor(list.right() - 6, list.top() + 14 + 40);
-    const QColor mintRow = over(Palette::mint(), 0.55, Palette::background());
-    EXPECT_LT(distance(row, mintRow), distance(row, Palette::surface()));
+    const QColor mintRow = over(kMint, 0.55, kBackground);
+    EXPECT_LT(distance(row, mintRow), distance(row, kSurface));
     EXPECT_GT(row.green() - row.red(), 10);
     const QRect content = placeOf("content");
-    EXPECT_LE(distance(image.pixelColor(content.left() + 8, card.top() - 40), Palette::background()), 3);
+    EXPECT_LE(distance(image.pixelColor(content.left() + 8, card.top() - 40), kBackground), 3);
 }
 
 TEST(PreviewRenderTest, AMissingFolderFailsWithTheFileSystemsDescriptionAndStatusOne) {
@@ -142,7 +145,6 @@ TEST(PreviewRenderTest, AddRecordingAndPlayAreDrawnEnabledAsInTheRunningApplicat
         ASSERT_TRUE(button.isValid()) << name;
         // Inside the shape, left of its symbol: the mint fill at full strength (a disabled button is
         // drawn at 0.45 opacity, far lighter).
-        EXPECT_LE(distance(image.pixelColor(button.left() + 6, button.center().y()), Palette::mint()), 6)
-            << name;
+        EXPECT_LE(distance(image.pixelColor(button.left() + 6, button.center().y()), kMint), 6) << name;
     }
 }

@@ -9,18 +9,25 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QKeyEvent>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace parlo::test {
+
+// How far apart two colours are: the sum of the differences of their channels.
+inline int distance(const QColor& a, const QColor& b) {
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+}
 
 // Types text key by key, as a keyboard layout with Cyrillic letters would deliver it (QTest's key
 // clicks know only Latin keys).
