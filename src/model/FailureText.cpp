@@ -1,6 +1,8 @@
 #include "model/FailureText.h"
 
+#include "core/CoreTexts.h"
 #include "core/ParloError.h"
+#include "model/ModelTexts.h"
 
 #include <QDebug>
 
@@ -106,8 +108,7 @@ QString sentence(Kind kind, FailedStep step) {
         case Kind::deviceGone:
             return QStringLiteral("Не удалось сохранить библиотеку: диск с данными недоступен.");
         default:
-            return QStringLiteral(
-                "Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место.");
+            return QString::fromUtf8(ModelText::libraryNotSaved);
         }
     case FailedStep::libraryRead:
         switch (kind) {
@@ -124,7 +125,7 @@ QString sentence(Kind kind, FailedStep step) {
                 "ничего в ней не изменит.");
         }
     }
-    return QStringLiteral("Неизвестная ошибка.");
+    return QString::fromUtf8(CoreText::unknownError);
 }
 
 } // namespace
