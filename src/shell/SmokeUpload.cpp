@@ -1,11 +1,13 @@
 #include "shell/CheckModes.h"
 
+#include "core/CoreTexts.h"
 #include "core/ParloError.h"
 #include "core/Uuid.h"
 #include "library/LocalStore.h"
 #include "library/MeetingResult.h"
 #include "server/ServerClient.h"
 #include "shell/RunMode.h"
+#include "shell/ShellTexts.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,7 +84,7 @@ QCoro::Task<int> runSmokeUpload(const RunSelection& selection) {
         co_await client.login(key);
 
         const Uuid clientID = Uuid::random();
-        const QString title = QStringLiteral("Проверка нативного приложения Mac");
+        const QString title = QString::fromUtf8(ShellText::smokeUploadTitle);
         const QString first = co_await client.upload(toPath(audioFile), title, clientID);
         const QString second = co_await client.upload(toPath(audioFile), title, clientID);
         if (second != first)
@@ -120,7 +122,7 @@ QCoro::Task<int> runSmokeUpload(const RunSelection& selection) {
             QStringLiteral("Native smoke failed: ") + describeError(error) + QLatin1Char('\n');
         std::fputs(line.toUtf8().constData(), stderr);
     } catch (...) {
-        std::fputs("Native smoke failed: Неизвестная ошибка.\n", stderr);
+        std::fprintf(stderr, "Native smoke failed: %s\n", CoreText::unknownError);
     }
     co_return 1;
 }
