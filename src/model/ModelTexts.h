@@ -1,8 +1,8 @@
 #pragma once
 
-// What the user reads from the model: notices, the app's state line, the stages of library entries
-// and the warnings while a call is recorded. Sentences for failures by their kind are chosen in
-// FailureText. %1, %2 are filled with QString::arg.
+// What the user reads from the model: notices, the app's state line, the stages of library entries,
+// the warnings while a call is recorded and the sentences for failures, which FailureText chooses by
+// the step and the kind of error. %1, %2 are filled with QString::arg.
 namespace parlo::ModelText {
 
 // The app's state line, by what it is doing.
@@ -132,5 +132,68 @@ inline constexpr const char* audioNotReady = "Звук пока не готов.
 
 // The transcript search's database failed; %1 is its description.
 inline constexpr const char* searchUnavailable = "Поиск по расшифровкам недоступен: %1";
+
+// A recording could not start: the disk is full, refuses, is gone, the data folder is missing, another
+// system error, or the sound server did not answer.
+inline constexpr const char* startDiskFull = "Диск заполнен — освободите место, чтобы начать запись.";
+inline constexpr const char* startNoPermission =
+    "Нет прав на запись в папку данных Mello Parlo, поэтому запись не началась.";
+inline constexpr const char* startDiskGone =
+    "Диск с данными Mello Parlo недоступен, поэтому запись не началась.";
+inline constexpr const char* startFolderMissing =
+    "Папка данных Mello Parlo не найдена, поэтому запись не началась.";
+inline constexpr const char* startSystemError = "Запись не началась из-за ошибки системы.";
+inline constexpr const char* startNoSoundServer = "Звуковой сервер не ответил, поэтому запись не началась.";
+
+// The tracks could not be mixed into the file; they stay for "Восстановить запись" where it can help.
+inline constexpr const char* mixDiskFull =
+    "Диск заполнен, и запись не удалось свести в файл: исходные дорожки сохранены — освободите место и "
+    "нажмите «Восстановить запись».";
+inline constexpr const char* mixNoPermission =
+    "Нет прав на запись в папку разговора: исходные дорожки сохранены — исправьте права и нажмите "
+    "«Восстановить запись».";
+inline constexpr const char* mixDiskGone =
+    "Диск с записью недоступен: исходные дорожки сохранены — подключите его и нажмите «Восстановить запись».";
+inline constexpr const char* mixFolderMissing =
+    "Папка разговора не найдена, поэтому запись не удалось свести в файл.";
+inline constexpr const char* mixFailed =
+    "Запись не удалось свести в файл: исходные дорожки сохранены — можно нажать «Восстановить запись».";
+
+// A chosen file could not be added to the library.
+inline constexpr const char* importDiskFull = "Диск заполнен, поэтому файл не добавлен.";
+inline constexpr const char* importNoPermission =
+    "Нет прав на чтение файла или на запись в папку данных, поэтому файл не добавлен.";
+inline constexpr const char* importDiskGone = "Диск недоступен, поэтому файл не добавлен.";
+inline constexpr const char* importFileMissing = "Выбранный файл не найден.";
+inline constexpr const char* importFailed = "Не удалось добавить файл.";
+
+// The library could not be saved (libraryNotSaved for every other reason) or read; while it cannot
+// be read nothing is written over it.
+inline constexpr const char* saveNoPermission =
+    "Не удалось сохранить библиотеку: нет прав на запись в папку данных Mello Parlo.";
+inline constexpr const char* saveDiskGone = "Не удалось сохранить библиотеку: диск с данными недоступен.";
+inline constexpr const char* readNoPermission =
+    "Нет прав на чтение библиотеки записей, и пока её не удастся прочитать, Mello Parlo ничего в ней не "
+    "изменит.";
+inline constexpr const char* readDiskError =
+    "Библиотека записей не читается из-за ошибки диска, и пока её не удастся прочитать, Mello Parlo ничего "
+    "в ней не изменит.";
+inline constexpr const char* readFailed =
+    "Библиотеку записей не удалось прочитать, и пока это не получится, Mello Parlo ничего в ней не изменит.";
+
+// While the tracks of a running recording cannot be written: the card's warning and the notification.
+inline constexpr const char* tracksDiskFull =
+    "Диск заполнен: звук разговора сейчас не сохраняется — освободите место, и запись продолжится сама.";
+inline constexpr const char* tracksNoPermission =
+    "Нет прав на запись дорожек: звук разговора сейчас не сохраняется.";
+inline constexpr const char* tracksDiskGone =
+    "Диск с записью недоступен: звук разговора сейчас не сохраняется.";
+inline constexpr const char* tracksFailed =
+    "Звук разговора сейчас не сохраняется из-за ошибки записи на диск.";
+// What the finished entry keeps after such a recording.
+inline constexpr const char* partLostDiskFull =
+    "Во время записи диск был заполнен, и часть разговора не сохранилась.";
+inline constexpr const char* partLostDiskError =
+    "Во время записи диск отказывал, и часть разговора не сохранилась.";
 
 } // namespace parlo::ModelText
