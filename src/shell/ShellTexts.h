@@ -22,7 +22,4 @@ inline constexpr const char* quitWaiting =
 inline constexpr const char* quitNow =
     "Mello Parlo: выхожу, не дожидаясь сохранения; запись восстановится при следующем запуске.\n";
 
-// The title of the recording that the upload check sends to the service.
-inline constexpr const char* smokeUploadTitle = "Проверка нативного приложения Mac";
-
 } // namespace parlo::ShellText

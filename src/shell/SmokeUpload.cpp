@@ -7,7 +7,6 @@
 #include "library/MeetingResult.h"
 #include "server/ServerClient.h"
 #include "shell/RunMode.h"
-#include "shell/ShellTexts.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,7 +83,7 @@ QCoro::Task<int> runSmokeUpload(const RunSelection& selection) {
         co_await client.login(key);
 
         const Uuid clientID = Uuid::random();
-        const QString title = QString::fromUtf8(ShellText::smokeUploadTitle);
+        const QString title = QStringLiteral("Проверка нативного приложения Mac");
         const QString first = co_await client.upload(toPath(audioFile), title, clientID);
         const QString second = co_await client.upload(toPath(audioFile), title, clientID);
         if (second != first)
