@@ -2,6 +2,7 @@
 
 #include "capture/AudioCodec.h"
 #include "capture/AudioMixer.h"
+#include "capture/CaptureTexts.h"
 #include "core/FileSync.h"
 #include "core/ParloError.h"
 
@@ -48,15 +49,14 @@ double commitDurably(const fs::path& folder, const std::function<double()>& mixI
 CaptureResult finalizeWith(const fs::path& folder, AudioCodec& codec, const ReceivedFrames& frames,
                            const std::function<double()>& mixIntoPartial) {
     if (frames.system == 0 && frames.microphone == 0)
-        throw ParloError(
-            "Звук не поступил ни с компьютера, ни с микрофона. Исходные файлы сохранены для проверки.");
+        throw ParloError(CaptureText::nothingReceived);
 
     const double duration = commitDurably(folder, mixIntoPartial);
     const fs::path output = folder / mixedFileName;
     if (duration < 2.0)
-        throw ParloError("Запись короче двух секунд. Исходные дорожки сохранены.");
+        throw ParloError(CaptureText::tooShort);
     if (codec.fileFrames(output) <= 0)
-        throw ParloError("Не удалось сохранить звук.");
+        throw ParloError(CaptureText::audioNotSaved);
 
     CaptureResult result;
     result.file = output;
@@ -64,11 +64,9 @@ CaptureResult finalizeWith(const fs::path& folder, AudioCodec& codec, const Rece
     result.systemFrames = frames.system;
     result.microphoneFrames = frames.microphone;
     if (frames.system == 0)
-        result.warnings << QStringLiteral(
-            "Запись сохранена. Системный звук не поступал — в файле есть только микрофон.");
+        result.warnings << QString::fromUtf8(CaptureText::savedWithoutSystemAudio);
     if (frames.microphone == 0)
-        result.warnings << QStringLiteral(
-            "Запись сохранена. Микрофон не поступал — в файле есть только звук компьютера.");
+        result.warnings << QString::fromUtf8(CaptureText::savedWithoutMicrophone);
     return result;
 }
 

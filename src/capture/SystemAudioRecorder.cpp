@@ -95,7 +95,7 @@ QCoro::Task<> SystemAudioRecorder::start(std::filesystem::path folder) {
     };
     auto onStopped = [this] {
         if (onFailure)
-            onFailure(QStringLiteral("Захват звука прервался. Сохраняю доступные дорожки."));
+            onFailure(QString::fromUtf8(CaptureText::captureInterrupted));
     };
     std::exception_ptr failure;
     try {
@@ -187,8 +187,8 @@ namespace {
 QString writeFailureWarning(std::error_code error) {
     if (error == std::errc::no_space_on_device || error == std::errc::file_too_large ||
         error.value() == EDQUOT)
-        return QStringLiteral("Диск был заполнен — часть разговора не записалась.");
-    return QStringLiteral("Часть разговора не записалась из-за ошибки диска.");
+        return QString::fromUtf8(CaptureText::partLostDiskFull);
+    return QString::fromUtf8(CaptureText::partLostDiskError);
 }
 
 } // namespace
@@ -197,7 +197,7 @@ CaptureResult SystemAudioRecorder::finish() {
     for (auto& clock : clocks_)
         place(clock.flush());
     if (!systemTrack_ || !micTrack_ || !folder_)
-        throw ParloError("Запись не была начата.");
+        throw ParloError(CaptureText::notStarted);
     qCInfo(recorderLog,
            "clock drift against the monotonic clock: system audio %+.0f ppm, microphone %+.0f ppm",
            clocks_[0].drift() * 1e6, clocks_[1].drift() * 1e6);

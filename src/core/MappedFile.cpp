@@ -1,5 +1,6 @@
 #include "core/MappedFile.h"
 
+#include "core/CoreTexts.h"
 #include "core/ParloError.h"
 
 #include <algorithm>
@@ -16,13 +17,13 @@ std::optional<std::shared_ptr<MappedFile>> MappedFile::open(const std::filesyste
     if (fd < 0) {
         if (errno == ENOENT)
             return std::nullopt;
-        throw PlatformError::fromErrno("Не удалось прочитать файл", path, errno);
+        throw PlatformError::fromErrno(CoreText::fileUnreadable, path, errno);
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int error = errno;
         ::close(fd);
-        throw PlatformError::fromErrno("Не удалось прочитать файл", path, error);
+        throw PlatformError::fromErrno(CoreText::fileUnreadable, path, error);
     }
     const auto size = static_cast<std::size_t>(info.st_size);
     if (size == 0) {
@@ -33,7 +34,7 @@ std::optional<std::shared_ptr<MappedFile>> MappedFile::open(const std::filesyste
     const int error = errno;
     ::close(fd); // the mapping keeps the file open
     if (data == MAP_FAILED)
-        throw PlatformError::fromErrno("Не удалось прочитать файл", path, error);
+        throw PlatformError::fromErrno(CoreText::fileUnreadable, path, error);
     // Read once front to back at loading: ask for generous read-ahead.
     ::madvise(data, size, MADV_SEQUENTIAL);
     return std::shared_ptr<MappedFile>(new MappedFile(static_cast<const char*>(data), size));

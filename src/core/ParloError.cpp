@@ -1,5 +1,7 @@
 #include "core/ParloError.h"
 
+#include "core/CoreTexts.h"
+
 namespace parlo {
 
 ParloError::ParloError(const QString& message) : std::runtime_error(message.toStdString()) {}
@@ -15,7 +17,7 @@ PlatformError PlatformError::fromErrno(const std::string& what, const std::files
 QString describeError(const std::exception& error) {
     QString text = QString::fromUtf8(error.what());
     if (text.isEmpty())
-        text = QStringLiteral("Неизвестная ошибка.");
+        text = QString::fromUtf8(CoreText::unknownError);
     return text;
 }
 
@@ -27,7 +29,7 @@ QString describeError(std::exception_ptr error) {
         return describeError(e);
     } catch (...) {
     }
-    return QStringLiteral("Неизвестная ошибка.");
+    return QString::fromUtf8(CoreText::unknownError);
 }
 
 } // namespace parlo

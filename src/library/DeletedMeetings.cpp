@@ -2,6 +2,7 @@
 
 #include "core/Json.h"
 #include "core/ParloError.h"
+#include "library/LibraryTexts.h"
 #include "library/LocalStore.h"
 #include "library/MeetingResult.h"
 
@@ -78,8 +79,8 @@ void DeletedMeetings::save() const {
         !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
         out.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
         !out.commit())
-        throw PlatformError(QStringLiteral("Не удалось записать файл ") + path + QStringLiteral(": ") +
-                            out.errorString());
+        throw PlatformError(QString::fromUtf8(LibraryText::fileNotWritten) + QLatin1Char(' ') + path +
+                            QStringLiteral(": ") + out.errorString());
 }
 
 } // namespace parlo

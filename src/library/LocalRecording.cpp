@@ -1,6 +1,7 @@
 #include "library/LocalRecording.h"
 
 #include "core/Json.h"
+#include "library/LibraryTexts.h"
 
 #include <cmath>
 #include <cstdint>
@@ -51,21 +52,21 @@ void StoredResult::releasePages() const {
 
 std::string LocalRecording::statusLabel() const {
     if (status == "recording")
-        return "Запись";
+        return LibraryText::statusRecording;
     if (status == "local")
-        return "Отправка";
+        return LibraryText::statusSending;
     if (status == "waiting_login")
-        return "Сохранено на компьютере";
+        return LibraryText::statusWaitingLogin;
     if (status == "queued")
-        return "В очереди";
+        return LibraryText::statusQueued;
     if (status == "uploading")
-        return "Отправка";
+        return LibraryText::statusSending;
     if (status == "processing")
-        return "Расшифровка";
+        return LibraryText::statusProcessing;
     if (status == "done")
-        return "Готово";
+        return LibraryText::statusDone;
     if (status == "error")
-        return "Нужна проверка";
+        return LibraryText::statusNeedsCheck;
     return stage;
 }
 

@@ -3,6 +3,7 @@
 #include "core/FileSync.h"
 #include "core/MappedFile.h"
 #include "core/ParloError.h"
+#include "library/LibraryTexts.h"
 
 #include <QStandardPaths>
 
@@ -35,12 +36,12 @@ void createPrivateFolders(const fs::path& path) {
             continue;
         }
         if (errno != EEXIST)
-            throwErrno("Не удалось создать папку", partial);
+            throwErrno(LibraryText::folderNotCreated, partial);
     }
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         errno = ENOTDIR;
-        throwErrno("Не удалось создать папку", path);
+        throwErrno(LibraryText::folderNotCreated, path);
     }
 }
 
@@ -50,7 +51,7 @@ void writeAll(int fd, const char* data, std::size_t size, const fs::path& path) 
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throwErrno("Не удалось записать файл", path);
+            throwErrno(LibraryText::fileNotWritten, path);
         }
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -63,7 +64,7 @@ void repair(std::vector<LocalRecording>& items) {
             item.status = RecordingStatus::local;
         if (item.status == RecordingStatus::recording) {
             item.status = RecordingStatus::error;
-            item.error = LocalStore::interruptedError;
+            item.error = LibraryText::interruptedError;
         }
     }
 }
@@ -96,7 +97,7 @@ void prepare() {
     const fs::path base = root();
     createPrivateFolders(base / "Recordings");
     if (::chmod(base.c_str(), 0700) != 0)
-        throwErrno("Не удалось изменить права папки", base);
+        throwErrno(LibraryText::folderModeNotSet, base);
 }
 
 std::string setAsideName(const char* kind) {
@@ -172,7 +173,7 @@ std::vector<LocalRecording> load(std::string* damagedFileKeptAs) {
                 *damagedFileKeptAs = aside.filename().string();
         } else {
             // Saving over it would lose what follows the damage; better start empty and say so.
-            throwErrno("Не удалось отложить повреждённый файл", file);
+            throwErrno(LibraryText::damagedNotSetAside, file);
         }
     }
     if (!rejected.empty()) {
@@ -200,7 +201,7 @@ void save(const std::vector<LocalRecording>& items) {
     std::string temporaryName = (file.parent_path() / ".library.json.XXXXXX").string();
     int fd = ::mkstemp(temporaryName.data()); // created 0600
     if (fd < 0)
-        throwErrno("Не удалось создать файл", temporaryName);
+        throwErrno(LibraryText::fileNotCreated, temporaryName);
     const fs::path temporary(temporaryName);
     try {
         // Written record by record so that the whole document never sits in memory a second time.
@@ -223,16 +224,16 @@ void save(const std::vector<LocalRecording>& items) {
         writeAll(fd, chunk.data(), chunk.size(), temporary);
         // The rename must not reach the disk before the data does, or a crash leaves an empty library.
         if (::fdatasync(fd) != 0)
-            throwErrno("Не удалось записать файл", temporary);
+            throwErrno(LibraryText::fileNotWritten, temporary);
         if (::fchmod(fd, 0600) != 0)
-            throwErrno("Не удалось изменить права файла", temporary);
+            throwErrno(LibraryText::fileModeNotSet, temporary);
         if (::close(fd) != 0) {
             fd = -1;
-            throwErrno("Не удалось записать файл", temporary);
+            throwErrno(LibraryText::fileNotWritten, temporary);
         }
         fd = -1;
         if (::rename(temporary.c_str(), file.c_str()) != 0)
-            throwErrno("Не удалось заменить файл", file);
+            throwErrno(LibraryText::fileNotReplaced, file);
         // The new name is durable only once the folder is: until then a power cut may bring back
         // the old library, and with it entries whose audio was already tidied away.
         syncFolder(file.parent_path());
@@ -243,11 +244,11 @@ void save(const std::vector<LocalRecording>& items) {
         throw;
     }
     if (::chmod(file.c_str(), 0600) != 0)
-        throwErrno("Не удалось изменить права файла", file);
+        throwErrno(LibraryText::fileModeNotSet, file);
 }
 
 bool wasInterrupted(const LocalRecording& recording) {
-    return recording.status == RecordingStatus::error && recording.error == interruptedError &&
+    return recording.status == RecordingStatus::error && recording.error == LibraryText::interruptedError &&
            !recording.fileName;
 }
 

@@ -25,20 +25,17 @@ std::filesystem::path playbackAudio(const std::string& remoteID);
 void prepare();
 
 // The library, repaired: "uploading" becomes "local", "recording" becomes "error" with the
-// interruptedError text. A missing file gives an empty list. A damaged file gives the records decoded
-// before the damage, after the file has been set aside beside the library (see setAsideName; its
-// name goes to `damagedFileKeptAs`) so that the next save cannot destroy the rest; when it cannot
-// be set aside, PlatformError. A file that is there but cannot be read (no permission, I/O error)
-// throws PlatformError with the system's code: the caller must not save over it. Records that
-// would lead outside their folder are dropped: they are written to "library.rejected-<UTC time>.json"
-// (a JSON array of them, as they were) and the library without them is saved at once, so that they
-// are kept aside once and never used.
+// LibraryText::interruptedError text. A missing file gives an empty list. A damaged file gives the records
+// decoded before the damage, after the file has been set aside beside the library (see setAsideName; its name
+// goes to `damagedFileKeptAs`) so that the next save cannot destroy the rest; when it cannot be set aside,
+// PlatformError. A file that is there but cannot be read (no permission, I/O error) throws PlatformError with
+// the system's code: the caller must not save over it. Records that would lead outside their folder are
+// dropped: they are written to "library.rejected-<UTC time>.json" (a JSON array of them, as they were) and
+// the library without them is saved at once, so that they are kept aside once and never used.
 std::vector<LocalRecording> load(std::string* damagedFileKeptAs = nullptr);
 
-// What an entry found "recording" at load says until its raw tracks have been dealt with.
-inline constexpr const char* interruptedError =
-    "Приложение завершилось во время записи. Исходные дорожки сохранены в папке разговора.";
-// An entry of a capture that ended with the process: "error", the interruptedError text, no file.
+// An entry of a capture that ended with the process: "error", the LibraryText::interruptedError text, no
+// file.
 bool wasInterrupted(const LocalRecording& recording);
 
 // Replaces library.json atomically (a reader sees the old or the new file whole) with mode 0600.

@@ -1,6 +1,7 @@
 #include "library/TranscriptIndex.h"
 
 #include "core/ParloError.h"
+#include "library/LibraryTexts.h"
 #include "library/SearchTokenizer.h"
 
 #include <sqlite3.h>
@@ -89,7 +90,8 @@ QString qstring(std::string_view text) {
 }
 
 [[noreturn]] void fail(sqlite3* db, const char* what) {
-    throw PlatformError(std::string("Поиск: ") + what + ": " + (db ? sqlite3_errmsg(db) : "нет памяти"));
+    throw PlatformError(std::string(LibraryText::searchPrefix) + what + ": " +
+                        (db ? sqlite3_errmsg(db) : LibraryText::searchNoMemory));
 }
 
 // One prepared statement, reset after every use.
@@ -97,7 +99,7 @@ class Statement {
 public:
     Statement(sqlite3* db, const char* sql) : db_(db) {
         if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement_, nullptr) != SQLITE_OK)
-            fail(db, "не удалось подготовить запрос");
+            fail(db, LibraryText::searchQueryNotPrepared);
     }
     ~Statement() { sqlite3_finalize(statement_); }
     Statement(const Statement&) = delete;
@@ -123,7 +125,7 @@ public:
             return true;
         sqlite3_reset(statement_);
         if (rc != SQLITE_DONE)
-            fail(db_, "ошибка базы");
+            fail(db_, LibraryText::searchDatabaseError);
         return false;
     }
     void run() {
@@ -146,7 +148,7 @@ public:
 private:
     void check(int rc) {
         if (rc != SQLITE_OK)
-            fail(db_, "ошибка базы");
+            fail(db_, LibraryText::searchDatabaseError);
     }
     sqlite3* db_;
     sqlite3_stmt* statement_ = nullptr;
@@ -198,7 +200,7 @@ void registerTokenizer(sqlite3* db) {
             statement.run();
     }
     if (!api || api->xCreateTokenizer(api, kTokenizerName, nullptr, &methods, nullptr) != SQLITE_OK)
-        throw PlatformError(std::string("Поиск: в SQLite нет полнотекстового поиска FTS5"));
+        throw PlatformError(std::string(LibraryText::searchPrefix) + LibraryText::searchNoFullText);
 }
 
 } // namespace fts5
@@ -222,9 +224,10 @@ struct TranscriptIndex::State {
     void open() {
         if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
             SQLITE_OK) {
-            const std::string reason = db ? sqlite3_errmsg(db) : "нет памяти";
+            const std::string reason = db ? sqlite3_errmsg(db) : LibraryText::searchNoMemory;
             close();
-            throw PlatformError("Поиск: не удалось открыть " + file.string() + ": " + reason);
+            throw PlatformError(std::string(LibraryText::searchPrefix) + LibraryText::searchNotOpened + " " +
+                                file.string() + ": " + reason);
         }
         // Transcripts are as private as the library they come from.
         ::chmod(file.c_str(), 0600);
@@ -250,7 +253,7 @@ struct TranscriptIndex::State {
         };
         if (sqlite3_create_function_v2(db, "parlo_stem", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, &words, stem,
                                        nullptr, nullptr, nullptr) != SQLITE_OK)
-            fail(db, "не удалось подготовить базу");
+            fail(db, LibraryText::searchDatabaseNotPrepared);
     }
 
     void close() {
@@ -261,7 +264,7 @@ struct TranscriptIndex::State {
 
     void exec(const char* sql) {
         if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-            fail(db, "ошибка базы");
+            fail(db, LibraryText::searchDatabaseError);
     }
 
     // Statements are prepared once per connection.
@@ -439,8 +442,8 @@ TranscriptIndex::TranscriptIndex(const fs::path& file) : state_(std::make_unique
     if (file.has_parent_path())
         fs::create_directories(file.parent_path(), error);
     if (error)
-        throw PlatformError("Поиск: не удалось создать папку " + file.parent_path().string() + ": " +
-                            error.message());
+        throw PlatformError(std::string(LibraryText::searchPrefix) + LibraryText::searchFolderNotCreated +
+                            " " + file.parent_path().string() + ": " + error.message());
 
     const std::string signature = formatSignature(state_->words);
     bool current = false;

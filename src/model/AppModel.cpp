@@ -4,9 +4,11 @@
 #include "capture/CaptureTexts.h"
 #include "capture/RecordingFinalizer.h"
 #include "core/ParloError.h"
+#include "library/LibraryTexts.h"
 #include "library/LocalStore.h"
 #include "model/FailureText.h"
 #include "model/LoginAutostart.h"
+#include "model/ModelTexts.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -93,7 +95,7 @@ QCoro::Task<> AppModel::startUp() {
     QPointer<AppModel> self(this);
     if (!client_->isSecure()) {
         // A deployment mistake the user must hear of: recording goes on, nothing is sent.
-        setMessage(QString::fromUtf8(ServiceText::insecureBase));
+        setMessage(QString::fromUtf8(ServerText::insecureBase));
         co_return;
     }
     bool session = co_await client_->checkSession();
@@ -154,16 +156,16 @@ void AppModel::loadPreviewFixture() {
     }
     LocalRecording record;
     record.id = Uuid::random();
-    record.title = "Синтетическая встреча · планы на неделю";
+    record.title = ModelText::previewTitle;
     record.created = toLibraryTime(services_.clock->now());
     record.status = RecordingStatus::done;
-    record.stage = "Готово";
+    record.stage = LibraryText::statusDone;
     record.progress = 100;
     if (meeting.result) {
         record.duration = meeting.result->duration;
         record.result = std::make_shared<const StoredResult>(std::move(*meeting.result));
     }
-    record.source = "Синтетический пример";
+    record.source = ModelText::previewSource;
     selection_ = record.id;
     items_.push_back(std::move(record));
 }
@@ -201,9 +203,7 @@ void AppModel::loadLibrary() {
 
 void AppModel::reportDamagedLibrary(const std::string& keptAs) {
     if (!keptAs.empty())
-        setMessage(QStringLiteral("Файл библиотеки повреждён. Записи, прочитанные до повреждения, "
-                                  "на месте, а сам файл сохранён рядом как «%1».")
-                       .arg(QString::fromStdString(keptAs)));
+        setMessage(QString::fromUtf8(ModelText::libraryDamaged).arg(QString::fromStdString(keptAs)));
 }
 
 std::exception_ptr AppModel::rereadLibrary() {
@@ -299,43 +299,40 @@ std::vector<LocalRecording> AppModel::filteredItems() const {
 
 QString AppModel::statusTitle() const {
     if (finalizing_)
-        return QStringLiteral("Сохраняю разговор");
+        return QString::fromUtf8(ModelText::stateSaving);
     if (recordingID_)
-        return QStringLiteral("Записываю разговор");
+        return QString::fromUtf8(ModelText::stateRecording);
     if (checkingPermissions_)
-        return QStringLiteral("Проверяю доступ к звуку");
+        return QString::fromUtf8(ModelText::stateCheckingAccess);
     if (!audioPermission_ || !microphonePermission_)
-        return QStringLiteral("Нужен доступ к звуку");
+        return QString::fromUtf8(ModelText::stateNeedsAccess);
     if (starting_)
-        return QStringLiteral("Начинаю запись");
+        return QString::fromUtf8(ModelText::stateStarting);
     if (!autoEnabled_)
-        return QStringLiteral("Готов к записи");
+        return QString::fromUtf8(ModelText::stateReady);
     if (!callActivity_.probeAvailable)
-        return QStringLiteral("Автостарт недоступен · можно записать вручную");
+        return QString::fromUtf8(ModelText::stateAutoStartUnavailable);
     if (callActivity_.active)
-        return QStringLiteral("Обнаружен звуковой звонок");
-    return QStringLiteral("Ожидаю звонок · можно записать вручную");
+        return QString::fromUtf8(ModelText::stateCallDetected);
+    return QString::fromUtf8(ModelText::stateWaitingForCall);
 }
 
 std::optional<QString> AppModel::recordingHint() const {
     if (recordingID_ || starting_ || !audioPermission_ || !microphonePermission_)
         return std::nullopt;
-    return QStringLiteral(
-        "Нажмите «Записать» в любом приложении: сохраняются звук компьютера и ваш микрофон. "
-        "Ручная запись идёт до нажатия «Завершить».");
+    return QString::fromUtf8(ModelText::recordingHint);
 }
 
 void AppModel::setAutoEnabled(bool on) {
     if (isPreview_) {
-        setMessage(QStringLiteral("В предпросмотре запись выключена."));
+        setMessage(QString::fromUtf8(ModelText::previewNoRecording));
         return;
     }
     if (on) {
         const bool microphone = services_.microphoneAuthorized && services_.microphoneAuthorized();
         const bool system = services_.systemAudioPermission && services_.systemAudioPermission();
         if (!microphone || !system) {
-            setMessage(QStringLiteral(
-                "Разрешите микрофон и запись системного звука, затем включите автостарт звонков."));
+            setMessage(QString::fromUtf8(ModelText::autoStartNeedsAccess));
             setSettingsVisible(true);
             return;
         }
@@ -348,9 +345,7 @@ void AppModel::setAutoEnabled(bool on) {
     if (on && !startAtLogin_ && services_.settings &&
         !services_.settings->value(QString::fromLatin1(kStartAtLoginOfferedKey), false).toBool()) {
         services_.settings->setValue(QString::fromLatin1(kStartAtLoginOfferedKey), true);
-        setMessage(QStringLiteral("Автостарт звонков работает, пока Mello Parlo запущен: включите «Запускать "
-                                  "при входе в систему» в настройках, чтобы не пропустить звонок после "
-                                  "перезагрузки."));
+        setMessage(QString::fromUtf8(ModelText::autoStartOnlyWhileRunning));
     }
     if (!on && recordingID_ && !manualRecording_)
         stopRecording(true); // runs on its own; the model outlives it or the task checks for that
@@ -358,7 +353,7 @@ void AppModel::setAutoEnabled(bool on) {
 
 void AppModel::setStartAtLogin(bool on) {
     if (isPreview_) {
-        setMessage(QStringLiteral("В предпросмотре запуск при входе в систему не меняется."));
+        setMessage(QString::fromUtf8(ModelText::previewNoLoginStart));
         return;
     }
     try {
@@ -369,9 +364,8 @@ void AppModel::setStartAtLogin(bool on) {
         else
             LoginAutostart::disable();
     } catch (const std::exception& error) {
-        setMessage((on ? QStringLiteral("Не удалось включить запуск при входе в систему: ")
-                       : QStringLiteral("Не удалось отключить запуск при входе в систему: ")) +
-                   describeError(error));
+        setMessage(QString::fromUtf8(on ? ModelText::loginStartNotEnabled : ModelText::loginStartNotDisabled)
+                       .arg(describeError(error)));
     }
     refreshStartAtLogin();
 }
@@ -412,7 +406,7 @@ QCoro::Task<> AppModel::tick() {
         if (!self)
             co_return;
         // After the stop, so that this notice replaces whatever the stop reported.
-        setMessage(QStringLiteral("Достигнут лимит двух часов. Запись сохранена."));
+        setMessage(QString::fromUtf8(ModelText::limitReached));
     }
 
     if (!starting_ && !finalizing_) {
@@ -455,15 +449,15 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     const QDateTime startedAt = services_.clock->now();
     LocalRecording entry;
     entry.id = Uuid::random();
-    const QString title = QStringLiteral("Разговор · ") +
-                          QLocale(QLocale::Russian, QLocale::Russia)
-                              .toString(startedAt.toLocalTime(), QStringLiteral("d MMMM, HH:mm"));
+    const QString title = QString::fromUtf8(ModelText::recordingTitle)
+                              .arg(QLocale(QLocale::Russian, QLocale::Russia)
+                                       .toString(startedAt.toLocalTime(), QStringLiteral("d MMMM, HH:mm")));
     entry.title = title.toStdString();
     entry.created = toLibraryTime(startedAt);
     entry.folderName = entry.id.toString();
     entry.status = RecordingStatus::recording;
-    entry.stage = "Запись разговора";
-    entry.source = "Звук компьютера + микрофон";
+    entry.stage = ModelText::stageRecording;
+    entry.source = ModelText::recordingSource;
     const Uuid id = entry.id;
     const std::filesystem::path folder = LocalStore::recordingsFolder() / *entry.folderName;
     items_.insert(items_.begin(), std::move(entry));
@@ -475,7 +469,7 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
     std::exception_ptr failure;
     try {
         if (!services_.recorderFactory)
-            throw ParloError(QStringLiteral("Запись не была начата."));
+            throw ParloError(CaptureText::notStarted);
         recorder = services_.recorderFactory();
         // The recorder calls these on its own threads: they only hop to the main thread, and hold the
         // model weakly so a late call after the model is gone does nothing.
@@ -523,7 +517,7 @@ QCoro::Task<> AppModel::beginRecording(bool automatic) {
         setMessage(description);
         if (LocalRecording* item = find(id)) {
             item->status = RecordingStatus::error;
-            item->stage = "Запись не началась";
+            item->stage = ModelText::stageNotStarted;
             item->error = description.toStdString();
             Q_EMIT itemsChanged();
             persist(); // after the notice, so that a failed save is not hidden behind it
@@ -572,8 +566,7 @@ QCoro::Task<> AppModel::play(const Uuid& id, std::optional<double> at) {
     if (!item)
         co_return;
     if (recordingID_ || starting_) {
-        setMessage(QStringLiteral("Во время записи воспроизведение недоступно: всё, что звучит на "
-                                  "компьютере, попадает в запись."));
+        setMessage(QString::fromUtf8(ModelText::playbackWhileRecording));
         co_return;
     }
     if (!player_) {
@@ -621,18 +614,13 @@ void AppModel::watchSilence() {
     if (recordingID_ && !finalizing_) {
         switch (silence_.update(systemLevel_, microphoneLevel_, services_.clock->uptime())) {
         case SilenceWatch::Warning::microphone:
-            text = QStringLiteral("Микрофон молчит уже 20 секунд, хотя звук компьютера идёт. Проверьте, не "
-                                  "выключен ли микрофон и тот ли выбран в настройках звука.");
+            text = QString::fromUtf8(ModelText::microphoneSilent);
             break;
         case SilenceWatch::Warning::systemAudio:
-            text = QStringLiteral("Звук компьютера не записывается уже 20 секунд, хотя микрофон вас слышит. "
-                                  "Проверьте, что звонок звучит через устройство вывода, выбранное в "
-                                  "настройках звука.");
+            text = QString::fromUtf8(ModelText::systemAudioSilent);
             break;
         case SilenceWatch::Warning::both:
-            text =
-                QStringLiteral("Ни микрофон, ни звук компьютера не слышны уже минуту. Проверьте устройства "
-                               "в настройках звука.");
+            text = QString::fromUtf8(ModelText::bothSilent);
             break;
         case SilenceWatch::Warning::none:
             break;
@@ -660,7 +648,7 @@ void AppModel::seek(double seconds) {
 
 QCoro::Task<> AppModel::recordNow() {
     if (isPreview_) {
-        setMessage(QStringLiteral("В предпросмотре запись выключена."));
+        setMessage(QString::fromUtf8(ModelText::previewNoRecording));
         co_return;
     }
     if (quitting_ || starting_ || recordingID_ || finalizing_)
@@ -718,7 +706,7 @@ QCoro::Task<> AppModel::stopRecording(bool manual) {
         setMessage(description);
         if (LocalRecording* item = find(id)) {
             item->status = RecordingStatus::error;
-            item->stage = "Нужно проверить запись";
+            item->stage = ModelText::stageNeedsCheck;
             item->error = description.toStdString();
             Q_EMIT itemsChanged();
             persist();
@@ -772,7 +760,7 @@ void AppModel::refreshPermissionsOnActivation() {
 
 bool AppModel::refusedInPreview() {
     if (isPreview_)
-        setMessage(QStringLiteral("В предпросмотре ничего не сохраняется и не отправляется."));
+        setMessage(QString::fromUtf8(ModelText::previewNothingSaved));
     return isPreview_;
 }
 
@@ -805,15 +793,11 @@ QCoro::Task<> AppModel::refreshPermissions(bool verifySystem) {
     refreshPermissionMirrors();
     QString sentence;
     if (microphonePermission_ && audioPermission_)
-        sentence = QStringLiteral("Микрофон и системный звук доступны. Можно нажать «Записать».");
+        sentence = QString::fromUtf8(ModelText::accessGranted);
     else if (testFailed)
-        sentence =
-            QStringLiteral("Звук компьютера пока не записывается: звуковой сервер не отдал звук устройства "
-                           "вывода. Выберите устройство вывода в настройках звука системы, затем нажмите "
-                           "«Проверить доступ».");
+        sentence = QString::fromUtf8(ModelText::systemAudioNotRecorded);
     else
-        sentence = QStringLiteral(
-            "Разрешите недостающий доступ в настройках системы, затем нажмите «Проверить доступ».");
+        sentence = QString::fromUtf8(ModelText::accessStillMissing);
     assign(permissionCheckMessage_, std::optional<QString>(sentence),
            &AppModel::permissionCheckMessageChanged);
     setMessage(sentence);

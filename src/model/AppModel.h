@@ -7,6 +7,7 @@
 #include "library/TranscriptIndex.h"
 #include "model/MediaPlayer.h"
 #include "model/MeetingLifecycle.h"
+#include "model/ModelTexts.h"
 #include "model/SilenceWatch.h"
 #include "server/ServerClient.h"
 
@@ -70,13 +71,6 @@ struct AppModelServices {
     // Makes the audio player on first use; it downloads the service's audio through the client.
     std::function<std::unique_ptr<MediaPlayer>(ServerClient& client)> makePlayer;
 };
-
-// Notices the model and the views share.
-namespace ModelText {
-inline constexpr const char* soundSettingsUnavailable =
-    "Не удалось открыть настройки звука. Установите pavucontrol или откройте настройки звука рабочего "
-    "стола.";
-} // namespace ModelText
 
 // The one application model: every piece of state the interface shows and every operation it can
 // start. Lives on the main thread; each published field has its own change signal.

@@ -4,8 +4,10 @@
 #include "model/UploadQueue.h"
 
 #include "core/ParloError.h"
+#include "library/LibraryTexts.h"
 #include "library/LocalStore.h"
 #include "model/FailureText.h"
+#include "model/ModelTexts.h"
 
 #include <QFileInfo>
 
@@ -44,7 +46,7 @@ void AppModel::importAudioAt(const QString& path) {
         if (error)
             throw PlatformError(error.message() + ": " + from.string(), error);
         if (static_cast<qint64>(size) > kLargestImport)
-            throw ParloError(QStringLiteral("Максимальный размер файла — 90 МБ."));
+            throw ParloError(QString::fromUtf8(ModelText::importTooLarge));
 
         record.id = Uuid::random();
         const std::string folderName = Uuid::random().toString(); // never the recording's own id
@@ -53,22 +55,22 @@ void AppModel::importAudioAt(const QString& path) {
         if (error)
             throw PlatformError(error.message() + ": " + folder.string(), error);
         if (::chmod(folder.c_str(), 0700) != 0)
-            throwErrno("Не удалось изменить права папки", folder);
+            throwErrno(LibraryText::folderModeNotSet, folder);
         const std::string fileName = "import." + source.suffix().toLower().toStdString();
         const fs::path copy = folder / fileName;
         fs::copy_file(from, copy, fs::copy_options::overwrite_existing, error);
         if (error)
             throw PlatformError(error.message() + ": " + copy.string(), error);
         if (::chmod(copy.c_str(), 0600) != 0)
-            throwErrno("Не удалось изменить права файла", copy);
+            throwErrno(LibraryText::fileModeNotSet, copy);
 
         record.title = source.completeBaseName().toStdString();
         record.created = toLibraryTime(services_.clock->now());
         record.folderName = folderName;
         record.fileName = fileName;
         record.status = connected_ ? RecordingStatus::local : RecordingStatus::waitingLogin;
-        record.stage = "Запись сохранена";
-        record.source = "Импорт";
+        record.stage = ModelText::stageSaved;
+        record.source = ModelText::importSource;
     } catch (...) {
         setMessage(failureSentence(std::current_exception(), FailedStep::import));
         return;

@@ -6,6 +6,7 @@
 #include "core/OffThread.h"
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
+#include "model/ModelTexts.h"
 #include "model/TranscriptSearch.h"
 
 #include <QDir>
@@ -62,7 +63,7 @@ QString proposedFileName(const QString& title, const QString& extension) {
     while (base.startsWith(QLatin1Char('.')))
         base.remove(0, 1);
     if (base.isEmpty())
-        base = QStringLiteral("Запись");
+        base = QString::fromUtf8(ModelText::defaultFileName);
     while (base.toUtf8().size() + extension.toUtf8().size() > kLongestProposedName) {
         // Never half of a surrogate pair.
         base.chop(base.size() > 1 && base.back().isLowSurrogate() ? 2 : 1);
@@ -75,27 +76,22 @@ QString proposedFileName(const QString& title, const QString& extension) {
 void copyThroughTemporary(const QString& source, const QString& target) {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
-        throw PlatformError(QStringLiteral("Не удалось открыть ") + source + QStringLiteral(": ") +
-                            in.errorString());
+        throw PlatformError(QString::fromUtf8(ModelText::copyNotOpened).arg(source, in.errorString()));
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly))
-        throw PlatformError(QStringLiteral("Не удалось сохранить ") + target + QStringLiteral(": ") +
-                            out.errorString());
+        throw PlatformError(QString::fromUtf8(ModelText::copyNotSaved).arg(target, out.errorString()));
     for (;;) {
         const QByteArray chunk = in.read(1 << 20);
         if (chunk.isEmpty()) {
             if (!in.atEnd())
-                throw PlatformError(QStringLiteral("Не удалось прочитать ") + source + QStringLiteral(": ") +
-                                    in.errorString());
+                throw PlatformError(QString::fromUtf8(ModelText::copyNotRead).arg(source, in.errorString()));
             break;
         }
         if (out.write(chunk) != chunk.size())
-            throw PlatformError(QStringLiteral("Не удалось сохранить ") + target + QStringLiteral(": ") +
-                                out.errorString());
+            throw PlatformError(QString::fromUtf8(ModelText::copyNotSaved).arg(target, out.errorString()));
     }
     if (!out.commit())
-        throw PlatformError(QStringLiteral("Не удалось сохранить ") + target + QStringLiteral(": ") +
-                            out.errorString());
+        throw PlatformError(QString::fromUtf8(ModelText::copyNotSaved).arg(target, out.errorString()));
 }
 
 } // namespace
@@ -104,7 +100,7 @@ void AppModel::startTranscriptSearch() {
     transcriptSearch_ = new TranscriptSearch(LocalStore::root() / TranscriptIndex::kFileName, this);
     connect(transcriptSearch_, &TranscriptSearch::matchesChanged, this, &AppModel::transcriptMatchesChanged);
     connect(transcriptSearch_, &TranscriptSearch::failed, this, [this](const QString& reason) {
-        setMessage(QStringLiteral("Поиск по расшифровкам недоступен: ") + reason);
+        setMessage(QString::fromUtf8(ModelText::searchUnavailable).arg(reason));
     });
     connect(this, &AppModel::itemsChanged, transcriptSearch_,
             [this] { transcriptSearch_->libraryChanged(items_); });
@@ -128,12 +124,12 @@ std::optional<QString> AppModel::deletionRefusal(const Uuid& id) const {
     if (item == items_.end())
         return std::nullopt;
     if (recordingID_ == id && finalizing_)
-        return QStringLiteral("Запись нельзя удалить, пока она сохраняется.");
+        return QString::fromUtf8(ModelText::deleteWhileSaving);
     // "recording" also covers the moment between the entry's creation and the recorder's start.
     if (recordingID_ == id || item->status == RecordingStatus::recording)
-        return QStringLiteral("Запись нельзя удалить, пока она идёт.");
+        return QString::fromUtf8(ModelText::deleteWhileRecording);
     if (item->status == RecordingStatus::uploading)
-        return QStringLiteral("Запись нельзя удалить, пока она отправляется на расшифровку.");
+        return QString::fromUtf8(ModelText::deleteWhileSending);
     return std::nullopt;
 }
 
@@ -151,8 +147,7 @@ bool AppModel::deleteRecording(const Uuid& id) {
         const QString folder =
             QString::fromStdString((LocalStore::recordingsFolder() / *item->folderName).string());
         if (QFileInfo::exists(folder) && !moveToTrash(folder)) {
-            setMessage(QStringLiteral("Не удалось переместить запись в корзину. Её файлы остались в папке ") +
-                       folder);
+            setMessage(QString::fromUtf8(ModelText::trashFailed).arg(folder));
             return false;
         }
     }
@@ -162,8 +157,7 @@ bool AppModel::deleteRecording(const Uuid& id) {
         try {
             queue_->deletedMeetings().save();
         } catch (const std::exception&) {
-            setMessage(QStringLiteral(
-                "Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место."));
+            setMessage(QString::fromUtf8(ModelText::libraryNotSaved));
         }
         std::error_code ignored;
         fs::remove(LocalStore::playbackAudio(*item->remoteID), ignored);
@@ -201,11 +195,11 @@ bool AppModel::renameRecording(const Uuid& id, const QString& title) {
         return false;
     const QString cleaned = withoutControlCharacters(title).trimmed();
     if (cleaned.isEmpty()) {
-        setMessage(QStringLiteral("Название записи не может быть пустым."));
+        setMessage(QString::fromUtf8(ModelText::titleEmpty));
         return false;
     }
     if (cleaned.size() > kMaxTitleLength) {
-        setMessage(QStringLiteral("Название записи длиннее %1 символов.").arg(kMaxTitleLength));
+        setMessage(QString::fromUtf8(ModelText::titleTooLong).arg(kMaxTitleLength));
         return false;
     }
     const std::string utf8 = cleaned.toStdString();
@@ -223,7 +217,7 @@ QCoro::Task<> AppModel::saveAudio(const Uuid& id) {
         co_return;
     const std::optional<fs::path> media = LocalStore::media(*item);
     if (!media) {
-        setMessage(QStringLiteral("Звук пока не готов."));
+        setMessage(QString::fromUtf8(ModelText::audioNotReady));
         co_return;
     }
     // Captures are "conversation.m4a", imports keep their own extension ("import.mp3").

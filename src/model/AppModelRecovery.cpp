@@ -10,6 +10,7 @@
 #include "core/ParloError.h"
 #include "library/LocalStore.h"
 #include "model/FailureText.h"
+#include "model/ModelTexts.h"
 
 #include <QDebug>
 
@@ -30,7 +31,7 @@ void AppModel::markFinished(LocalRecording& item, const CaptureResult& result) {
     item.fileName = result.file.filename().string();
     item.duration = result.duration;
     item.status = connected_ ? RecordingStatus::local : RecordingStatus::waitingLogin;
-    item.stage = connected_ ? "Готово к отправке" : "Войдите для расшифровки";
+    item.stage = connected_ ? ModelText::stageReadyToSend : ModelText::stageSignInToTranscribe;
     item.error.reset();
     // Its raw tracks go with the first save that names the mixed file (see persist).
     tracksAwaitingSave_.push_back(item.id);
@@ -78,7 +79,7 @@ QCoro::Task<AppModel::Finalized> AppModel::finalizeEntry(Uuid id) {
         co_return Finalized::failed;
     const std::filesystem::path folder = folderOf(*item);
     finalizingEntries_.push_back(id);
-    item->stage = "Восстанавливаю запись";
+    item->stage = ModelText::stageRestoring;
     Q_EMIT itemsChanged();
     QPointer<AppModel> self(this);
 
@@ -103,7 +104,7 @@ QCoro::Task<AppModel::Finalized> AppModel::finalizeEntry(Uuid id) {
             outcome = persist() ? Finalized::saved : Finalized::unsaved;
         } else {
             fresh->status = RecordingStatus::error;
-            fresh->stage = "Нужно проверить запись";
+            fresh->stage = ModelText::stageNeedsCheck;
             fresh->error = failureSentence(failure, FailedStep::recordingMix).toStdString();
             Q_EMIT itemsChanged();
             persist();
@@ -123,8 +124,8 @@ QCoro::Task<> AppModel::salvageInterrupted() {
             salvageable.push_back(item.id);
         } else if (!item.folderName || !RecordingFinalizer::hasRawTracks(folderOf(item))) {
             // The restart text promises raw tracks; without them it would be false.
-            item.stage = "Нужно проверить запись";
-            item.error = "Приложение завершилось во время записи, и звук этой записи не сохранился.";
+            item.stage = ModelText::stageNeedsCheck;
+            item.error = ModelText::interruptedWithoutSound;
             changed = true;
         }
     }
@@ -146,8 +147,7 @@ QCoro::Task<> AppModel::salvageInterrupted() {
     if (restored == 0)
         co_return;
     if (!unsaved) // a failed save's notice stays the one shown
-        setMessage(
-            QStringLiteral("Записи, прерванные при прошлом запуске, восстановлены: %1.").arg(restored));
+        setMessage(QString::fromUtf8(ModelText::interruptedRestored).arg(restored));
     queue_->schedule();
 }
 
@@ -167,7 +167,7 @@ QCoro::Task<> AppModel::restoreRecording(Uuid id) {
         co_return;
     }
     if (outcome == Finalized::saved) // a failed save's notice stays the one shown
-        setMessage(QStringLiteral("Запись восстановлена."));
+        setMessage(QString::fromUtf8(ModelText::restored));
     queue_->schedule();
 }
 

@@ -3,6 +3,7 @@
 #include "model/UploadQueue.h"
 
 #include "core/ParloError.h"
+#include "model/ModelTexts.h"
 
 #include <QFile>
 
@@ -29,7 +30,7 @@ QCoro::Task<> AppModel::login() {
     }
     setPassword(QString());
     assign(connected_, true, &AppModel::connectedChanged);
-    setMessage(QStringLiteral("Личный кабинет подключён."));
+    setMessage(QString::fromUtf8(ModelText::accountConnected));
     bool changed = false;
     for (LocalRecording& item : items_) {
         if (item.status == RecordingStatus::waitingLogin) {
@@ -68,7 +69,7 @@ void AppModel::importAccessFileAt(const QString& path) {
     }
     std::optional<QString> key = accessKeyFromFile(bytes);
     if (!key) {
-        setMessage(QStringLiteral("В файле не найден ключ Mello Parlo."));
+        setMessage(QString::fromUtf8(ModelText::noKeyInFile));
         return;
     }
     setPassword(*key);
@@ -81,8 +82,7 @@ QCoro::Task<> AppModel::logout() {
     if (!self)
         co_return;
     assign(connected_, false, &AppModel::connectedChanged);
-    setMessage(
-        QStringLiteral("Сессия завершена. Новые записи останутся на этом компьютере до следующего входа."));
+    setMessage(QString::fromUtf8(ModelText::signedOut));
 }
 
 } // namespace parlo

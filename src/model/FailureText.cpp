@@ -1,6 +1,8 @@
 #include "model/FailureText.h"
 
+#include "core/CoreTexts.h"
 #include "core/ParloError.h"
+#include "model/ModelTexts.h"
 
 #include <QDebug>
 
@@ -46,85 +48,69 @@ QString sentence(Kind kind, FailedStep step) {
     case FailedStep::recordingStart:
         switch (kind) {
         case Kind::diskFull:
-            return QStringLiteral("Диск заполнен — освободите место, чтобы начать запись.");
+            return QString::fromUtf8(ModelText::startDiskFull);
         case Kind::noPermission:
-            return QStringLiteral(
-                "Нет прав на запись в папку данных Mello Parlo, поэтому запись не началась.");
+            return QString::fromUtf8(ModelText::startNoPermission);
         case Kind::deviceGone:
-            return QStringLiteral("Диск с данными Mello Parlo недоступен, поэтому запись не началась.");
+            return QString::fromUtf8(ModelText::startDiskGone);
         case Kind::missing:
-            return QStringLiteral("Папка данных Mello Parlo не найдена, поэтому запись не началась.");
+            return QString::fromUtf8(ModelText::startFolderMissing);
         case Kind::other:
-            return QStringLiteral("Запись не началась из-за ошибки системы.");
+            return QString::fromUtf8(ModelText::startSystemError);
         case Kind::unknown:
-            return QStringLiteral("Звуковой сервер не ответил, поэтому запись не началась.");
+            return QString::fromUtf8(ModelText::startNoSoundServer);
         }
         break;
     case FailedStep::recordingMix:
         switch (kind) {
         case Kind::diskFull:
-            return QStringLiteral(
-                "Диск заполнен, и запись не удалось свести в файл: исходные дорожки сохранены — "
-                "освободите место и нажмите «Восстановить запись».");
+            return QString::fromUtf8(ModelText::mixDiskFull);
         case Kind::noPermission:
-            return QStringLiteral(
-                "Нет прав на запись в папку разговора: исходные дорожки сохранены — исправьте "
-                "права и нажмите «Восстановить запись».");
+            return QString::fromUtf8(ModelText::mixNoPermission);
         case Kind::deviceGone:
-            return QStringLiteral("Диск с записью недоступен: исходные дорожки сохранены — подключите его и "
-                                  "нажмите «Восстановить запись».");
+            return QString::fromUtf8(ModelText::mixDiskGone);
         case Kind::missing:
-            return QStringLiteral("Папка разговора не найдена, поэтому запись не удалось свести в файл.");
+            return QString::fromUtf8(ModelText::mixFolderMissing);
         case Kind::other:
         case Kind::unknown:
-            return QStringLiteral(
-                "Запись не удалось свести в файл: исходные дорожки сохранены — можно нажать "
-                "«Восстановить запись».");
+            return QString::fromUtf8(ModelText::mixFailed);
         }
         break;
     case FailedStep::import:
         switch (kind) {
         case Kind::diskFull:
-            return QStringLiteral("Диск заполнен, поэтому файл не добавлен.");
+            return QString::fromUtf8(ModelText::importDiskFull);
         case Kind::noPermission:
-            return QStringLiteral(
-                "Нет прав на чтение файла или на запись в папку данных, поэтому файл не добавлен.");
+            return QString::fromUtf8(ModelText::importNoPermission);
         case Kind::deviceGone:
-            return QStringLiteral("Диск недоступен, поэтому файл не добавлен.");
+            return QString::fromUtf8(ModelText::importDiskGone);
         case Kind::missing:
-            return QStringLiteral("Выбранный файл не найден.");
+            return QString::fromUtf8(ModelText::importFileMissing);
         case Kind::other:
         case Kind::unknown:
-            return QStringLiteral("Не удалось добавить файл.");
+            return QString::fromUtf8(ModelText::importFailed);
         }
         break;
     case FailedStep::librarySave:
         switch (kind) {
         case Kind::noPermission:
-            return QStringLiteral(
-                "Не удалось сохранить библиотеку: нет прав на запись в папку данных Mello Parlo.");
+            return QString::fromUtf8(ModelText::saveNoPermission);
         case Kind::deviceGone:
-            return QStringLiteral("Не удалось сохранить библиотеку: диск с данными недоступен.");
+            return QString::fromUtf8(ModelText::saveDiskGone);
         default:
-            return QStringLiteral(
-                "Не удалось сохранить библиотеку на этом компьютере. Проверьте свободное место.");
+            return QString::fromUtf8(ModelText::libraryNotSaved);
         }
     case FailedStep::libraryRead:
         switch (kind) {
         case Kind::noPermission:
-            return QStringLiteral(
-                "Нет прав на чтение библиотеки записей, и пока её не удастся прочитать, Mello "
-                "Parlo ничего в ней не изменит.");
+            return QString::fromUtf8(ModelText::readNoPermission);
         case Kind::deviceGone:
-            return QStringLiteral("Библиотека записей не читается из-за ошибки диска, и пока её не удастся "
-                                  "прочитать, Mello Parlo ничего в ней не изменит.");
+            return QString::fromUtf8(ModelText::readDiskError);
         default:
-            return QStringLiteral(
-                "Библиотеку записей не удалось прочитать, и пока это не получится, Mello Parlo "
-                "ничего в ней не изменит.");
+            return QString::fromUtf8(ModelText::readFailed);
         }
     }
-    return QStringLiteral("Неизвестная ошибка.");
+    return QString::fromUtf8(CoreText::unknownError);
 }
 
 } // namespace
@@ -151,22 +137,20 @@ QString failureSentence(std::exception_ptr error, FailedStep step) {
 QString trackWriteWarning(std::error_code error) {
     switch (kindOf(error)) {
     case Kind::diskFull:
-        return QStringLiteral(
-            "Диск заполнен: звук разговора сейчас не сохраняется — освободите место, и запись "
-            "продолжится сама.");
+        return QString::fromUtf8(ModelText::tracksDiskFull);
     case Kind::noPermission:
-        return QStringLiteral("Нет прав на запись дорожек: звук разговора сейчас не сохраняется.");
+        return QString::fromUtf8(ModelText::tracksNoPermission);
     case Kind::deviceGone:
-        return QStringLiteral("Диск с записью недоступен: звук разговора сейчас не сохраняется.");
+        return QString::fromUtf8(ModelText::tracksDiskGone);
     default:
-        return QStringLiteral("Звук разговора сейчас не сохраняется из-за ошибки записи на диск.");
+        return QString::fromUtf8(ModelText::tracksFailed);
     }
 }
 
 QString trackWriteNote(std::error_code error) {
     if (kindOf(error) == Kind::diskFull)
-        return QStringLiteral("Во время записи диск был заполнен, и часть разговора не сохранилась.");
-    return QStringLiteral("Во время записи диск отказывал, и часть разговора не сохранилась.");
+        return QString::fromUtf8(ModelText::partLostDiskFull);
+    return QString::fromUtf8(ModelText::partLostDiskError);
 }
 
 } // namespace parlo

@@ -1,6 +1,7 @@
 #include "model/LoginAutostart.h"
 
 #include "core/ParloError.h"
+#include "model/ModelTexts.h"
 
 #include <QDir>
 #include <QFile>
@@ -90,15 +91,16 @@ void LoginAutostart::disable() {
 QByteArray LoginAutostart::entry(const QString& program) {
     // TryExec: once the program is gone (the package removed), the desktop skips the entry instead
     // of failing to start it at every login.
-    const QString text = QStringLiteral("[Desktop Entry]\n"
-                                        "Type=Application\n"
-                                        "Name=Mello Parlo\n"
-                                        "Comment=Запись звонков: запуск в трее при входе в систему\n"
-                                        "Exec=%1\n"
-                                        "TryExec=%2\n"
-                                        "Icon=mello-parlo\n"
-                                        "Terminal=false\n")
-                             .arg(execValue(program), escapeValue(program));
+    const QString text =
+        QStringLiteral("[Desktop Entry]\n"
+                       "Type=Application\n"
+                       "Name=Mello Parlo\n"
+                       "Comment=%3\n"
+                       "Exec=%1\n"
+                       "TryExec=%2\n"
+                       "Icon=mello-parlo\n"
+                       "Terminal=false\n")
+            .arg(execValue(program), escapeValue(program), QString::fromUtf8(ModelText::loginStartComment));
     return text.toUtf8();
 }
 

@@ -1,7 +1,9 @@
 #include "model/UploadQueue.h"
 
 #include "core/ParloError.h"
+#include "library/LibraryTexts.h"
 #include "library/LocalStore.h"
+#include "model/ModelTexts.h"
 
 #include <QPointer>
 #include <qcoro/qcorosignal.h>
@@ -81,7 +83,7 @@ QCoro::Task<> UploadQueue::run() {
         const QString title = QString::fromStdString(candidate->title);
         const std::filesystem::path file = *media;
         candidate->status = RecordingStatus::uploading;
-        candidate->stage = "Отправляю на расшифровку";
+        candidate->stage = ModelText::stageSending;
         candidate->error.reset();
         owner_.itemsChanged();
         owner_.persist();
@@ -94,7 +96,7 @@ QCoro::Task<> UploadQueue::run() {
             if (LocalRecording* item = find(id)) {
                 item->remoteID = remoteID.toStdString();
                 item->status = RecordingStatus::queued;
-                item->stage = "В очереди";
+                item->stage = LibraryText::statusQueued;
                 owner_.itemsChanged();
                 owner_.persist();
             }
@@ -116,7 +118,7 @@ QCoro::Task<> UploadQueue::run() {
             owner_.recheckSession();
             if (LocalRecording* item = find(id)) {
                 item->status = owner_.connected() ? RecordingStatus::local : RecordingStatus::waitingLogin;
-                item->stage = "Запись остаётся на этом компьютере";
+                item->stage = ModelText::stageKeptLocally;
                 item->error = describeError(failure).toStdString();
                 owner_.itemsChanged();
                 owner_.persist();
@@ -183,7 +185,7 @@ QCoro::Task<> UploadQueue::synchronize() {
                 item.progress = meeting.progress;
                 item.error = meeting.error;
                 item.remoteID = meeting.id;
-                item.source = "Личный кабинет";
+                item.source = ModelText::account;
                 items.push_back(std::move(item));
                 continue;
             }

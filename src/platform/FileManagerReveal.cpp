@@ -1,6 +1,7 @@
 #include "platform/FileManagerReveal.h"
 
 #include "core/ParloError.h"
+#include "platform/PlatformTexts.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -55,9 +56,7 @@ QCoro::Task<> revealInFileManager(QString file, std::function<bool(const QUrl&)>
     const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
     if (openFolder && openFolder(QUrl::fromLocalFile(folder)))
         co_return;
-    throw PlatformError(QStringLiteral("Не удалось открыть папку записи: в системе нет файлового менеджера. "
-                                       "Файлы лежат в ") +
-                        folder);
+    throw PlatformError(QString::fromUtf8(PlatformText::noFileManager).arg(folder));
 }
 
 } // namespace parlo::platform

@@ -31,18 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kNoAnswer = "Сервер не ответил.";
-const char* const kSignIn = "Войдите в личный кабинет.";
-const char* const kUnreachable = "Не удалось связаться с сервером. Запись остаётся на этом компьютере.";
-const char* const kBadID = "Некорректный номер записи.";
-const char* const kNoSession = "Сервер не выдал личную сессию.";
-const char* const kTooLarge = "Размер записи должен быть меньше 90 МБ.";
-const char* const kNoMeetingID = "Сервер не вернул номер записи.";
-const char* const kUnknownFormat = "Неизвестный формат.";
-const char* const kAudioFailed = "Не удалось загрузить звук.";
-const char* const kCancelled = "Обмен с сервером прерван.";
-const char* const kDiskWrite = "Не удалось записать загруженный файл на диск.";
-
 const RequestBody kNoBody;
 
 // Redirects followed within one exchange; more ends it with the last redirect answer.
@@ -103,7 +91,7 @@ qint64 capFor(int status, qint64 limit, const ServerLimits& limits) {
 // A success larger than its cap: the text for the user, the size for the log.
 class OversizedAnswer : public ParloError {
 public:
-    OversizedAnswer() : ParloError(ServiceText::malformedAnswer) {}
+    OversizedAnswer() : ParloError(ServerText::malformedAnswer) {}
 };
 
 std::string_view view(const QByteArray& bytes) {
@@ -274,7 +262,7 @@ QCoro::Task<> ServerClient::restoreSession() {
     // The client went away while the secret store answered: every operation waiting here would go
     // on with a dangling client, so they all end with this failure instead.
     if (!self)
-        throw PlatformError(QStringLiteral("Клиент сервера закрыт."));
+        throw PlatformError(ServerText::clientClosed);
     restore_ = Restore::Done;
     // A stored value that is no token (an edited item) would go into a header as it is.
     if (stored && isSessionToken(*stored) && !token_)
@@ -303,7 +291,7 @@ QCoro::Task<HttpAnswer> ServerClient::send(QNetworkRequest request, QByteArray v
                                            const RequestBody& body, QIODevice* sink) {
     RequestBody current = body; // a redirect may turn the request into a GET without a body
     if (!secure_)
-        throw ParloError(ServiceText::insecureBase);
+        throw ParloError(ServerText::insecureBase);
     const auto deadline = std::chrono::steady_clock::now() + options_.timeouts.total;
     for (int redirects = 0;; ++redirects) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -455,28 +443,28 @@ QCoro::Task<HttpAnswer> ServerClient::exchange(const QNetworkRequest& request, c
     case Stop::Dripping:
         qCWarning(lcService) << where << "answer trickled: under" << limits.dripMinimum << "bytes in"
                              << options_.timeouts.dripWindow.count() << "ms";
-        throw PlatformError(ServiceText::timedOut);
+        throw PlatformError(ServerText::timedOut);
     case Stop::Expired:
         qCWarning(lcService) << where << "exchange took longer than" << options_.timeouts.total.count()
                              << "ms";
-        throw PlatformError(ServiceText::timedOut);
+        throw PlatformError(ServerText::timedOut);
     case Stop::Cancelled:
-        throw PlatformError(QString::fromUtf8(kCancelled));
+        throw PlatformError(QString::fromUtf8(ServerText::cancelled));
     case Stop::SinkFailed:
         qCWarning(lcService) << where << "download not written:" << state->sinkError.value_or(QString());
-        throw PlatformError(QString::fromUtf8(kDiskWrite));
+        throw PlatformError(QString::fromUtf8(ServerText::diskWrite));
     }
     const QNetworkReply::NetworkError error = raw->error();
     // Network-layer and proxy errors (codes below 200) mean no complete answer arrived. A transfer
     // time-out reports itself as a cancellation; the client cancels only for the reasons above.
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError) {
         qCWarning(lcService) << where << "no byte moved for" << request.transferTimeout() << "ms";
-        throw PlatformError(ServiceText::timedOut);
+        throw PlatformError(ServerText::timedOut);
     }
     if (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) {
         qCWarning(lcService) << where << error << raw->errorString();
-        throw PlatformError(error == QNetworkReply::SslHandshakeFailedError ? ServiceText::tls
-                                                                            : ServiceText::network);
+        throw PlatformError(error == QNetworkReply::SslHandshakeFailedError ? ServerText::tls
+                                                                            : ServerText::network);
     }
     answer.body = std::move(state->body);
     co_return answer;
@@ -502,19 +490,19 @@ QCoro::Task<> ServerClient::forgetSession() {
 
 QCoro::Task<QByteArray> ServerClient::checked(HttpAnswer answer) {
     if (!answer.isHttp)
-        throw ParloError(kNoAnswer);
+        throw ParloError(ServerText::noAnswer);
     if (answer.status >= 200 && answer.status <= 299)
         co_return answer.body;
     if (answer.status == 401)
         co_await forgetSession();
     if (auto detail = detailOf(answer.body))
         throw ParloError(*detail);
-    throw ParloError(answer.status == 401 ? kSignIn : kUnreachable);
+    throw ParloError(answer.status == 401 ? ServerText::signIn : ServerText::unreachable);
 }
 
 void ServerClient::validateID(const QString& id) {
     if (!isMeetingID(id.toStdString()))
-        throw ParloError(kBadID);
+        throw ParloError(ServerText::badID);
 }
 
 QCoro::Task<bool> ServerClient::checkSession() {
@@ -569,7 +557,7 @@ QCoro::Task<> ServerClient::login(QString password) {
     co_await checked(std::move(answer));
     std::optional<QString> cookie = sessionCookie(headers);
     if (!cookie)
-        throw ParloError(kNoSession);
+        throw ParloError(ServerText::noSession);
     setToken(cookie);
     if (remember_)
         co_await vault_.save(token_);
@@ -590,14 +578,14 @@ QCoro::Task<> ServerClient::logout() {
 QCoro::Task<QString> ServerClient::upload(fs::path file, QString title, Uuid clientID) {
     co_await restoreSession();
     if (!secure_)
-        throw ParloError(ServiceText::insecureBase);
+        throw ParloError(ServerText::insecureBase);
     std::error_code code;
     const auto size = fs::file_size(file, code);
     if (code)
         throw platformError(code);
     if (size < static_cast<std::uintmax_t>(kMinimumUploadSize) ||
         size > static_cast<std::uintmax_t>(kMaximumUploadSize))
-        throw ParloError(kTooLarge);
+        throw ParloError(ServerText::tooLarge);
 
     const QByteArray boundary = makeMultipartBoundary().toLatin1();
     const fs::path scratch = scratchFolder();
@@ -641,14 +629,14 @@ QCoro::Task<QString> ServerClient::upload(fs::path file, QString title, Uuid cli
         });
     } catch (const JsonError& error) {
         qCWarning(lcService) << "upload answer:" << error.what();
-        throw ParloError(ServiceText::malformedAnswer);
+        throw ParloError(ServerText::malformedAnswer);
     }
     if (!isObject || !id)
-        throw ParloError(kNoMeetingID);
+        throw ParloError(ServerText::noMeetingID);
     if (!isMeetingID(*id)) {
         qCWarning(lcService) << "upload answer: not a meeting id:"
                              << QString::fromStdString(boundedText(*id, 80));
-        throw ParloError(kBadID);
+        throw ParloError(ServerText::badID);
     }
     co_return QString::fromStdString(*id);
 }
@@ -663,7 +651,7 @@ QCoro::Task<std::vector<ServerMeeting>> ServerClient::list() {
         meetings = decodeServerMeetingList(view(body));
     } catch (const JsonError& error) {
         qCWarning(lcService) << "meeting list:" << error.what();
-        throw ParloError(ServiceText::malformedAnswer);
+        throw ParloError(ServerText::malformedAnswer);
     }
     // One meeting with an id that must not go into a path is left out; the others are fine.
     std::erase_if(meetings,
@@ -689,11 +677,11 @@ QCoro::Task<ServerMeeting> ServerClient::detail(QString id) {
         meeting = decodeServerMeeting(view(body));
     } catch (const JsonError& error) {
         qCWarning(lcService) << "meeting" << id << error.what();
-        throw ParloError(ServiceText::malformedAnswer);
+        throw ParloError(ServerText::malformedAnswer);
     }
     if (!isMeetingID(meeting.id)) {
         qCWarning(lcService) << "meeting" << id << "answered with an id that is not a meeting id";
-        throw ParloError(ServiceText::malformedAnswer);
+        throw ParloError(ServerText::malformedAnswer);
     }
     co_return meeting;
 }
@@ -704,7 +692,7 @@ QCoro::Task<QByteArray> ServerClient::exportMeeting(QString id, QString format) 
     static const QStringList formats = {QStringLiteral("md"), QStringLiteral("txt"), QStringLiteral("srt"),
                                         QStringLiteral("json")};
     if (!formats.contains(format))
-        throw ParloError(kUnknownFormat);
+        throw ParloError(ServerText::unknownFormat);
     HttpAnswer answer =
         co_await send(request(QStringLiteral("/api/meetings/") + id + QStringLiteral("/export/") + format),
                       "GET", options_.limits.document, kNoBody);
@@ -715,7 +703,7 @@ QCoro::Task<> ServerClient::audio(QString id, fs::path destination) {
     co_await restoreSession();
     validateID(id);
     if (!secure_)
-        throw ParloError(ServiceText::insecureBase);
+        throw ParloError(ServerText::insecureBase);
     QTemporaryFile download(pathText(scratchFolder()) + QStringLiteral("/.audio-XXXXXX.download"));
     if (!download.open())
         throw PlatformError(download.errorString());
@@ -724,10 +712,10 @@ QCoro::Task<> ServerClient::audio(QString id, fs::path destination) {
         answer = co_await send(request(QStringLiteral("/api/meetings/") + id + QStringLiteral("/audio")),
                                "GET", options_.limits.audio, kNoBody, &download);
     } catch (const OversizedAnswer&) {
-        throw ParloError(kAudioFailed);
+        throw ParloError(ServerText::audioFailed);
     }
     if (!answer.isHttp || answer.status != 200)
-        throw ParloError(kAudioFailed);
+        throw ParloError(ServerText::audioFailed);
     if (!download.flush())
         throw PlatformError(download.errorString());
 

@@ -2,6 +2,7 @@
 
 #include "core/Uuid.h"
 #include "library/MeetingResult.h"
+#include "server/ServerTexts.h"
 #include "server/ServiceEndpoint.h"
 #include "server/SessionVault.h"
 
@@ -73,17 +74,6 @@ struct ServerClientOptions {
     static ServerClientOptions fromEnvironment();
 };
 
-// The sentences shown for each class of technical failure; the technical text goes to the log
-// (category "parlo.service").
-namespace ServiceText {
-inline constexpr const char* malformedAnswer = "Сервер прислал ответ, который не удалось прочитать.";
-inline constexpr const char* network = "Нет связи с сервером. Проверьте подключение к интернету.";
-inline constexpr const char* tls = "Не удалось установить защищённое соединение с сервером.";
-inline constexpr const char* timedOut = "Истекло время ожидания ответа сервера.";
-inline constexpr const char* insecureBase =
-    "Адрес сервиса должен начинаться с «https://». Без шифрования ключ доступа и сессия не отправляются.";
-} // namespace ServiceText
-
 // One finished exchange as the client saw it.
 struct HttpAnswer {
     bool isHttp = false; // false: no HTTP status came back
@@ -122,10 +112,10 @@ std::optional<QString> accessKeyFromFile(const QByteArray& bytes);
 // Failures: ParloError with the Russian text for everything the service answered (a "detail" string
 // of the answer wins, cut to TextLimit::message) and for an answer that cannot be decoded or is too
 // large; PlatformError for network failures, TLS failures and time-outs, with the sentences of
-// ServiceText. The technical description of each goes to the log only.
+// ServerText. The technical description of each goes to the log only.
 //
 // Only an https base URL is used: with any other, every operation fails with
-// ServiceText::insecureBase before a byte is sent, and checkSession() answers false.
+// ServerText::insecureBase before a byte is sent, and checkSession() answers false.
 class ServerClient : public QObject {
     Q_OBJECT
 
@@ -166,7 +156,7 @@ public:
 
     // Meetings whose id is not a meeting identifier are left out (and logged); the others stay.
     QCoro::Task<std::vector<ServerMeeting>> list();
-    // Fails with ServiceText::malformedAnswer when the answer's own id is not a meeting identifier.
+    // Fails with ServerText::malformedAnswer when the answer's own id is not a meeting identifier.
     QCoro::Task<ServerMeeting> detail(QString id);
     // The meeting as a document in `format`: "md", "txt", "srt" or "json".
     QCoro::Task<QByteArray> exportMeeting(QString id, QString format);

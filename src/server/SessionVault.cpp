@@ -1,6 +1,7 @@
 #include "server/SessionVault.h"
 
 #include "core/ParloError.h"
+#include "server/ServerTexts.h"
 
 #include <QStringDecoder>
 
@@ -36,7 +37,7 @@ QCoro::Task<> SessionVault::save(std::optional<QString> token) {
         writeFailure = co_await store_->write(kService, kAccount, token->toUtf8());
     }
     if (token && (!store_ || writeFailure))
-        throw ParloError("Не удалось сохранить сессию в хранилище паролей.");
+        throw ParloError(ServerText::sessionNotStored);
 }
 
 } // namespace parlo

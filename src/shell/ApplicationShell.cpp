@@ -8,12 +8,14 @@
 #include "platform/PlatformParts.h"
 #include "platform/SoundServerMonitor.h"
 #include "shell/QuitProtocol.h"
+#include "shell/ShellTexts.h"
 #include "shell/SingleInstance.h"
 #include "ui/ApplicationWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/PlaybackController.h"
 #include "ui/Theme.h"
 #include "ui/TrayMenu.h"
+#include "ui/UiTexts.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -77,27 +79,28 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
     };
     services.requestPermissions = [] { return CapturePermissions::request(); };
     services.codec = platform::ffmpegCodec();
-    services.chooseAccessFile = [dialogParent] {
-        return chooseFile(*dialogParent, QStringLiteral("Файл доступа"),
-                          QStringLiteral("Текстовые файлы (*.txt *.text *.md);;Все файлы (*)"));
+    // A dialog's list of files, then every file.
+    const auto orAllFiles = [](const QString& filter) {
+        return filter + QStringLiteral(";;") + QString::fromUtf8(ShellText::allFiles);
     };
-    services.chooseAudioFile = [dialogParent] {
-        return chooseFile(
-            *dialogParent, QStringLiteral("Добавить запись"),
-            QStringLiteral("Аудио и видео (*.m4a *.mp3 *.wav *.aac *.flac *.ogg *.oga *.opus "
-                           "*.webm *.aif *.aiff *.caf *.wma *.amr *.mp4 *.m4v *.mov *.mkv *.avi "
-                           "*.3gp);;Все файлы (*)"));
+    services.chooseAccessFile = [dialogParent, orAllFiles] {
+        return chooseFile(*dialogParent, QString::fromUtf8(ShellText::accessFileTitle),
+                          orAllFiles(QString::fromUtf8(ShellText::textFiles)));
+    };
+    services.chooseAudioFile = [dialogParent, orAllFiles] {
+        return chooseFile(*dialogParent, QString::fromUtf8(UiText::addRecording),
+                          orAllFiles(QString::fromUtf8(ShellText::audioAndVideoFiles)));
     };
     services.chooseExportFile = [dialogParent](const QString& proposedName, const QString& format) {
-        return chooseSaveFile(*dialogParent, QStringLiteral("Экспорт"), proposedName,
+        return chooseSaveFile(*dialogParent, QString::fromUtf8(ShellText::exportTitle), proposedName,
                               format.toUpper() + QStringLiteral(" (*.") + format + QStringLiteral(")"));
     };
-    services.chooseAudioDestination = [dialogParent](const QString& proposedName) {
+    services.chooseAudioDestination = [dialogParent, orAllFiles](const QString& proposedName) {
         const QString suffix = QFileInfo(proposedName).suffix();
-        return chooseSaveFile(*dialogParent, QStringLiteral("Сохранить аудио"), proposedName,
-                              suffix.isEmpty() ? QStringLiteral("Все файлы (*)")
-                                               : QStringLiteral("Аудио (*.") + suffix +
-                                                     QStringLiteral(");;Все файлы (*)"));
+        return chooseSaveFile(*dialogParent, QString::fromUtf8(ShellText::saveAudioTitle), proposedName,
+                              suffix.isEmpty()
+                                  ? QString::fromUtf8(ShellText::allFiles)
+                                  : orAllFiles(QString::fromUtf8(ShellText::audioFiles).arg(suffix)));
     };
     services.openSoundSettings = [] { return CapturePermissions::openSoundSettings(); };
     services.revealFile = [](QString path) {

@@ -1,6 +1,7 @@
 #include "shell/QuitProtocol.h"
 
 #include "model/AppModel.h"
+#include "shell/ShellTexts.h"
 
 #include <QSocketNotifier>
 
@@ -72,15 +73,10 @@ void QuitProtocol::readSignal() {
                 requestQuit();
                 break;
             case SignalCounter::Response::wait:
-                std::fputs(
-                    "Mello Parlo: сохраняю запись и завершаюсь. Чтобы выйти сразу, повторите сигнал ещё "
-                    "раз в течение трёх секунд — запись восстановится при следующем запуске.\n",
-                    stderr);
+                std::fputs(ShellText::quitWaiting, stderr);
                 break;
             case SignalCounter::Response::endNow:
-                std::fputs("Mello Parlo: выхожу, не дожидаясь сохранения; запись восстановится при "
-                           "следующем запуске.\n",
-                           stderr);
+                std::fputs(ShellText::quitNow, stderr);
                 ::_exit(128 + buffer[i]);
             }
         }

@@ -1,5 +1,6 @@
 #include "shell/CheckModes.h"
 
+#include "core/CoreTexts.h"
 #include "core/ParloError.h"
 #include "core/Uuid.h"
 #include "library/LocalStore.h"
@@ -120,7 +121,7 @@ QCoro::Task<int> runSmokeUpload(const RunSelection& selection) {
             QStringLiteral("Native smoke failed: ") + describeError(error) + QLatin1Char('\n');
         std::fputs(line.toUtf8().constData(), stderr);
     } catch (...) {
-        std::fputs("Native smoke failed: Неизвестная ошибка.\n", stderr);
+        std::fprintf(stderr, "Native smoke failed: %s\n", CoreText::unknownError);
     }
     co_return 1;
 }

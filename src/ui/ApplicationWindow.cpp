@@ -3,6 +3,7 @@
 #include "model/AppModel.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsPanel.h"
+#include "ui/UiTexts.h"
 
 #include <QAction>
 #include <QEvent>
@@ -10,7 +11,7 @@
 namespace parlo {
 
 ApplicationWindow::ApplicationWindow(AppModel& model, QObject* parent) : QObject(parent), model_(model) {
-    import_ = new QAction(QStringLiteral("Добавить запись…"), this);
+    import_ = new QAction(QString::fromUtf8(UiText::addRecordingCommand), this);
     import_->setObjectName(QStringLiteral("importCommand"));
     import_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     QObject::connect(import_, &QAction::triggered, this, [this] { model_.importAudio(); });

@@ -2,6 +2,7 @@
 
 #include "core/ParloError.h"
 #include "library/MeetingResult.h"
+#include "ui/UiTexts.h"
 
 #include <QAudioOutput>
 #include <QFileInfo>
@@ -45,7 +46,7 @@ AudioPlayback::~AudioPlayback() = default;
 QCoro::Task<> AudioPlayback::open(const std::filesystem::path& file) {
     const QString path = QString::fromStdString(file.string());
     if (!QFileInfo::exists(path))
-        throw PlatformError(QStringLiteral("Файл записи не найден: ") + path);
+        throw PlatformError(QString::fromUtf8(UiText::audioFileMissing).arg(path));
     QPointer<AudioPlayback> self(this);
     player_->stop();
     player_->setSource(QUrl::fromLocalFile(path));
@@ -58,8 +59,7 @@ QCoro::Task<> AudioPlayback::open(const std::filesystem::path& file) {
             co_return;
         case QMediaPlayer::InvalidMedia: {
             const QString reason = player_->errorString();
-            throw PlatformError(reason.isEmpty() ? QStringLiteral("Не удалось открыть звук записи.")
-                                                 : reason);
+            throw PlatformError(reason.isEmpty() ? QString::fromUtf8(UiText::audioNotOpened) : reason);
         }
         case QMediaPlayer::NoMedia:
         case QMediaPlayer::LoadingMedia:
@@ -70,7 +70,7 @@ QCoro::Task<> AudioPlayback::open(const std::filesystem::path& file) {
         if (!self)
             co_return;
         if (!changed)
-            throw PlatformError(QStringLiteral("Звук записи не загрузился вовремя."));
+            throw PlatformError(QString::fromUtf8(UiText::audioLoadTimedOut));
     }
 }
 

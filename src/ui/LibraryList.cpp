@@ -5,6 +5,7 @@
 #include "ui/Palette.h"
 #include "ui/Surface.h"
 #include "ui/Theme.h"
+#include "ui/UiTexts.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -40,7 +41,7 @@ const QFont& emptyFont() {
 }
 
 const QString& emptyText() {
-    static const QString text = QStringLiteral("Первый разговор\nпоявится здесь");
+    static const QString text = QString::fromUtf8(UiText::emptyLibrary);
     return text;
 }
 

@@ -12,6 +12,7 @@
 #include "ui/Surface.h"
 #include "ui/Theme.h"
 #include "ui/TranscriptMatchList.h"
+#include "ui/UiTexts.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -283,14 +284,14 @@ QWidget* MainWindow::buildSidebar() {
     layout->addSpacing(35);
 
     auto* import =
-        new SoftButton(QStringLiteral("Добавить запись"), QStringLiteral("plus"), true, false, sidebar);
+        new SoftButton(QString::fromUtf8(UiText::addRecording), QStringLiteral("plus"), true, false, sidebar);
     import->setObjectName(QStringLiteral("importButton"));
     QObject::connect(import, &QAbstractButton::clicked, this, [this] { model_.importAudio(); });
     layout->addWidget(import, 0, Qt::AlignLeft);
 
     layout->addSpacing(35);
-    layout->addWidget(Theme::label(QStringLiteral("БИБЛИОТЕКА"), Theme::font(9, QFont::Bold, 1.6),
-                                   Palette::muted(), sidebar));
+    layout->addWidget(Theme::label(QString::fromUtf8(UiText::libraryHeading),
+                                   Theme::font(9, QFont::Bold, 1.6), Palette::muted(), sidebar));
     layout->addSpacing(14);
 
     auto* entry = new QWidget(sidebar);
@@ -304,15 +305,17 @@ QWidget* MainWindow::buildSidebar() {
     entryRow->setSpacing(5);
     const QFont entryFont = Theme::font(11, QFont::DemiBold);
     entryRow->addWidget(new Symbol(QStringLiteral("waveform"), 12, Palette::dark(), entry));
-    entryRow->addWidget(Theme::label(QStringLiteral("Все разговоры"), entryFont, Palette::dark(), entry));
+    entryRow->addWidget(
+        Theme::label(QString::fromUtf8(UiText::allConversations), entryFont, Palette::dark(), entry));
     entryRow->addStretch(1);
     libraryCount_ = Theme::label(QStringLiteral("0"), entryFont, Palette::dark(), entry);
     libraryCount_->setObjectName(QStringLiteral("libraryCount"));
     entryRow->addWidget(libraryCount_);
     layout->addWidget(entry);
 
-    auto* settings = new PlainButton(QStringLiteral("Настройки"), QStringLiteral("slider.horizontal.3"),
-                                     Theme::font(11), Palette::muted(), sidebar);
+    auto* settings =
+        new PlainButton(QString::fromUtf8(UiText::settings), QStringLiteral("slider.horizontal.3"),
+                        Theme::font(11), Palette::muted(), sidebar);
     settings->setObjectName(QStringLiteral("sidebarSettingsButton"));
     QObject::connect(settings, &QAbstractButton::clicked, this, [this] { model_.setSettingsVisible(true); });
     auto* settingsBox = new QWidget(sidebar);
@@ -328,7 +331,7 @@ QWidget* MainWindow::buildSidebar() {
     auto* quoteColumn = column(quote, 12, QMargins(4, 0, 0, 36));
     quoteColumn->addWidget(
         new Symbol(QStringLiteral("quote.bubble"), 24, Theme::faded(Palette::muted(), 0.5), quote));
-    quoteColumn->addWidget(Theme::paragraph(QStringLiteral("Меньше заметок.\nБольше внимания\nк разговору."),
+    quoteColumn->addWidget(Theme::paragraph(QString::fromUtf8(UiText::sidebarQuote),
                                             Theme::rounded(15, QFont::Medium), Palette::dark(), 4, quote));
     layout->addWidget(quote);
 
@@ -341,7 +344,7 @@ QWidget* MainWindow::buildSidebar() {
     auto* footerRow = row(footer, 7);
     footerRow->addWidget(new Dot(6, Palette::mint(), footer), 0, Qt::AlignVCenter);
     footerRow->addWidget(
-        Theme::label(QStringLiteral("Личное пространство"), Theme::font(9), Palette::muted(), footer));
+        Theme::label(QString::fromUtf8(UiText::personalSpace), Theme::font(9), Palette::muted(), footer));
     footerRow->addStretch(1);
     layout->addWidget(footer);
     return sidebar;
@@ -364,9 +367,8 @@ QWidget* MainWindow::buildContent() {
     auto* layout = column(content, 28, QMargins(30, 30, 30, 30));
 
     if (model_.isPreview()) {
-        QLabel* banner =
-            Theme::label(QStringLiteral("ПРЕДПРОСМОТР · СИНТЕТИЧЕСКИЙ ПРИМЕР · ЗАПИСЬ ВЫКЛЮЧЕНА"),
-                         Theme::font(9, QFont::DemiBold, 1), Palette::muted(), content);
+        QLabel* banner = Theme::label(QString::fromUtf8(UiText::previewBanner),
+                                      Theme::font(9, QFont::DemiBold, 1), Palette::muted(), content);
         banner->setObjectName(QStringLiteral("previewBanner"));
         layout->addWidget(banner);
     }
@@ -375,7 +377,7 @@ QWidget* MainWindow::buildContent() {
     auto* headerRow = row(header, 8);
     auto* headerTexts = new QWidget(header);
     auto* headerColumn = column(headerTexts, 6);
-    headerColumn->addWidget(Theme::label(QStringLiteral("ВАШЕ ЛИЧНОЕ ПРОСТРАНСТВО"),
+    headerColumn->addWidget(Theme::label(QString::fromUtf8(UiText::yourPersonalSpace),
                                          Theme::rounded(9, QFont::Bold, 2), Palette::dark(), headerTexts));
     auto* statusLine = new QWidget(headerTexts);
     auto* statusRow = row(statusLine, 6);
@@ -403,8 +405,8 @@ QWidget* MainWindow::buildContent() {
     const QColor footerColour = Theme::faded(Palette::muted(), 0.8);
     footerRow->addWidget(
         Theme::label(QStringLiteral("Mello Parlo"), Theme::font(9, QFont::Medium), footerColour, footer));
-    footerRow->addWidget(Theme::label(QStringLiteral("Звук остаётся с вами. Главное — под рукой."),
-                                      Theme::font(9), footerColour, footer));
+    footerRow->addWidget(
+        Theme::label(QString::fromUtf8(UiText::footerMotto), Theme::font(9), footerColour, footer));
     footerRow->addStretch(1);
     layout->addWidget(footer);
     layout->addStretch(1);
@@ -461,7 +463,7 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     statusRow->addWidget(pill, 0, Qt::AlignVCenter);
     statusRow->addStretch(1);
     statusRow->addWidget(
-        Theme::label(QStringLiteral("Автостарт звонков"), Theme::font(11), Palette::muted(), status), 0,
+        Theme::label(QString::fromUtf8(UiText::autoStart), Theme::font(11), Palette::muted(), status), 0,
         Qt::AlignVCenter);
     autoToggle_ = new Toggle(status);
     autoToggle_->setObjectName(QStringLiteral("autoToggle"));
@@ -477,9 +479,10 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     auto* sources = new QWidget(card);
     auto* sourceRow = row(sources, 18);
     systemMeter_ =
-        new LevelMeter(QStringLiteral("Звук компьютера"), QStringLiteral("speaker.wave.2"), sources);
+        new LevelMeter(QString::fromUtf8(UiText::systemAudio), QStringLiteral("speaker.wave.2"), sources);
     systemMeter_->setObjectName(QStringLiteral("systemMeter"));
-    microphoneMeter_ = new LevelMeter(QStringLiteral("Ваш микрофон"), QStringLiteral("mic"), sources);
+    microphoneMeter_ =
+        new LevelMeter(QString::fromUtf8(UiText::yourMicrophone), QStringLiteral("mic"), sources);
     microphoneMeter_->setObjectName(QStringLiteral("microphoneMeter"));
     sourceRow->addWidget(systemMeter_, 0, Qt::AlignVCenter);
     sourceRow->addWidget(microphoneMeter_, 0, Qt::AlignVCenter);
@@ -491,8 +494,8 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     elapsed_ = Theme::label(QString(), Theme::font(23, QFont::Medium), Palette::dark(), recordingBox_);
     elapsed_->setObjectName(QStringLiteral("elapsedClock"));
     recordingRow->addWidget(elapsed_, 0, Qt::AlignVCenter);
-    stopButton_ =
-        new SoftButton(QStringLiteral("Завершить"), QStringLiteral("stop.fill"), true, false, recordingBox_);
+    stopButton_ = new SoftButton(QString::fromUtf8(UiText::finish), QStringLiteral("stop.fill"), true, false,
+                                 recordingBox_);
     stopButton_->setObjectName(QStringLiteral("stopButton"));
     QPointer<AppModel> weak(&model_);
     QObject::connect(stopButton_, &QAbstractButton::clicked, this, [weak] {
@@ -502,15 +505,15 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     recordingRow->addWidget(stopButton_, 0, Qt::AlignVCenter);
     sourceRow->addWidget(recordingBox_, 0, Qt::AlignVCenter);
 
-    accessButton_ =
-        new SoftButton(QStringLiteral("Настроить доступ"), QStringLiteral("lock.open"), true, false, sources);
+    accessButton_ = new SoftButton(QString::fromUtf8(UiText::setUpAccess), QStringLiteral("lock.open"), true,
+                                   false, sources);
     accessButton_->setObjectName(QStringLiteral("accessButton"));
     QObject::connect(accessButton_, &QAbstractButton::clicked, this,
                      [this] { model_.setSettingsVisible(true); });
     sourceRow->addWidget(accessButton_, 0, Qt::AlignVCenter);
 
-    recordButton_ =
-        new SoftButton(QStringLiteral("Записать"), QStringLiteral("record.circle"), true, false, sources);
+    recordButton_ = new SoftButton(QString::fromUtf8(UiText::record), QStringLiteral("record.circle"), true,
+                                   false, sources);
     recordButton_->setObjectName(QStringLiteral("recordButton"));
     QObject::connect(recordButton_, &QAbstractButton::clicked, this, [weak] {
         if (weak)
@@ -526,7 +529,7 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     silenceText_ = Theme::label(QString(), Theme::font(11), Palette::orange(), silenceRow_, true);
     silenceText_->setObjectName(QStringLiteral("silenceText"));
     silenceLayout->addWidget(silenceText_, 1, Qt::AlignVCenter);
-    auto* soundSettings = new PlainButton(QStringLiteral("Открыть настройки звука"), QString(),
+    auto* soundSettings = new PlainButton(QString::fromUtf8(UiText::openSoundSettings), QString(),
                                           Theme::font(11), Palette::dark(), silenceRow_);
     soundSettings->setObjectName(QStringLiteral("silenceSettingsButton"));
     QObject::connect(soundSettings, &QAbstractButton::clicked, this, [this] { model_.openSoundSettings(); });
@@ -537,9 +540,8 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     hint_->setObjectName(QStringLiteral("recordingHint"));
     layout->addWidget(hint_);
 
-    layout->addWidget(Theme::label(QStringLiteral("Только звук · Сначала на этом компьютере, затем в ваш "
-                                                  "личный кабинет · До 2 часов за одну запись"),
-                                   Theme::font(9), Palette::muted(), card, true));
+    layout->addWidget(Theme::label(QString::fromUtf8(UiText::recordingLimits), Theme::font(9),
+                                   Palette::muted(), card, true));
     return card;
 }
 
@@ -551,9 +553,9 @@ QWidget* MainWindow::buildLibrary(QWidget* parent) {
     auto* headRow = row(head, 12);
     auto* titles = new QWidget(head);
     auto* titleColumn = column(titles, 5);
-    titleColumn->addWidget(Theme::label(QStringLiteral("СОХРАНЁННЫЕ МОМЕНТЫ"),
+    titleColumn->addWidget(Theme::label(QString::fromUtf8(UiText::savedMoments),
                                         Theme::font(9, QFont::Bold, 1.6), Palette::muted(), titles));
-    titleColumn->addWidget(Theme::label(QStringLiteral("Ваши разговоры"),
+    titleColumn->addWidget(Theme::label(QString::fromUtf8(UiText::yourConversations),
                                         Theme::rounded(23, QFont::DemiBold, -0.6), Palette::dark(), titles));
     headRow->addWidget(titles, 0, Qt::AlignBottom);
     headRow->addStretch(1);
@@ -570,7 +572,7 @@ QWidget* MainWindow::buildLibrary(QWidget* parent) {
     searchField_ = new QLineEdit(search);
     searchField_->setObjectName(QStringLiteral("searchField"));
     searchField_->setFrame(false);
-    searchField_->setPlaceholderText(QStringLiteral("Найти разговор"));
+    searchField_->setPlaceholderText(QString::fromUtf8(UiText::findConversation));
     searchField_->setFont(Theme::font(11));
     QPalette fieldPalette = searchField_->palette();
     fieldPalette.setColor(QPalette::Base, Qt::transparent);
@@ -621,13 +623,11 @@ QWidget* MainWindow::buildLibrary(QWidget* parent) {
     placeholderColumn->addWidget(
         new Symbol(QStringLiteral("text.bubble"), 38, Theme::faded(Palette::dark(), 0.6), placeholder_), 0,
         Qt::AlignHCenter);
-    QLabel* heading = Theme::label(QStringLiteral("Всё важное — рядом"), Theme::rounded(17, QFont::DemiBold),
-                                   Palette::dark(), placeholder_);
+    QLabel* heading = Theme::label(QString::fromUtf8(UiText::nothingSelectedHeading),
+                                   Theme::rounded(17, QFont::DemiBold), Palette::dark(), placeholder_);
     placeholderColumn->addWidget(heading, 0, Qt::AlignHCenter);
-    placeholderColumn->addWidget(Theme::paragraph(
-        QStringLiteral("Выберите разговор, чтобы послушать запись,\nпрочитать итоги и вернуться к "
-                       "нужным словам."),
-        Theme::font(11), Palette::muted(), 4, placeholder_, Qt::AlignHCenter));
+    placeholderColumn->addWidget(Theme::paragraph(QString::fromUtf8(UiText::nothingSelected), Theme::font(11),
+                                                  Palette::muted(), 4, placeholder_, Qt::AlignHCenter));
     placeholderColumn->addStretch(1);
     paneLayout->addWidget(placeholder_);
     bodyRow->addWidget(detailPane_, 1, Qt::AlignTop);
@@ -713,21 +713,20 @@ void MainWindow::applicationBecameActive() {
 void MainWindow::refreshHeader() {
     const bool connected = model_.connected();
     connectionDot_->setColour(connected ? Palette::mint() : Theme::faded(Palette::orange(), 0.65));
-    connectionText_->setText(connected ? QStringLiteral("Кабинет подключён")
-                                       : QStringLiteral("Сохранение на этом компьютере"));
+    connectionText_->setText(connected ? QString::fromUtf8(UiText::accountConnected)
+                                       : QString::fromUtf8(UiText::savingLocally));
 }
 
 void MainWindow::refreshCard() {
     const bool recording = model_.recordingID().has_value();
-    eyebrow_->setText(recording ? QStringLiteral("ВСТРЕЧА ИДЁТ") : QStringLiteral("ВНИМАНИЕ НА РАЗГОВОРЕ"));
-    headline_->setText(recording ? QStringLiteral("Я сохраняю главное.")
-                                 : QStringLiteral("Запишите любой разговор."));
-    Theme::setParagraphText(
-        body_,
-        recording ? QStringLiteral("Звук компьютера и ваш голос записываются на этом компьютере.")
-                  : QStringLiteral("Google Meet, Zoom и любые другие приложения.\nНажмите "
-                                   "«Записать» — после завершения появится расшифровка."),
-        4);
+    eyebrow_->setText(recording ? QString::fromUtf8(UiText::eyebrowRecording)
+                                : QString::fromUtf8(UiText::eyebrowIdle));
+    headline_->setText(recording ? QString::fromUtf8(UiText::headlineRecording)
+                                 : QString::fromUtf8(UiText::headlineIdle));
+    Theme::setParagraphText(body_,
+                            recording ? QString::fromUtf8(UiText::subtitleRecording)
+                                      : QString::fromUtf8(UiText::subtitleIdle),
+                            4);
     const std::optional<QString> warning = recording ? model_.recordingWarning() : std::nullopt;
     warning_->setVisible(warning.has_value());
     if (warning)
@@ -750,7 +749,8 @@ void MainWindow::refreshCard() {
         stopButton_->setEnabled(!model_.finalizing());
     } else if (permitted) {
         const bool starting = model_.starting();
-        recordButton_->setText(starting ? QStringLiteral("Начинаю запись…") : QStringLiteral("Записать"));
+        recordButton_->setText(starting ? QString::fromUtf8(UiText::startingRecording)
+                                        : QString::fromUtf8(UiText::record));
         recordButton_->setSymbol(starting ? QStringLiteral("hourglass") : QStringLiteral("record.circle"));
         recordButton_->setEnabled(!starting);
     }
@@ -820,17 +820,16 @@ void MainWindow::confirmDeletion(const Uuid& id) {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(QStringLiteral("Удалить запись"));
-    box->setText(QStringLiteral("Удалить запись «") + QString::fromStdString(item->title) +
-                 QStringLiteral("»?"));
-    QString details = QStringLiteral("Папка записи со звуком переместится в корзину.");
+    box->setWindowTitle(QString::fromUtf8(UiText::deleteRecording));
+    box->setText(QString::fromUtf8(UiText::deleteQuestion).arg(QString::fromStdString(item->title)));
+    QString details = QString::fromUtf8(UiText::deleteMovesToTrash);
     if (item->remoteID)
-        details += QStringLiteral(" В личном кабинете запись останется: удалите её там, если она больше "
-                                  "не нужна.");
+        details += QString::fromUtf8(UiText::deleteKeepsInAccount);
     box->setInformativeText(details);
-    QPushButton* remove = box->addButton(QStringLiteral("Удалить"), QMessageBox::DestructiveRole);
+    QPushButton* remove =
+        box->addButton(QString::fromUtf8(UiText::deleteConfirm), QMessageBox::DestructiveRole);
     remove->setObjectName(QStringLiteral("confirmDeleteButton"));
-    QPushButton* cancel = box->addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
+    QPushButton* cancel = box->addButton(QString::fromUtf8(UiText::cancel), QMessageBox::RejectRole);
     cancel->setObjectName(QStringLiteral("cancelDeleteButton"));
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);

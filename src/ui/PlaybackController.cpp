@@ -3,6 +3,8 @@
 #include "core/ParloError.h"
 #include "library/LocalRecording.h"
 #include "library/LocalStore.h"
+#include "model/ModelTexts.h"
+#include "server/ServerTexts.h"
 #include "ui/AudioPlayback.h"
 
 #include <QPointer>
@@ -34,18 +36,18 @@ QCoro::Task<> PlaybackController::play(LocalRecording recording, std::optional<d
         } else if (recording.remoteID) {
             // The id becomes a file name: nothing is built from one that is not a meeting id.
             if (!isMeetingID(*recording.remoteID))
-                throw ParloError("Некорректный номер записи.");
+                throw ParloError(ServerText::badID);
             file = downloadedAudio(*recording.remoteID);
             if (!std::filesystem::exists(file, error)) {
                 if (!download_)
-                    throw ParloError("Звук пока не готов.");
+                    throw ParloError(ModelText::audioNotReady);
                 // The download makes the folders (0700) once the audio is whole.
                 co_await download_(*recording.remoteID, file);
                 if (!self)
                     co_return;
             }
         } else {
-            throw ParloError("Звук пока не готов.");
+            throw ParloError(ModelText::audioNotReady);
         }
         auto next = std::make_unique<AudioPlayback>();
         co_await next->open(file);

@@ -10,6 +10,7 @@
 #include "ui/SoftButton.h"
 #include "ui/Theme.h"
 #include "ui/TranscriptView.h"
+#include "ui/UiTexts.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -104,7 +105,7 @@ void RecordingDetail::updateDeleteAction() {
     if (!deleteAction_)
         return;
     deleteAction_->setEnabled(!deletionRefusal_);
-    deleteAction_->setText(deletionRefusal_.value_or(QStringLiteral("Удалить запись…")));
+    deleteAction_->setText(deletionRefusal_.value_or(QString::fromUtf8(UiText::deleteRecordingCommand)));
 }
 
 void RecordingDetail::beginRename() {
@@ -227,9 +228,8 @@ void RecordingDetail::rebuild() {
         layout->addWidget(buildErrorRow(content_));
 
     if (r.status == RecordingStatus::recording) {
-        QLabel* note = Theme::label(QStringLiteral("Разговор сохраняется на этом компьютере. После "
-                                                   "завершения запись отправится на расшифровку."),
-                                    Theme::font(12), Palette::muted(), content_, true);
+        QLabel* note = Theme::label(QString::fromUtf8(UiText::recordingInProgress), Theme::font(12),
+                                    Palette::muted(), content_, true);
         note->setObjectName(QStringLiteral("recordingNote"));
         layout->addWidget(note);
     } else if (r.result) {
@@ -263,7 +263,7 @@ QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
     QLabel* title =
         Theme::label(qs(r.title), Theme::rounded(18, QFont::DemiBold), Palette::dark(), texts, true);
     title->setObjectName(QStringLiteral("detailTitle"));
-    title->setToolTip(QStringLiteral("Дважды щёлкните, чтобы переименовать"));
+    title->setToolTip(QString::fromUtf8(UiText::renameHint));
     title->installEventFilter(this);
     title_ = title;
     textColumn->addWidget(title);
@@ -283,32 +283,32 @@ QWidget* RecordingDetail::buildTitleRow(QWidget* parent) {
     const bool done = r.status == RecordingStatus::done;
     for (const char* format : {"md", "txt", "srt", "json"}) {
         const QString name = QString::fromLatin1(format);
-        QAction* action = menu->addAction(QStringLiteral("Экспорт ") + name.toUpper());
+        QAction* action = menu->addAction(QString::fromUtf8(UiText::exportAs).arg(name.toUpper()));
         action->setEnabled(done);
         QObject::connect(action, &QAction::triggered, this, [this, name] {
             if (recording_)
                 Q_EMIT exportRequested(recording_->id, name);
         });
     }
-    QAction* saveAudio = menu->addAction(QStringLiteral("Сохранить аудио…"));
+    QAction* saveAudio = menu->addAction(QString::fromUtf8(UiText::saveAudio));
     saveAudio->setEnabled(r.fileName.has_value());
     QObject::connect(saveAudio, &QAction::triggered, this, [this] {
         if (recording_)
             Q_EMIT saveAudioRequested(recording_->id);
     });
-    QAction* reveal = menu->addAction(QStringLiteral("Показать файлы"));
+    QAction* reveal = menu->addAction(QString::fromUtf8(UiText::showFiles));
     reveal->setEnabled(r.folderName.has_value());
     QObject::connect(reveal, &QAction::triggered, this, [this] {
         if (recording_)
             Q_EMIT revealRequested(recording_->id);
     });
-    QAction* service = menu->addAction(QStringLiteral("Открыть личный кабинет"));
+    QAction* service = menu->addAction(QString::fromUtf8(UiText::openAccount));
     QObject::connect(service, &QAction::triggered, this, [] { QDesktopServices::openUrl(serviceBaseUrl()); });
     menu->addSeparator();
-    QAction* rename = menu->addAction(QStringLiteral("Переименовать"));
+    QAction* rename = menu->addAction(QString::fromUtf8(UiText::rename));
     // After the menu has closed and given the focus back, or the editor would lose it at once.
     QObject::connect(rename, &QAction::triggered, this, &RecordingDetail::beginRename, Qt::QueuedConnection);
-    deleteAction_ = menu->addAction(QStringLiteral("Удалить запись…"));
+    deleteAction_ = menu->addAction(QString::fromUtf8(UiText::deleteRecordingCommand));
     QObject::connect(deleteAction_, &QAction::triggered, this, [this] {
         if (recording_)
             Q_EMIT deleteRequested(recording_->id);
@@ -352,14 +352,15 @@ QWidget* RecordingDetail::buildErrorRow(QWidget* parent) {
     text->setObjectName(QStringLiteral("errorText"));
     layout->addWidget(text, 1);
     if (r.fileName && !r.remoteID) {
-        auto* retry = new SoftButton(QStringLiteral("Повторить отправку"), QString(), false, true, box);
+        auto* retry = new SoftButton(QString::fromUtf8(UiText::retryUpload), QString(), false, true, box);
         retry->setObjectName(QStringLiteral("retryButton"));
         const Uuid id = r.id;
         QObject::connect(retry, &QAbstractButton::clicked, this, [this, id] { Q_EMIT retryRequested(id); });
         layout->addWidget(retry, 0, Qt::AlignVCenter);
     }
     if (restorable_) {
-        auto* restore = new SoftButton(QStringLiteral("Восстановить запись"), QString(), false, true, box);
+        auto* restore =
+            new SoftButton(QString::fromUtf8(UiText::restoreRecording), QString(), false, true, box);
         restore->setObjectName(QStringLiteral("restoreButton"));
         const Uuid id = r.id;
         QObject::connect(restore, &QAbstractButton::clicked, this,
@@ -382,8 +383,9 @@ QWidget* RecordingDetail::buildTabBar(QWidget* parent) {
         QObject::connect(button, &QAbstractButton::clicked, this, [this, value] { Q_EMIT tabChosen(value); });
         layout->addWidget(button);
     };
-    addTab(QStringLiteral("Итоги и задачи"), QStringLiteral("summary"), summary, "summaryTabButton");
-    addTab(QStringLiteral("Расшифровка"), QStringLiteral("transcript"), !summary, "transcriptTabButton");
+    addTab(QString::fromUtf8(UiText::summaryTab), QStringLiteral("summary"), summary, "summaryTabButton");
+    addTab(QString::fromUtf8(UiText::transcriptTab), QStringLiteral("transcript"), !summary,
+           "transcriptTabButton");
     layout->addStretch(1);
     outer->addWidget(buttons);
     auto* divider = new QWidget(box);
@@ -400,12 +402,14 @@ QWidget* RecordingDetail::buildSummary(QWidget* parent, const MeetingResult& res
     auto* box = new QWidget(parent);
     box->setObjectName(QStringLiteral("summaryTab"));
     auto* layout = column(box, 10);
-    layout->addWidget(buildSection(box, QStringLiteral("Краткий итог"), result.summary.summary, result));
-    layout->addWidget(buildSection(box, QStringLiteral("Решения"), result.summary.decisions, result));
-    layout->addWidget(buildSection(box, QStringLiteral("Задачи"), result.summary.tasks, result));
-    QLabel* note = Theme::label(
-        QStringLiteral("AI-итог стоит сверить с записью. Кнопка времени ведёт к исходной реплике."),
-        Theme::font(9), Palette::muted(), box, true);
+    layout->addWidget(
+        buildSection(box, QString::fromUtf8(UiText::summarySection), result.summary.summary, result));
+    layout->addWidget(
+        buildSection(box, QString::fromUtf8(UiText::decisionsSection), result.summary.decisions, result));
+    layout->addWidget(
+        buildSection(box, QString::fromUtf8(UiText::tasksSection), result.summary.tasks, result));
+    QLabel* note =
+        Theme::label(QString::fromUtf8(UiText::summaryCaution), Theme::font(9), Palette::muted(), box, true);
     note->setObjectName(QStringLiteral("summaryNote"));
     layout->addWidget(note);
     return box;
@@ -421,7 +425,7 @@ QWidget* RecordingDetail::buildSection(QWidget* parent, const QString& title,
     layout->addWidget(Theme::label(title, Theme::rounded(12, QFont::DemiBold), Palette::dark(), box));
     if (items.empty()) {
         QLabel* none =
-            Theme::label(QStringLiteral("Явно не выделены."), Theme::font(10), Palette::muted(), box);
+            Theme::label(QString::fromUtf8(UiText::noneMarked), Theme::font(10), Palette::muted(), box);
         none->setObjectName(QStringLiteral("sectionEmpty"));
         layout->addWidget(none);
         return box;
@@ -505,10 +509,9 @@ QWidget* RecordingDetail::buildWaiting(QWidget* parent) {
     QLabel* stage = Theme::label(qs(r.stage), Theme::font(12), Palette::dark(), box, true);
     stage->setObjectName(QStringLiteral("stageText"));
     layout->addWidget(stage);
-    const QString hint =
-        r.status == RecordingStatus::waitingLogin
-            ? QStringLiteral("Подключите личный кабинет в настройках — файл уже сохранён на этом компьютере.")
-            : QStringLiteral("Можно продолжать работу. Результат появится здесь после обработки.");
+    const QString hint = r.status == RecordingStatus::waitingLogin
+                             ? QString::fromUtf8(UiText::connectToTranscribe)
+                             : QString::fromUtf8(UiText::resultLater);
     QLabel* hintLabel = Theme::label(hint, Theme::font(11), Palette::muted(), box, true);
     hintLabel->setObjectName(QStringLiteral("waitingHint"));
     layout->addWidget(hintLabel);

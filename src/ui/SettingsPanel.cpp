@@ -2,6 +2,7 @@
 
 #include "capture/CapturePermissions.h"
 #include "model/AppModel.h"
+#include "model/ModelTexts.h"
 #include "ui/Controls.h"
 #include "ui/Layouts.h"
 #include "ui/LogoView.h"
@@ -9,6 +10,7 @@
 #include "ui/SoftButton.h"
 #include "ui/Surface.h"
 #include "ui/Theme.h"
+#include "ui/UiTexts.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -107,7 +109,7 @@ SettingsPanel::SettingsPanel(AppModel& model, QWidget* parent) : QWidget(parent)
     message_->setAlignment(Qt::AlignLeft);
     layout->addWidget(message_);
 
-    auto* done = new SoftButton(QStringLiteral("Готово"), QString(), false, false, content);
+    auto* done = new SoftButton(QString::fromUtf8(UiText::done), QString(), false, false, content);
     done->setObjectName(QStringLiteral("settingsDone"));
     QObject::connect(done, &QAbstractButton::clicked, this, [this] { model_.setSettingsVisible(false); });
     layout->addWidget(done, 0, Qt::AlignLeft);
@@ -136,17 +138,17 @@ QWidget* SettingsPanel::buildHeader(QWidget* parent) {
     auto* texts = new QWidget(header);
     auto* textColumn = column(texts, 4);
     QLabel* title =
-        Theme::label(QStringLiteral("Доступ к звуку"), Theme::rounded(24), Palette::dark(), texts);
+        Theme::label(QString::fromUtf8(UiText::soundAccess), Theme::rounded(24), Palette::dark(), texts);
     title->setObjectName(QStringLiteral("settingsTitle"));
     textColumn->addWidget(title);
-    textColumn->addWidget(Theme::label(QStringLiteral("Для любого звонка или голосовой заметки."),
-                                       Theme::font(11), Palette::muted(), texts));
+    textColumn->addWidget(Theme::label(QString::fromUtf8(UiText::soundAccessPurpose), Theme::font(11),
+                                       Palette::muted(), texts));
     headerRow->addWidget(texts, 0, Qt::AlignVCenter);
     headerRow->addStretch(1);
     auto* close =
         new PlainButton(QString(), QStringLiteral("xmark"), Theme::font(13), Palette::dark(), header);
     close->setObjectName(QStringLiteral("settingsClose"));
-    close->setToolTip(QStringLiteral("Закрыть"));
+    close->setToolTip(QString::fromUtf8(UiText::close));
     QObject::connect(close, &QAbstractButton::clicked, this, [this] { model_.setSettingsVisible(false); });
     headerRow->addWidget(close, 0, Qt::AlignTop);
     return header;
@@ -171,8 +173,8 @@ QWidget* SettingsPanel::permissionRow(QWidget* parent, const QString& name, cons
     textColumn->addWidget(parts.state);
     layout->addWidget(texts, 0, Qt::AlignVCenter);
     layout->addStretch(1);
-    auto* settings =
-        new PlainButton(QStringLiteral("Настройки"), QString(), Theme::font(10), Palette::muted(), widget);
+    auto* settings = new PlainButton(QString::fromUtf8(UiText::settings), QString(), Theme::font(10),
+                                     Palette::muted(), widget);
     settings->setObjectName(name + QStringLiteral("Settings"));
     QObject::connect(settings, &QAbstractButton::clicked, this, [this] { openSoundSettings(); });
     layout->addWidget(settings, 0, Qt::AlignVCenter);
@@ -182,7 +184,8 @@ QWidget* SettingsPanel::permissionRow(QWidget* parent, const QString& name, cons
 void SettingsPanel::showPermission(const PermissionRow& row, bool granted) {
     row.granted->setVisible(granted);
     row.missing->setVisible(!granted);
-    row.state->setText(granted ? QStringLiteral("Разрешено") : QStringLiteral("Нужно разрешение"));
+    row.state->setText(granted ? QString::fromUtf8(UiText::granted)
+                               : QString::fromUtf8(UiText::permissionNeeded));
     QPalette palette = row.state->palette();
     palette.setColor(QPalette::WindowText, granted ? Palette::muted() : Palette::orange());
     row.state->setPalette(palette);
@@ -199,28 +202,26 @@ void SettingsPanel::openSoundSettings() {
 QWidget* SettingsPanel::buildPermissions(QWidget* parent) {
     QWidget* permissions = card(parent, "permissionsCard");
     auto* layout = cardColumn(permissions, 14);
-    QLabel* title =
-        Theme::label(QStringLiteral("Разрешения системы"), Theme::font(14), Palette::dark(), permissions);
+    QLabel* title = Theme::label(QString::fromUtf8(UiText::systemPermissions), Theme::font(14),
+                                 Palette::dark(), permissions);
     title->setObjectName(QStringLiteral("permissionsTitle"));
     layout->addWidget(title);
-    layout->addWidget(
-        permissionRow(permissions, QStringLiteral("microphone"), QStringLiteral("Микрофон"), microphoneRow_));
-    layout->addWidget(
-        permissionRow(permissions, QStringLiteral("audio"), QStringLiteral("Звук компьютера"), audioRow_));
-    layout->addWidget(Theme::paragraph(
-        QStringLiteral("Приложение сохраняет системный звук всех приложений и ваш микрофон. В запись могут "
-                       "попасть другие звуки компьютера, например уведомления. Видео экрана не сохраняется."),
-        Theme::font(10), Palette::muted(), 3, permissions));
+    layout->addWidget(permissionRow(permissions, QStringLiteral("microphone"),
+                                    QString::fromUtf8(UiText::microphone), microphoneRow_));
+    layout->addWidget(permissionRow(permissions, QStringLiteral("audio"),
+                                    QString::fromUtf8(UiText::systemAudio), audioRow_));
+    layout->addWidget(Theme::paragraph(QString::fromUtf8(UiText::whatIsRecorded), Theme::font(10),
+                                       Palette::muted(), 3, permissions));
 
     auto* buttons = new QWidget(permissions);
     auto* buttonRow = row(buttons, 12);
-    requestButton_ = new SoftButton(QStringLiteral("Разрешить запись звука"), QStringLiteral("lock.open"),
+    requestButton_ = new SoftButton(QString::fromUtf8(UiText::allowRecording), QStringLiteral("lock.open"),
                                     true, false, buttons);
     requestButton_->setObjectName(QStringLiteral("requestAccessButton"));
     QObject::connect(requestButton_, &QAbstractButton::clicked, this,
                      [this] { requestThenVerify(QPointer<AppModel>(&model_)); });
     buttonRow->addWidget(requestButton_, 0, Qt::AlignVCenter);
-    checkButton_ = new SoftButton(QStringLiteral("Проверить доступ"), QString(), false, true, buttons);
+    checkButton_ = new SoftButton(QString::fromUtf8(UiText::checkAccess), QString(), false, true, buttons);
     checkButton_->setObjectName(QStringLiteral("checkAccessButton"));
     QObject::connect(checkButton_, &QAbstractButton::clicked, this,
                      [this] { model_.refreshPermissions(true); });
@@ -240,7 +241,8 @@ QWidget* SettingsPanel::buildAccount(QWidget* parent) {
 
     auto* titles = new QWidget(account);
     auto* titleColumn = column(titles, 3);
-    QLabel* title = Theme::label(QStringLiteral("Личный кабинет"), Theme::font(14), Palette::dark(), titles);
+    QLabel* title =
+        Theme::label(QString::fromUtf8(ModelText::account), Theme::font(14), Palette::dark(), titles);
     title->setObjectName(QStringLiteral("accountTitle"));
     titleColumn->addWidget(title);
     QLabel* host = Theme::label(model_.client().base().host(), Theme::font(11), Palette::muted(), titles);
@@ -256,19 +258,19 @@ QWidget* SettingsPanel::buildAccount(QWidget* parent) {
     auto* stateRow = row(state, 6);
     stateRow->addWidget(new Symbol(QStringLiteral("checkmark.circle.fill"), 14, Palette::dark(), state), 0,
                         Qt::AlignVCenter);
-    stateRow->addWidget(Theme::label(QStringLiteral("Подключён. Расшифровка включена."), Theme::font(12),
-                                     Palette::dark(), state));
+    stateRow->addWidget(
+        Theme::label(QString::fromUtf8(UiText::accountReady), Theme::font(12), Palette::dark(), state));
     stateRow->addStretch(1);
     connectedColumn->addWidget(state);
     auto* actions = new QWidget(connectedForm_);
     auto* actionRow = row(actions, 16);
-    auto* open = new SoftButton(QStringLiteral("Открыть кабинет"), QString(), false, true, actions);
+    auto* open = new SoftButton(QString::fromUtf8(UiText::openAccountShort), QString(), false, true, actions);
     open->setObjectName(QStringLiteral("openAccountButton"));
     QObject::connect(open, &QAbstractButton::clicked, this,
                      [this] { QDesktopServices::openUrl(model_.client().base()); });
     actionRow->addWidget(open, 0, Qt::AlignVCenter);
-    auto* logout =
-        new PlainButton(QStringLiteral("Выйти"), QString(), Theme::font(11), Palette::muted(), actions);
+    auto* logout = new PlainButton(QString::fromUtf8(UiText::signOut), QString(), Theme::font(11),
+                                   Palette::muted(), actions);
     logout->setObjectName(QStringLiteral("logoutButton"));
     QObject::connect(logout, &QAbstractButton::clicked, this, [this] { model_.logout(); });
     actionRow->addWidget(logout, 0, Qt::AlignVCenter);
@@ -288,7 +290,7 @@ QWidget* SettingsPanel::buildAccount(QWidget* parent) {
     keyField_ = new QLineEdit(well);
     keyField_->setObjectName(QStringLiteral("keyField"));
     keyField_->setEchoMode(QLineEdit::Password);
-    keyField_->setPlaceholderText(QStringLiteral("Ключ личного доступа"));
+    keyField_->setPlaceholderText(QString::fromUtf8(UiText::accessKey));
     keyField_->setFrame(false);
     keyField_->setFont(Theme::font(12));
     keyField_->setAttribute(Qt::WA_MacShowFocusRect, false);
@@ -305,11 +307,11 @@ QWidget* SettingsPanel::buildAccount(QWidget* parent) {
 
     auto* keyActions = new QWidget(keyForm_);
     auto* keyRow = row(keyActions, 16);
-    connectButton_ = new SoftButton(QStringLiteral("Подключить"), QString(), true, false, keyActions);
+    connectButton_ = new SoftButton(QString::fromUtf8(UiText::connect), QString(), true, false, keyActions);
     connectButton_->setObjectName(QStringLiteral("connectButton"));
     QObject::connect(connectButton_, &QAbstractButton::clicked, this, [this] { model_.login(); });
     keyRow->addWidget(connectButton_, 0, Qt::AlignVCenter);
-    auto* file = new PlainButton(QStringLiteral("Выбрать файл доступа"), QString(), Theme::font(11),
+    auto* file = new PlainButton(QString::fromUtf8(UiText::chooseAccessFile), QString(), Theme::font(11),
                                  Palette::muted(), keyActions);
     file->setObjectName(QStringLiteral("accessFileButton"));
     QObject::connect(file, &QAbstractButton::clicked, this, [this] { model_.importAccessFile(); });
@@ -318,9 +320,8 @@ QWidget* SettingsPanel::buildAccount(QWidget* parent) {
     keyColumn->addWidget(keyActions);
     layout->addWidget(keyForm_);
 
-    QLabel* note = Theme::label(
-        QStringLiteral("Сессия сохраняется в хранилище паролей системы. Сам ключ доступа не сохраняется."),
-        Theme::font(9), Palette::muted(), account, true);
+    QLabel* note = Theme::label(QString::fromUtf8(UiText::sessionStorage), Theme::font(9), Palette::muted(),
+                                account, true);
     note->setObjectName(QStringLiteral("sessionNote"));
     layout->addWidget(note);
     return account;
@@ -332,7 +333,7 @@ QWidget* SettingsPanel::buildAutoStart(QWidget* parent) {
     auto* switchRow = new QWidget(autoStart);
     auto* switchLayout = row(switchRow, 10);
     switchLayout->addWidget(
-        Theme::label(QStringLiteral("Автостарт звонков"), Theme::font(12), Palette::dark(), switchRow), 0,
+        Theme::label(QString::fromUtf8(UiText::autoStart), Theme::font(12), Palette::dark(), switchRow), 0,
         Qt::AlignVCenter);
     switchLayout->addStretch(1);
     autoToggle_ = new Toggle(switchRow);
@@ -344,16 +345,10 @@ QWidget* SettingsPanel::buildAutoStart(QWidget* parent) {
     });
     switchLayout->addWidget(autoToggle_, 0, Qt::AlignVCenter);
     layout->addWidget(switchRow);
-    layout->addWidget(Theme::paragraph(
-        QStringLiteral(
-            "Автостарт следит за использованием микрофона другими приложениями; Zoom также "
-            "определяется по выходному звуку. Диктовка и аудиотесты тоже могут включить запись. Для "
-            "звонков без микрофона можно нажать «Записать» вручную."),
-        Theme::font(10), Palette::muted(), 3, autoStart));
-    layout->addWidget(Theme::paragraph(
-        QStringLiteral("Ручная запись идёт до нажатия «Завершить». Микрофон Mello записывается независимо от "
-                       "кнопки mute в приложении звонка. Для чистого звука рекомендуются наушники."),
-        Theme::font(10), Palette::muted(), 3, autoStart));
+    layout->addWidget(Theme::paragraph(QString::fromUtf8(UiText::autoStartExplained), Theme::font(10),
+                                       Palette::muted(), 3, autoStart));
+    layout->addWidget(Theme::paragraph(QString::fromUtf8(UiText::manualRecordingExplained), Theme::font(10),
+                                       Palette::muted(), 3, autoStart));
     layout->addWidget(buildStartAtLogin(autoStart));
     return autoStart;
 }
@@ -363,9 +358,9 @@ QWidget* SettingsPanel::buildStartAtLogin(QWidget* parent) {
     auto* loginColumn = column(login, 6);
     auto* switchRow = new QWidget(login);
     auto* switchLayout = row(switchRow, 10);
-    switchLayout->addWidget(Theme::label(QStringLiteral("Запускать при входе в систему"), Theme::font(12),
-                                         Palette::dark(), switchRow),
-                            0, Qt::AlignVCenter);
+    switchLayout->addWidget(
+        Theme::label(QString::fromUtf8(UiText::startAtLogin), Theme::font(12), Palette::dark(), switchRow), 0,
+        Qt::AlignVCenter);
     switchLayout->addStretch(1);
     loginToggle_ = new Toggle(switchRow);
     loginToggle_->setObjectName(QStringLiteral("startAtLoginToggle"));
@@ -375,9 +370,8 @@ QWidget* SettingsPanel::buildStartAtLogin(QWidget* parent) {
                      [this] { loginToggle_->setOn(model_.startAtLogin()); });
     switchLayout->addWidget(loginToggle_, 0, Qt::AlignVCenter);
     loginColumn->addWidget(switchRow);
-    loginColumn->addWidget(
-        Theme::paragraph(QStringLiteral("Mello Parlo запускается без окна, значком в трее."), Theme::font(10),
-                         Palette::muted(), 3, login));
+    loginColumn->addWidget(Theme::paragraph(QString::fromUtf8(UiText::startsInTray), Theme::font(10),
+                                            Palette::muted(), 3, login));
     // The entry on disk, not what was last written: the desktop's settings may have changed it.
     model_.refreshStartAtLogin();
     loginToggle_->setOn(model_.startAtLogin());
@@ -408,7 +402,8 @@ void SettingsPanel::refreshPermissions() {
     const bool checking = model_.checkingPermissions();
     requestButton_->setEnabled(!checking);
     checkButton_->setEnabled(!checking);
-    checkButton_->setText(checking ? QStringLiteral("Проверяю…") : QStringLiteral("Проверить доступ"));
+    checkButton_->setText(checking ? QString::fromUtf8(UiText::checkingAccess)
+                                   : QString::fromUtf8(UiText::checkAccess));
     const std::optional<QString> sentence = model_.permissionCheckMessage();
     checkMessage_->setVisible(sentence.has_value());
     checkMessage_->setText(sentence.value_or(QString()));
@@ -421,7 +416,8 @@ void SettingsPanel::refreshAccount() {
     if (keyField_->text() != model_.password())
         keyField_->setText(model_.password());
     const bool loggingIn = model_.loggingIn();
-    connectButton_->setText(loggingIn ? QStringLiteral("Подключаю…") : QStringLiteral("Подключить"));
+    connectButton_->setText(loggingIn ? QString::fromUtf8(UiText::connecting)
+                                      : QString::fromUtf8(UiText::connect));
     // The key is not trimmed here: a blank enables the button, and the login then ignores it.
     connectButton_->setEnabled(!loggingIn && !model_.password().isEmpty());
 }

@@ -5,6 +5,7 @@
 #include "ui/Palette.h"
 #include "ui/Surface.h"
 #include "ui/Theme.h"
+#include "ui/UiTexts.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -42,7 +43,8 @@ QString placeOf(const TranscriptMatch& match) {
     const QString time = QString::fromStdString(clockLabel(match.start));
     if (!match.inSummary)
         return time;
-    return match.segment >= 0 ? QStringLiteral("Итоги · ") + time : QStringLiteral("Итоги");
+    return match.segment >= 0 ? QString::fromUtf8(UiText::inSummaryAt).arg(time)
+                              : QString::fromUtf8(UiText::inSummary);
 }
 
 } // namespace
@@ -100,7 +102,7 @@ void TranscriptMatchRow::keyPressEvent(QKeyEvent* event) {
 TranscriptMatchList::TranscriptMatchList(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("transcriptMatches"));
     layout_ = column(this, 10, QMargins(0, 4, 0, 14));
-    QLabel* heading = Theme::label(QStringLiteral("В расшифровках"), Theme::font(9, QFont::Bold, 1.0),
+    QLabel* heading = Theme::label(QString::fromUtf8(UiText::inTranscripts), Theme::font(9, QFont::Bold, 1.0),
                                    Palette::muted(), this);
     heading->setObjectName(QStringLiteral("transcriptMatchesHeading"));
     layout_->addWidget(heading);

@@ -3,6 +3,7 @@
 #include "library/LocalStore.h"
 #include "model/AppModel.h"
 #include "ui/Palette.h"
+#include "ui/UiTexts.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -62,11 +63,11 @@ TrayMenu::TrayMenu(AppModel& model, QObject* parent)
     status_->setEnabled(false);
     menu_->addSeparator();
 
-    auto* open = menu_->addAction(QStringLiteral("Открыть приложение"));
+    auto* open = menu_->addAction(QString::fromUtf8(UiText::openApplication));
     open->setObjectName(QStringLiteral("trayOpen"));
     QObject::connect(open, &QAction::triggered, this, &TrayMenu::openWindowRequested);
 
-    autoStart_ = menu_->addAction(QStringLiteral("Автостарт звонков"));
+    autoStart_ = menu_->addAction(QString::fromUtf8(UiText::autoStart));
     autoStart_->setObjectName(QStringLiteral("trayAutoStart"));
     autoStart_->setCheckable(true);
     QObject::connect(autoStart_, &QAction::triggered, this, [this](bool on) {
@@ -76,13 +77,13 @@ TrayMenu::TrayMenu(AppModel& model, QObject* parent)
     });
 
     QPointer<AppModel> weak(&model_);
-    record_ = menu_->addAction(QStringLiteral("Записать"));
+    record_ = menu_->addAction(QString::fromUtf8(UiText::record));
     record_->setObjectName(QStringLiteral("trayRecord"));
     QObject::connect(record_, &QAction::triggered, this, [weak] {
         if (weak)
             weak->recordNow(); // runs on its own; the menu does not wait
     });
-    stop_ = menu_->addAction(QStringLiteral("Завершить запись"));
+    stop_ = menu_->addAction(QString::fromUtf8(UiText::stopRecording));
     stop_->setObjectName(QStringLiteral("trayStop"));
     // No disabled state: a second press during finalization reaches the model, which ignores it.
     QObject::connect(stop_, &QAction::triggered, this, [weak] {
@@ -90,7 +91,7 @@ TrayMenu::TrayMenu(AppModel& model, QObject* parent)
             weak->stopRecording(true);
     });
 
-    auto* settings = menu_->addAction(QStringLiteral("Настройки…"));
+    auto* settings = menu_->addAction(QString::fromUtf8(UiText::settingsCommand));
     settings->setObjectName(QStringLiteral("traySettings"));
     QObject::connect(settings, &QAction::triggered, this, [this] {
         Q_EMIT openWindowRequested();
@@ -98,7 +99,7 @@ TrayMenu::TrayMenu(AppModel& model, QObject* parent)
     });
     menu_->addSeparator();
 
-    quit_ = menu_->addAction(QStringLiteral("Завершить Mello Parlo"));
+    quit_ = menu_->addAction(QString::fromUtf8(UiText::quit));
     quit_->setObjectName(QStringLiteral("trayQuit"));
     quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     QObject::connect(quit_, &QAction::triggered, this, &TrayMenu::quitRequested);
@@ -128,8 +129,9 @@ TrayMenu::TrayMenu(AppModel& model, QObject* parent)
     QObject::connect(&model_, &AppModel::notificationRequested, this,
                      [this](const QString& text) { notify(QStringLiteral("Mello Parlo"), text); });
     // A recording that started by itself may run with nobody at the window: say so on the desktop.
-    QObject::connect(&model_, &AppModel::silenceAlert, this,
-                     [this](const QString& text) { notify(QStringLiteral("Проверьте звук записи"), text); });
+    QObject::connect(&model_, &AppModel::silenceAlert, this, [this](const QString& text) {
+        notify(QString::fromUtf8(UiText::checkRecordingSound), text);
+    });
     refresh();
 }
 
@@ -176,7 +178,8 @@ void TrayMenu::refresh() {
                          : model_.statusTitle());
     autoStart_->setChecked(model_.autoEnabled());
     record_->setVisible(!recording);
-    record_->setText(model_.starting() ? QStringLiteral("Начинаю запись…") : QStringLiteral("Записать"));
+    record_->setText(model_.starting() ? QString::fromUtf8(UiText::startingRecording)
+                                       : QString::fromUtf8(UiText::record));
     record_->setEnabled(!model_.starting() && !model_.finalizing());
     stop_->setVisible(recording);
 
@@ -190,8 +193,8 @@ void TrayMenu::recordingChanged() {
     // every stop asked for by someone (the menu, the window, quitting, switching auto-start off)
     // leaves it suppressed first.
     if (!model_.recordingID() && model_.lifecycle().phase == MeetingLifecycle::Phase::idle)
-        notify(QStringLiteral("Запись завершена"),
-               QStringLiteral("Звонок закончился. Mello Parlo остановил запись и сохранил её."));
+        notify(QString::fromUtf8(UiText::recordingFinishedTitle),
+               QString::fromUtf8(UiText::recordingFinished));
 }
 
 void TrayMenu::startingChanged() {
@@ -201,8 +204,7 @@ void TrayMenu::startingChanged() {
     const bool finished = wasStarting_ && !model_.starting();
     wasStarting_ = model_.starting();
     if (finished && model_.recordingID() && model_.lifecycle().phase == MeetingLifecycle::Phase::recording)
-        notify(QStringLiteral("Идёт запись звонка"),
-               QStringLiteral("Mello Parlo заметил звонок и записывает звук компьютера и микрофон."));
+        notify(QString::fromUtf8(UiText::callRecordingTitle), QString::fromUtf8(UiText::callRecording));
 }
 
 void TrayMenu::notify(const QString& title, const QString& body) {

@@ -78,10 +78,10 @@ TEST_F(ModelServiceTest, AnHttpServiceIsRefusedAtStartUpAndNothingIsSent) {
     services.server->base.setScheme(QStringLiteral("http"));
     AppModel model(false, std::move(services));
     ASSERT_TRUE(waitUntil([&] { return model.message().has_value(); }));
-    EXPECT_EQ(model.message(), QString::fromUtf8(ServiceText::insecureBase));
+    EXPECT_EQ(model.message(), QString::fromUtf8(ServerText::insecureBase));
     model.setPassword(QStringLiteral("parlo-dev-key"));
     test::runTask(model.login());
-    EXPECT_EQ(model.message(), QString::fromUtf8(ServiceText::insecureBase));
+    EXPECT_EQ(model.message(), QString::fromUtf8(ServerText::insecureBase));
     EXPECT_FALSE(model.connected());
     EXPECT_TRUE(loopback.service.requests().isEmpty());
 }

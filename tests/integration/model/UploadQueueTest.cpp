@@ -241,12 +241,12 @@ TEST_F(UploadQueueTest, AMalformedOrEndlessDetailBecomesOneRussianNotice) {
     const QString detail = QStringLiteral("/api/meetings/*");
     loopback.service.injectFault("GET", detail, dev::Fault::withStatus(200, R"({"id":)"));
     test::runTask(model->loadDetail(id));
-    EXPECT_EQ(model->message(), QString::fromUtf8(ServiceText::malformedAnswer));
+    EXPECT_EQ(model->message(), QString::fromUtf8(ServerText::malformedAnswer));
 
     model->setMessage(std::nullopt);
     loopback.service.injectFault("GET", detail, dev::Fault::endless(R"({"title":")", "x"));
     test::runTask(model->loadDetail(id), std::chrono::seconds(60));
-    EXPECT_EQ(model->message(), QString::fromUtf8(ServiceText::malformedAnswer));
+    EXPECT_EQ(model->message(), QString::fromUtf8(ServerText::malformedAnswer));
 }
 
 TEST_F(UploadQueueTest, ADeletedMeetingStaysDeletedAndARenamedOneKeepsItsTitle) {

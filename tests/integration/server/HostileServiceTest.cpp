@@ -61,10 +61,10 @@ protected:
 TEST_F(HostileServiceTest, DeepNestingInTheListOrADetailIsAMalformedAnswer) {
     const QByteArray deep = nestedMeeting(80'000); // 160 KB: once a stack overflow at every connect
     loopback.service.injectFault("GET", kMeetings, Fault::withStatus(200, "[" + deep + "]"));
-    EXPECT_EQ(s(failureOf(client->list())), ServiceText::malformedAnswer);
+    EXPECT_EQ(s(failureOf(client->list())), ServerText::malformedAnswer);
     loopback.service.injectFault("GET", kMeetings + QLatin1Char('/') + QString::fromLatin1(kMeetingID),
                                  Fault::withStatus(200, deep));
-    EXPECT_EQ(s(failureOf(client->detail(QString::fromLatin1(kMeetingID)))), ServiceText::malformedAnswer);
+    EXPECT_EQ(s(failureOf(client->detail(QString::fromLatin1(kMeetingID)))), ServerText::malformedAnswer);
 
     loopback.service.injectFault("GET", kMeetings, Fault::withStatus(200, "[" + nestedMeeting(200) + "]"));
     EXPECT_EQ(runTask(client->list()).size(), 1u) << "deep but within the limit";
@@ -75,12 +75,12 @@ TEST_F(HostileServiceTest, OversizedAnswersAreCutWhileTheyArrive) {
     loopback.service.injectFault("GET", kMeetings + QStringLiteral("/*"),
                                  Fault::endless(R"({"id":")" + kMeetingID + R"(","title":")", "x",
                                                 "application/json", 2LL * 1024 * 1024 * 1024));
-    EXPECT_EQ(s(failureOf(client->detail(QString::fromLatin1(kMeetingID)))), ServiceText::malformedAnswer);
+    EXPECT_EQ(s(failureOf(client->detail(QString::fromLatin1(kMeetingID)))), ServerText::malformedAnswer);
     expectStreamAbandoned(0);
 
     // An endless chunked list stops at the cap.
     loopback.service.injectFault("GET", kMeetings, Fault::endless("[", R"({"id":"x"},)"));
-    EXPECT_EQ(s(failureOf(client->list())), ServiceText::malformedAnswer);
+    EXPECT_EQ(s(failureOf(client->list())), ServerText::malformedAnswer);
     expectStreamAbandoned(options.limits.document);
 
     // A failure's body is read only as far as a "detail" can be: an endless one is no message.
@@ -129,7 +129,7 @@ TEST_F(HostileServiceTest, AnEndlessOrRefusedAudioDownloadLeavesNoFile) {
 TEST_F(HostileServiceTest, ATrickleIsCutByTheDripGuardLongBeforeTheIdleTimeOut) {
     // One byte every 100 ms resets the 60-second idle time-out for ever; the guard needs 1 KiB a window.
     loopback.service.injectFault("GET", kMeetings, Fault::drip(QByteArray(4096, ' ') + "[]", 100ms));
-    EXPECT_EQ(s(failureOf(client->list(), 10s)), ServiceText::timedOut);
+    EXPECT_EQ(s(failureOf(client->list(), 10s)), ServerText::timedOut);
     EXPECT_TRUE(waitUntil([&] { return loopback.service.activeStreams() == 0; }, 10s));
 
     // An answer that flows, and an upload of megabytes, are never taken for a trickle.
@@ -183,7 +183,7 @@ TEST_F(HostileServiceTest, MeetingsWhoseIdsAreNoIdsAreLeftOutOfTheList) {
     loopback.service.injectFault("GET", kMeetings + QStringLiteral("/*"),
                                  Fault::withStatus(200, R"({"id":"../x","title":"t","created":1,)"
                                                         R"("status":"done","stage":"s","progress":0})"));
-    EXPECT_EQ(s(failureOf(client->detail(QString::fromLatin1(kMeetingID)))), ServiceText::malformedAnswer);
+    EXPECT_EQ(s(failureOf(client->detail(QString::fromLatin1(kMeetingID)))), ServerText::malformedAnswer);
 }
 
 TEST_F(HostileServiceTest, OnlyAnHttpsServiceIsEverSpokenTo) {
@@ -192,9 +192,9 @@ TEST_F(HostileServiceTest, OnlyAnHttpsServiceIsEverSpokenTo) {
     ServerClient insecure(false, plain);
     EXPECT_FALSE(insecure.isSecure());
     loopback.service.clearRequests();
-    EXPECT_EQ(s(failureOf(insecure.login(QStringLiteral("parlo-dev-key")))), ServiceText::insecureBase);
+    EXPECT_EQ(s(failureOf(insecure.login(QStringLiteral("parlo-dev-key")))), ServerText::insecureBase);
     EXPECT_FALSE(runTask(insecure.checkSession()));
-    EXPECT_EQ(s(failureOf(insecure.detail(QString::fromLatin1(kMeetingID)))), ServiceText::insecureBase);
+    EXPECT_EQ(s(failureOf(insecure.detail(QString::fromLatin1(kMeetingID)))), ServerText::insecureBase);
     EXPECT_TRUE(loopback.service.requests().isEmpty());
 }
 

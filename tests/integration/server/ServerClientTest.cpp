@@ -310,12 +310,12 @@ TEST_F(ServerClientTest, NoBodyFileRemainsAfterAFailedOrResetUpload) {
               "Некорректный номер записи.");
     loopback.service.injectFault("POST", meetings, Fault::withStatus(200, R"([1,2)"));
     EXPECT_EQ(s(failureOf(client->upload(file, QStringLiteral("t"), Uuid::random()))),
-              ServiceText::malformedAnswer);
+              ServerText::malformedAnswer);
     EXPECT_TRUE(multipartLeftovers(data.path()).isEmpty());
 
     loopback.service.resetConnectionsAfter(256 * 1024);
     // A transport failure: its sentence, the technical text only in the log.
-    EXPECT_EQ(s(failureOf(client->upload(file, QStringLiteral("t"), Uuid::random()))), ServiceText::network);
+    EXPECT_EQ(s(failureOf(client->upload(file, QStringLiteral("t"), Uuid::random()))), ServerText::network);
     EXPECT_TRUE(multipartLeftovers(data.path()).isEmpty());
     EXPECT_EQ(loopback.service.meetingCount(), 0);
 }
@@ -367,7 +367,7 @@ TEST_F(ServerClientTest, AnUntrustedCertificateFailsTheHandshake) {
     ServerClientOptions options = loopback.clientOptions();
     options.caCertificates.clear();
     ServerClient distrustful(false, options);
-    EXPECT_EQ(s(failureOf(distrustful.login(QStringLiteral("parlo-dev-key")))), ServiceText::tls);
+    EXPECT_EQ(s(failureOf(distrustful.login(QStringLiteral("parlo-dev-key")))), ServerText::tls);
     EXPECT_TRUE(loopback.service.requests().isEmpty());
 }
 
@@ -401,9 +401,9 @@ TEST_F(ServerClientTest, DetailListAndExportReadTheMeetingBack) {
 
     loopback.service.injectFault("GET", QStringLiteral("/api/meetings/") + id,
                                  Fault::withStatus(200, R"({"id":"x","title":"t"})"));
-    EXPECT_EQ(s(failureOf(client->detail(id))), ServiceText::malformedAnswer);
+    EXPECT_EQ(s(failureOf(client->detail(id))), ServerText::malformedAnswer);
     loopback.service.injectFault("GET", QStringLiteral("/api/meetings"), Fault::withStatus(200, "[{]"));
-    EXPECT_EQ(s(failureOf(client->list())), ServiceText::malformedAnswer);
+    EXPECT_EQ(s(failureOf(client->list())), ServerText::malformedAnswer);
 
     runTask(client->logout()); // signed out, the request still goes and the refusal is the message
     EXPECT_EQ(s(failureOf(client->exportMeeting(id, QStringLiteral("md")))),

@@ -166,7 +166,7 @@ TEST_F(SmokeUpload, RefusesAServiceWithoutHttpsBeforeSendingTheKey) {
     const Outcome run = smoke(QStringLiteral("http://127.0.0.1:9"), access);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.endsWith(QStringLiteral("Native smoke failed: ") +
-                                 QString::fromUtf8(parlo::ServiceText::insecureBase) + QLatin1Char('\n')))
+                                 QString::fromUtf8(parlo::ServerText::insecureBase) + QLatin1Char('\n')))
         << run.err.toStdString();
     EXPECT_EQ(run.out, QString()); // no PASS line
 }
