@@ -236,7 +236,13 @@ ServerClient::ServerClient(bool remember, ServerClientOptions options, QObject* 
         qCWarning(lcService) << "the service's base URL is not https, nothing will be sent:" << options_.base;
 }
 
-ServerClient::~ServerClient() = default;
+ServerClient::~ServerClient() {
+    // Requests still under way end here, as cancelled: their coroutines resume and unwind (their
+    // owners hold themselves weakly) instead of waiting forever on replies deleted with the manager.
+    Q_EMIT cancelRequested();
+    for (QNetworkReply* reply : network_->findChildren<QNetworkReply*>())
+        reply->abort();
+}
 
 fs::path ServerClient::scratchFolder() const {
     if (options_.scratchFolder.empty())
