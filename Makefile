@@ -42,13 +42,16 @@ test-tsan: deps
 	  ./integration/recording/parlo_recording_tests --gtest_filter="RecordingEndToEnd.*"'
 
 # The tests that talk to a sound server, once more on PipeWire (with WirePlumber and pipewire-pulse).
-# A test that fails is run once more: on a shared two-core machine PipeWire's non-realtime threads
-# are sometimes late by a quantum, which the tests measuring tones and timing see. The failed
-# attempt's output stays in the log.
+# A test that fails is run once more: on a shared two-core machine PipeWire sometimes delivers a
+# quantum (21.3 ms) late, which the tests measuring tones see; the failed attempt's output stays in
+# the log. The two-minute sample-by-sample timeline test is left to PulseAudio: on PipeWire's null
+# sinks the played noise itself has holes of 20-40 ms (zeros in both tracks at one place) and the
+# deliveries move by a quantum without a reported break, so there it measures the test server.
 test-pipewire: build
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0 \
 	PARLO_SOUND_SERVER=pipewire scripts/test-sound-server \
-	ctest --test-dir $(BUILD_DIR) -L soundserver --output-on-failure --timeout 300 --repeat until-pass:2
+	ctest --test-dir $(BUILD_DIR) -L soundserver -LE soundserver-long --output-on-failure --timeout 300 \
+	--repeat until-pass:2
 
 bench:
 	$(MAKE) build PRESET=release
