@@ -39,6 +39,16 @@ constexpr int kToastMargin = 24;
 constexpr int kSheetWidth = 630;
 constexpr int kSheetHeight = 720;
 
+// An engraved well named `name` holding one row, its content `across` and `down` further in than
+// the well's own padding.
+QHBoxLayout* engravedRow(QWidget* well, const char* name, qreal radius, int across, int down, int spacing) {
+    well->setObjectName(QString::fromLatin1(name));
+    Engraved::apply(well, radius);
+    well->setContentsMargins(Engraved::padding + across, Engraved::padding + down, Engraved::padding + across,
+                             Engraved::padding + down);
+    return row(well, spacing);
+}
+
 QWidget* filledRect(QWidget* parent, const QColor& colour) {
     auto* w = new QWidget(parent);
     w->setAutoFillBackground(true);
@@ -295,14 +305,8 @@ QWidget* MainWindow::buildSidebar() {
     layout->addSpacing(14);
 
     auto* entry = new QWidget(sidebar);
-    entry->setObjectName(QStringLiteral("libraryEntry"));
-    Engraved::apply(entry, 13);
-    entry->setContentsMargins(Engraved::padding + 13, Engraved::padding + 13, Engraved::padding + 13,
-                              Engraved::padding + 13);
-    auto* entryRow = new QHBoxLayout(entry);
-    entryRow->setContentsMargins(0, 0, 0, 0);
     // DejaVu is wider than the faces this layout was drawn for: tight spacing keeps the text whole.
-    entryRow->setSpacing(5);
+    auto* entryRow = engravedRow(entry, "libraryEntry", 13, 13, 13, 5);
     const QFont entryFont = Theme::font(11, QFont::DemiBold);
     entryRow->addWidget(new Symbol(QStringLiteral("waveform"), 12, Palette::dark(), entry));
     entryRow->addWidget(
@@ -447,13 +451,7 @@ QWidget* MainWindow::buildCard(QWidget* parent) {
     auto* status = new QWidget(card);
     auto* statusRow = row(status, 12);
     auto* pill = new QWidget(status);
-    pill->setObjectName(QStringLiteral("statusPill"));
-    Engraved::apply(pill, 12);
-    pill->setContentsMargins(Engraved::padding + 13, Engraved::padding + 9, Engraved::padding + 13,
-                             Engraved::padding + 9);
-    auto* pillRow = new QHBoxLayout(pill);
-    pillRow->setContentsMargins(0, 0, 0, 0);
-    pillRow->setSpacing(8);
+    auto* pillRow = engravedRow(pill, "statusPill", 12, 13, 9, 8);
     statusDot_ = new Dot(7, Palette::mint(), pill);
     statusDot_->setObjectName(QStringLiteral("statusDot"));
     pillRow->addWidget(statusDot_, 0, Qt::AlignVCenter);
