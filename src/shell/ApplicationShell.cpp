@@ -79,8 +79,9 @@ AppModelServices realServices(QSettings* settings, std::shared_ptr<QPointer<QWid
     };
     services.requestPermissions = [] { return CapturePermissions::request(); };
     services.codec = platform::ffmpegCodec();
-    // A dialog's list of files, then every file.
-    const auto orAllFiles = [](const QString& filter) {
+    // A dialog's list of files, then every file. Returned as a QString: a deduced string builder would
+    // refer to the temporaries of the return statement.
+    const auto orAllFiles = [](const QString& filter) -> QString {
         return filter + QStringLiteral(";;") + QString::fromUtf8(ShellText::allFiles);
     };
     services.chooseAccessFile = [dialogParent, orAllFiles] {
