@@ -14,8 +14,10 @@ constexpr double windowSeconds = 1.0;
 constexpr std::size_t historyWindows = 60;
 // Below this span of readings a fitted slope is mostly noise.
 constexpr double minimumSpan = 4.0;
-// Far beyond any sound card's crystal (they are off by tens to hundreds of ppm).
-constexpr double maximumDrift = 0.01;
+// Beyond any sound card's crystal (they are off by tens to hundreds of ppm), and small enough that a
+// slope misread from audio the server lost silently pitches the rest of the call by no more than a
+// few cents (seen on PipeWire after a full disk: the estimate ran to its limit).
+constexpr double maximumDrift = 0.002;
 // Blocks held without enough readings (a source that reports no timing) are released anyway.
 constexpr std::size_t maximumHeld = 50;
 // Seconds of readings that, agreeing with each other within `shiftSpread` and all off the line by
