@@ -4,6 +4,7 @@
 // into its sinks as another application would, and small signal measurements.
 
 #include "capture/CapturePermissions.h"
+#include "platform/AacFileWriter.h"
 #include "platform/PlatformParts.h"
 #include "support/TestSupport.h"
 
@@ -20,6 +21,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -313,12 +315,13 @@ inline std::vector<float> tone(double hz, double seconds, float amplitude, int r
 
 // Plays mono float samples into a sink with pacat, as another application would. Each player is an
 // application of its own name: the server remembers a mute per application name (WirePlumber's
-// stream restore on PipeWire) and would start a namesake muted. A long `latencyMs` keeps it
-// playing through a busy machine: the server holds that much of it.
+// stream restore on PipeWire) and would start a namesake muted. The server holds `latencyMs` of
+// the sound, which keeps it playing through a busy machine: with 20 ms, a player that missed its
+// turn for longer left holes in its own tone, which the recording then faithfully kept.
 class Player {
 public:
     Player(const QString& folder, const char* sink, const std::vector<float>& samples,
-           const QStringList& properties = {}, int latencyMs = 20) {
+           const QStringList& properties = {}, int latencyMs = 250) {
         const QString file = folder + text("/play-") + text(sink) + QString::number(++counter) + text(".raw");
         std::ofstream out(file.toStdString(), std::ios::binary);
         out.write(reinterpret_cast<const char*>(samples.data()),
@@ -370,13 +373,48 @@ inline double amplitudeAt(const std::vector<float>& samples, std::size_t from, s
     return 2 * std::hypot(re, im) / static_cast<double>(to - from);
 }
 
-// Where a `hz` tone of 16 kHz `samples` is first heard, to a tenth of a second: a player starts
-// late on a busy machine, and PipeWire starts streams corked.
-inline std::size_t toneOnset(const std::vector<float>& samples, double hz) {
+// The mean amplitude of a `hz` tone over [from, to) seconds of `audio`, a quarter second at a time:
+// the capture follows the sound server's clock drift, so over seconds a tone comes back a fraction of
+// a hertz off, and one long transform would cancel it out.
+inline double toneLevel(const DecodedAudio& audio, double hz, double from, double to) {
+    const auto frame = [&](double seconds) {
+        return std::min(static_cast<std::size_t>(std::max(seconds, 0.0) * audio.sampleRate),
+                        audio.samples.size());
+    };
+    double sum = 0;
+    int windows = 0;
+    for (double t = from; t + 0.25 <= to + 1e-9; t += 0.25, ++windows)
+        sum += amplitudeAt(audio.samples, frame(t), frame(t + 0.25), hz, audio.sampleRate);
+    return windows > 0 ? sum / windows : 0.0;
+}
+
+inline double secondsOf(const DecodedAudio& audio) {
+    return static_cast<double>(audio.samples.size()) / audio.sampleRate;
+}
+
+// Where a `hz` tone is first heard in `audio`, in seconds to a tenth: a player starts late on a busy
+// machine, and PipeWire starts streams corked.
+inline double toneOnset(const DecodedAudio& audio, double hz) {
+    const auto tenth = static_cast<std::size_t>(audio.sampleRate / 10);
     std::size_t onset = 0;
-    while (onset + 1600 < samples.size() && amplitudeAt(samples, onset, onset + 1600, hz, 16000) < 0.1)
-        onset += 1600;
-    return onset;
+    while (onset + tenth < audio.samples.size() &&
+           amplitudeAt(audio.samples, onset, onset + tenth, hz, audio.sampleRate) < 0.1)
+        onset += tenth;
+    return static_cast<double>(onset) / audio.sampleRate;
+}
+
+// The levels of `tones` in every half second of `audio`, one line each, for a failure's message:
+// it tells a tone that stopped from one that came back weak or at another pitch.
+inline std::string toneLevelsOverTime(const DecodedAudio& audio, std::initializer_list<double> tones) {
+    std::string lines;
+    for (double t = 0; t + 0.5 <= secondsOf(audio); t += 0.5) {
+        lines += std::to_string(t).substr(0, 4) + " s:";
+        for (double hz : tones)
+            lines += " " + std::to_string(static_cast<int>(hz)) + " Hz " +
+                     std::to_string(toneLevel(audio, hz, t, t + 0.5)).substr(0, 5);
+        lines += "\n";
+    }
+    return lines;
 }
 
 } // namespace parlo::test

@@ -92,15 +92,14 @@ TEST_F(RecorderTest, TonesOfBothSourcesEndUpInTheConversation) {
     ASSERT_EQ(decoded.sampleRate, 16000);
     EXPECT_NEAR(static_cast<double>(decoded.samples.size()), result.duration * 16000, 1024);
     // Look at a second where both tones play: from a quarter second after the computer's tone is
-    // first heard (a player starts late on a busy machine, and PipeWire starts streams corked).
-    // Stereo is averaged, not summed: a 0.3 tone comes back at 0.3, not 0.42 as with the 0.707
-    // default downmix.
-    const std::size_t from = toneOnset(decoded.samples, 440) + 4000;
-    const std::size_t to = from + 16000;
-    ASSERT_LE(to, decoded.samples.size()) << "the tone was heard too late to measure";
-    EXPECT_NEAR(amplitudeAt(decoded.samples, from, to, 440, 16000), 0.3, 0.05);
-    EXPECT_NEAR(amplitudeAt(decoded.samples, from, to, 1000, 16000), 0.3, 0.05);
-    EXPECT_LT(amplitudeAt(decoded.samples, from, to, 700, 16000), 0.01);
+    // first heard. Stereo is averaged, not summed: a 0.3 tone comes back at 0.3, not 0.42 as with the
+    // 0.707 default downmix.
+    const double from = toneOnset(decoded, 440) + 0.25;
+    ASSERT_LE(from + 1.0, secondsOf(decoded)) << "the tone was heard too late to measure";
+    EXPECT_NEAR(toneLevel(decoded, 440, from, from + 1.0), 0.3, 0.05)
+        << toneLevelsOverTime(decoded, {440, 1000});
+    EXPECT_NEAR(toneLevel(decoded, 1000, from, from + 1.0), 0.3, 0.05);
+    EXPECT_LT(toneLevel(decoded, 700, from, from + 1.0), 0.01);
 
     // Levels were reported, at most about seven times a second, and reached full scale (RMS 0.21).
     EXPECT_GT(reports.load(), 10);
@@ -237,10 +236,10 @@ TEST_F(RecorderTest, KilledDaemonReportsTheInterruptionAndStopSavesWhatArrived) 
     EXPECT_LT(result.duration, 3.5);
     const DecodedAudio decoded = decodeAudioFile(result.file);
     // From a quarter second after the tone is first heard up to the last moments before the kill.
-    const std::size_t from = toneOnset(decoded.samples, 440) + 4000;
-    const std::size_t end = decoded.samples.size() - 4000;
-    ASSERT_GE(end, from + 8000) << "less than half a second of the tone arrived";
-    EXPECT_NEAR(amplitudeAt(decoded.samples, from, end, 440, 16000), 0.3, 0.05);
+    const double from = toneOnset(decoded, 440) + 0.25;
+    const double end = secondsOf(decoded) - 0.25;
+    ASSERT_GE(end, from + 0.5) << "less than half a second of the tone arrived";
+    EXPECT_NEAR(toneLevel(decoded, 440, from, end), 0.3, 0.05) << toneLevelsOverTime(decoded, {440});
 }
 
 // The mute state of the playback stream whose application.process.id is `pid`, once it shows up.
@@ -351,9 +350,13 @@ TEST_F(RecorderTest, RecordingFollowsNewDefaultDevices) {
     }
     const CaptureResult result = test::runTask(recorder.stop());
     const DecodedAudio decoded = decodeAudioFile(result.file);
-    const std::size_t end = decoded.samples.size() - 4000;
-    EXPECT_NEAR(amplitudeAt(decoded.samples, end - 8000, end, 700, 16000), 0.3, 0.05);
-    EXPECT_NEAR(amplitudeAt(decoded.samples, end - 8000, end, 1000, 16000), 0.3, 0.05);
+    // From a quarter second after the new devices are first heard, up to a second.
+    const double from = toneOnset(decoded, 700) + 0.25;
+    const double to = std::min(from + 1.0, secondsOf(decoded) - 0.25);
+    ASSERT_GE(to, from + 0.5) << "the new devices were heard too late to measure\n"
+                              << toneLevelsOverTime(decoded, {700, 1000});
+    EXPECT_NEAR(toneLevel(decoded, 700, from, to), 0.3, 0.05) << toneLevelsOverTime(decoded, {700, 1000});
+    EXPECT_NEAR(toneLevel(decoded, 1000, from, to), 0.3, 0.05);
 }
 
 TEST_F(RecorderTest, StartWithoutASoundServerFailsAndLeavesNothingBehind) {

@@ -146,22 +146,10 @@ protected:
     QTemporaryDir playDir;
 };
 
-// The mean amplitude of a tone over [from, to) seconds, taken a quarter second at a time: the
-// capture follows the sound server's clock drift, so over seconds a tone comes back a fraction of a
-// hertz off and one long transform would cancel it out.
-double toneLevel(const DecodedAudio& audio, double hz, double from, double to) {
-    const auto frame = [&](double seconds) { return static_cast<std::size_t>(seconds * audio.sampleRate); };
-    double sum = 0;
-    int windows = 0;
-    for (double t = from; t + 0.25 <= to; t += 0.25, ++windows)
-        sum += amplitudeAt(audio.samples, frame(t), frame(t + 0.25), hz, audio.sampleRate);
-    return windows > 0 ? sum / windows : 0.0;
-}
-
 // The levels of the two test tones (the computer's 440 Hz, the microphone's 1000 Hz) in the middle
 // half of a decoded recording.
 std::pair<double, double> toneLevels(const DecodedAudio& audio) {
-    const double seconds = static_cast<double>(audio.samples.size()) / audio.sampleRate;
+    const double seconds = secondsOf(audio);
     return {toneLevel(audio, 440, seconds / 4, seconds * 3 / 4),
             toneLevel(audio, 1000, seconds / 4, seconds * 3 / 4)};
 }
@@ -276,7 +264,7 @@ TEST_F(ProgramInACall, ARecordingKilledMidCallIsRestoredAtTheNextStart) {
     EXPECT_LE(*entry.duration, ran + 0.1);
     const auto file = program.folder(entry) / "conversation.m4a";
     const DecodedAudio audio = decodeAudioFile(file);
-    EXPECT_NEAR(static_cast<double>(audio.samples.size()) / audio.sampleRate, *entry.duration, 0.1);
+    EXPECT_NEAR(secondsOf(audio), *entry.duration, 0.1);
     const auto [system, microphone] = toneLevels(audio);
     EXPECT_GT(system, 0.1) << "the computer's tone, microphone " << microphone;
     EXPECT_GT(microphone, 0.1) << "the microphone's tone";
@@ -304,7 +292,7 @@ TEST_F(ProgramInACall, SigtermDuringTheFinalMixEndsWithACompleteEntry) {
     ASSERT_TRUE(items[0].fileName);
     EXPECT_GT(items[0].duration.value_or(0), 55.0);
     const DecodedAudio audio = decodeAudioFile(folder / *items[0].fileName);
-    EXPECT_NEAR(static_cast<double>(audio.samples.size()) / audio.sampleRate, *items[0].duration, 0.1);
+    EXPECT_NEAR(secondsOf(audio), *items[0].duration, 0.1);
     EXPECT_FALSE(std::filesystem::exists(folder / ".conversation.m4a.partial"));
     EXPECT_FALSE(std::filesystem::exists(folder / "system.pcm"));
 }
@@ -345,7 +333,7 @@ TEST_F(ProgramInACall, AFullDiskMidCallWarnsAtOnceAndKeepsTheAudioAroundTheGap) 
     EXPECT_EQ(items[0].status, "waiting_login") << items[0].error.value_or("");
     ASSERT_TRUE(items[0].fileName);
     const DecodedAudio audio = decodeAudioFile(folder / *items[0].fileName);
-    const double seconds = static_cast<double>(audio.samples.size()) / audio.sampleRate;
+    const double seconds = secondsOf(audio);
     // Both tones before the gap, silence in it, both tones after it: the audio after the disk came
     // back is at its own place on the timeline. The gap on the track begins where the limit was
     // and ends about as long after the limit was set as the disk stayed full.
@@ -357,16 +345,10 @@ TEST_F(ProgramInACall, AFullDiskMidCallWarnsAtOnceAndKeepsTheAudioAroundTheGap) 
     EXPECT_LT(toneLevel(audio, 440, gapStart + 0.5, gapStart + 2.0), 0.02);
     EXPECT_GT(toneLevel(audio, 440, gapEnd + 0.5, gapEnd + 2.5), 0.1);
     EXPECT_GT(toneLevel(audio, 1000, gapEnd + 0.5, gapEnd + 2.5), 0.1);
-    if (HasFailure()) {
-        std::string levels;
-        for (double t = 0; t + 0.5 <= seconds; t += 0.5)
-            levels += std::to_string(t) + "s " + std::to_string(toneLevel(audio, 440, t, t + 0.5)) + "/" +
-                      std::to_string(toneLevel(audio, 1000, t, t + 0.5)) + "\n";
-        ADD_FAILURE() << "gap " << gapStart << "-" << gapEnd << " s of " << seconds
-                      << " s; levels 440/1000 Hz:\n"
-                      << levels << "program's log:\n"
+    if (HasFailure())
+        ADD_FAILURE() << "gap " << gapStart << "-" << gapEnd << " s of " << seconds << " s; levels:\n"
+                      << toneLevelsOverTime(audio, {440, 1000}) << "program's log:\n"
                       << log.toStdString();
-    }
 }
 
 // The preview shows a synthetic library; run beside the user's own, it must leave it as it was.
