@@ -18,10 +18,14 @@ build: configure
 run: build
 	$(BUILD_DIR)/src/mello-parlo
 
-# The whole suite, with the private sound server that the capture and detection tests talk to.
+# The whole suite, with the private sound server that the capture and detection tests talk to. The
+# tests that talk to the sound server run last, and one that fails is run once more: they measure
+# tones played by other processes, and on a shared two-core machine a player or the daemon sometimes
+# misses its turn. The failed attempt's output stays in the log.
+CTEST = ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) --timeout 300
 test: build
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0 \
-	scripts/test-sound-server ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) --timeout 300
+	scripts/test-sound-server sh -c '$(CTEST) -LE soundserver && $(CTEST) -L soundserver --repeat until-pass:2'
 
 test-asan:
 	$(MAKE) test PRESET=asan
