@@ -32,6 +32,8 @@ void CaptureHandler::reset() {
     origin_.reset();
     writeError_.clear();
     sources_ = {};
+    levels_ = {};
+    heardUntil_ = {};
 }
 
 const SampleConverter* CaptureHandler::converter(CaptureSourceKind source) const {
@@ -115,6 +117,10 @@ void CaptureHandler::handle(CaptureSourceKind source, int sampleRate, int channe
     for (float x : output)
         sum += x * x;
     levels_[key] = std::min(std::sqrt(sum / static_cast<float>(produced)) * 5.0f, 1.0f);
+    heardUntil_[key] = t + static_cast<double>(produced) / TimelineTrack::sampleRate;
+    const std::size_t other = 1 - key;
+    if (t - heardUntil_[other] > staleLevelSeconds)
+        levels_[other] = 0.0f;
 
     // One throttle for both sources: each report carries the latest level of each.
     if (t - lastLevelUpdate_ > levelInterval) {

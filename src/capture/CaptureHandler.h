@@ -35,6 +35,9 @@ class TimelineTrack;
 class CaptureHandler {
 public:
     static constexpr double levelInterval = 0.15; // seconds of stream time between level reports
+    // A source that has delivered nothing for this long while the other goes on reads as silent,
+    // not at the level it last had: a stream that died while loud must not look alive.
+    static constexpr double staleLevelSeconds = 1.0;
     // The pull towards the clock's time: an error of e seconds changes the rate by e / this, so it
     // fades with this time constant.
     static constexpr double steeringSeconds = 10.0;
@@ -89,6 +92,7 @@ private:
     std::optional<double> origin_;
     std::error_code writeError_;
     std::array<float, 2> levels_{0.0f, 0.0f};
+    std::array<double, 2> heardUntil_{}; // stream time each source's latest block ended
     double lastLevelUpdate_ = 0.0;
 };
 

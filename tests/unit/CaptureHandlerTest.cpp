@@ -161,6 +161,26 @@ TEST_F(CaptureHandlerTest, LevelsAreReportedTogetherAtMostEveryHundredFiftyMilli
                        stereoSine(440, 48000, static_cast<std::size_t>(k) * 480, 480, 0.1f),
                        {1000.0 + k * 0.01});
     EXPECT_NEAR(handler.systemLevel(), 0.354f, 0.02f);
+
+    // A loud microphone whose stream stops delivering while the computer goes on reads silent
+    // within a second, not at its last level for the rest of the call.
+    auto play = [&](int from, int to, bool microphone) {
+        for (int k = from; k < to; ++k) {
+            const auto block = stereoSine(440, 48000, static_cast<std::size_t>(k) * 480, 480, 0.3f);
+            handler.handle(Kind::system, 48000, 2, block, {1000.0 + k * 0.01});
+            if (microphone)
+                handler.handle(Kind::microphone, 48000, 2, block, {1000.0 + k * 0.01});
+        }
+    };
+    play(130, 160, true);
+    EXPECT_EQ(reports.back().second, 1.0f);
+    play(160, 210, false);
+    EXPECT_EQ(reports.back().second, 1.0f) << "half a second without a block is no silence yet";
+    play(210, 300, false);
+    EXPECT_EQ(reports.back().second, 0.0f);
+    EXPECT_EQ(handler.microphoneLevel(), 0.0f);
+    play(300, 320, true);
+    EXPECT_EQ(reports.back().second, 1.0f);
 }
 
 TEST_F(CaptureHandlerTest, FullDiskIsReportedOnceAndAudioResumesAtItsPlace) {
