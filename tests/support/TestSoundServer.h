@@ -22,12 +22,14 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iomanip>
 #include <memory>
 #include <numbers>
 #include <optional>
 #include <poll.h>
 #include <random>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -406,15 +408,15 @@ inline double toneOnset(const DecodedAudio& audio, double hz) {
 // The levels of `tones` in every half second of `audio`, one line each, for a failure's message:
 // it tells a tone that stopped from one that came back weak or at another pitch.
 inline std::string toneLevelsOverTime(const DecodedAudio& audio, std::initializer_list<double> tones) {
-    std::string lines;
+    std::ostringstream lines;
+    lines << std::fixed << std::setprecision(2);
     for (double t = 0; t + 0.5 <= secondsOf(audio); t += 0.5) {
-        lines += std::to_string(t).substr(0, 4) + " s:";
+        lines << t << " s:";
         for (double hz : tones)
-            lines += " " + std::to_string(static_cast<int>(hz)) + " Hz " +
-                     std::to_string(toneLevel(audio, hz, t, t + 0.5)).substr(0, 5);
-        lines += "\n";
+            lines << "  " << hz << " Hz " << toneLevel(audio, hz, t, t + 0.5);
+        lines << '\n';
     }
-    return lines;
+    return lines.str();
 }
 
 } // namespace parlo::test
