@@ -9,7 +9,7 @@
 #include "capture/CaptureHandler.h"
 #include "capture/StreamClock.h"
 #include "capture/TimelineTrack.h"
-#include "platform/AudioConverter.h"
+#include "codec/AudioConverter.h"
 #include "platform/PlatformParts.h"
 
 #include <benchmark/benchmark.h>

@@ -1,29 +1,68 @@
 #include "platform/PlatformParts.h"
 
+#include "capture/AudioCodec.h"
 #include "capture/SystemAudioRecorder.h"
+#include "core/ParloError.h"
 #include "detection/SoundServerState.h"
-#include "platform/AacFileWriter.h"
-#include "platform/AudioConverter.h"
 #include "platform/DesktopSecretStore.h"
 #include "platform/ProcessAncestry.h"
 #include "platform/PulseCapture.h"
 #include "platform/SoundServerMonitor.h"
 
+#include <dlfcn.h>
+
+#include <mutex>
+#include <string>
+
 namespace parlo::platform {
 
 namespace {
 
-class FfmpegCodec final : public AudioCodec {
+// The codec module, loaded on first use and kept for the life of the process (what it made may
+// outlive any owner). Loading happens once: the audio queue and the model may ask at the same time.
+class LoadedCodec final : public AudioCodec {
 public:
+    explicit LoadedCodec(std::string module) : module_(std::move(module)) {}
+
     std::unique_ptr<AudioEncoder> createEncoder(const std::filesystem::path& output, int sampleRate,
                                                 int bitRate) override {
-        return std::make_unique<AacFileWriter>(output, sampleRate, bitRate);
+        return codec().createEncoder(output, sampleRate, bitRate);
     }
     std::unique_ptr<SampleConverter> createConverter(int inputRate, int inputChannels,
                                                      int outputRate) override {
-        return std::make_unique<AudioConverter>(inputRate, inputChannels, outputRate);
+        return codec().createConverter(inputRate, inputChannels, outputRate);
     }
-    std::int64_t fileFrames(const std::filesystem::path& file) override { return audioFileFrames(file); }
+    std::int64_t fileFrames(const std::filesystem::path& file) override { return codec().fileFrames(file); }
+
+private:
+    AudioCodec& codec() {
+        std::call_once(loaded_, [this] { load(); });
+        if (!codec_)
+            throw PlatformError(failure_);
+        return *codec_;
+    }
+
+    // A bare name is found through the program's run path: beside it in a build, in its private
+    // library folder once installed.
+    void load() {
+        void* module = ::dlopen(module_.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            failure_ = std::string("Cannot load the audio codec: ") + ::dlerror();
+            return;
+        }
+        using Create = AudioCodec* (*)();
+        const auto create = reinterpret_cast<Create>(::dlsym(module, "parlo_create_audio_codec"));
+        if (!create) {
+            failure_ = "The audio codec module " + module_ + " has no entry point";
+            return;
+        }
+        codec_.reset(create());
+    }
+
+    std::string module_;
+    std::once_flag loaded_;
+    std::unique_ptr<AudioCodec> codec_;
+    std::string failure_;
 };
 
 // Clients, streams and their applications as the monitor last saw them: no I/O on the caller's
@@ -45,7 +84,11 @@ private:
 } // namespace
 
 std::shared_ptr<AudioCodec> ffmpegCodec() {
-    return std::make_shared<FfmpegCodec>();
+    return codecModule(PARLO_CODEC_MODULE);
+}
+
+std::shared_ptr<AudioCodec> codecModule(const std::string& module) {
+    return std::make_shared<LoadedCodec>(module);
 }
 
 std::unique_ptr<CaptureSource> soundServerCapture() {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 
 namespace parlo {
 
@@ -24,8 +25,14 @@ class SoundServerMonitor;
 // the start of the application): a healthy local server gives it in a few milliseconds.
 inline constexpr std::chrono::milliseconds soundServerSettleLimit{1000};
 
-// FFmpeg: libswresample for conversion, the native AAC encoder and MPEG-4 muxer for the mix.
+// FFmpeg: libswresample for conversion, the native AAC encoder and MPEG-4 muxer for the mix. It
+// lives in a module of the program's own, loaded when audio is first coded, so that a program
+// waiting for calls does not carry FFmpeg; a module that cannot be loaded makes every operation
+// throw PlatformError saying why.
 std::shared_ptr<AudioCodec> ffmpegCodec();
+// The codec of the module `module` (a file name found through the run path, or a path), loaded the
+// same way.
+std::shared_ptr<AudioCodec> codecModule(const std::string& module);
 // The sound server's capture of the default output's monitor and the default input.
 std::unique_ptr<CaptureSource> soundServerCapture();
 // One long-lived connection to the sound server, kept current by its events; the application makes

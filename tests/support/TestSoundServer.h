@@ -4,7 +4,7 @@
 // into its sinks as another application would, and small signal measurements.
 
 #include "capture/CapturePermissions.h"
-#include "platform/AacFileWriter.h"
+#include "codec/AacFileWriter.h"
 #include "platform/PlatformParts.h"
 #include "support/TestSupport.h"
 

@@ -5,8 +5,8 @@
 #include "capture/CapturePermissions.h"
 #include "capture/CaptureTexts.h"
 #include "capture/SystemAudioRecorder.h"
+#include "codec/AacFileWriter.h"
 #include "core/ParloError.h"
-#include "platform/AacFileWriter.h"
 #include "support/TestSupport.h"
 
 #include <QStandardPaths>

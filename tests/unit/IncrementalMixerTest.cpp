@@ -3,8 +3,8 @@
 #include "capture/AudioMixer.h"
 #include "capture/RecordingFinalizer.h"
 #include "capture/TimelineTrack.h"
+#include "codec/AacFileWriter.h"
 #include "core/ParloError.h"
-#include "platform/AacFileWriter.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>

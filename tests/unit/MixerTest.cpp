@@ -1,7 +1,7 @@
 #include "capture/AudioCodec.h"
 #include "capture/AudioMixer.h"
+#include "codec/AacFileWriter.h"
 #include "core/ParloError.h"
-#include "platform/AacFileWriter.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>

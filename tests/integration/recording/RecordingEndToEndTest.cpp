@@ -1,9 +1,9 @@
 #include "capture/CapturePermissions.h"
 #include "capture/SystemAudioRecorder.h"
+#include "codec/AacFileWriter.h"
 #include "detection/CallActivityProbe.h"
 #include "library/LocalStore.h"
 #include "model/AppModel.h"
-#include "platform/AacFileWriter.h"
 #include "platform/PlatformParts.h"
 #include "support/LoopbackService.h"
 #include "support/TestSoundServer.h"
@@ -213,10 +213,18 @@ TEST_F(RecordingEndToEnd, ACallIsRecordedAndSavedWithoutTheUser) {
     EXPECT_EQ(LocalStore::load().at(0).status, "waiting_login");
 }
 
+// Whether the program has FFmpeg in its memory: it loads its codec only to code audio.
+bool carriesFfmpeg(Program& program) {
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(program.process().processId()));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libavcodec");
+}
+
 TEST_F(ProgramInACall, SigtermDuringARecordingFinishesAndSavesIt) {
+    EXPECT_FALSE(carriesFfmpeg(program)) << "a program waiting for calls needs no codec";
     const auto ongoing = call(10.0);
     ASSERT_TRUE(recordingStarted(program)) << program.process().readAllStandardError().toStdString();
     spin(std::chrono::seconds(3));
+    EXPECT_TRUE(carriesFfmpeg(program));
 
     program.signal(SIGTERM); // a second signal must not cut the stop short
     EXPECT_EQ(program.terminate(std::chrono::seconds(20)), 0);

@@ -1,4 +1,4 @@
-#include "platform/AudioConverter.h"
+#include "codec/AudioConverter.h"
 
 #include "core/ParloError.h"
 

@@ -1,4 +1,4 @@
-#include "platform/AacFileWriter.h"
+#include "codec/AacFileWriter.h"
 
 #include "core/ParloError.h"
 
