@@ -85,6 +85,10 @@ protected:
             << "Xvfb did not start";
         display = announced.trimmed().toInt();
         env.insert(text("DISPLAY"), QStringLiteral(":%1").arg(display));
+        // A client must get through before the tests start theirs: once, under load, the program
+        // could not connect to the display Xvfb had just announced.
+        ASSERT_TRUE(waitUntil([&] { return !xdotool({text("getdisplaygeometry")}).isEmpty(); }, 10s))
+            << "Xvfb announced display :" << display << " but takes no client";
     }
 
     void startTray() {
