@@ -10,7 +10,8 @@ std::unique_ptr<AudioEncoder> FfmpegCodec::createEncoder(const std::filesystem::
     return std::make_unique<AacFileWriter>(output, sampleRate, bitRate);
 }
 
-std::unique_ptr<SampleConverter> FfmpegCodec::createConverter(int inputRate, int inputChannels, int outputRate) {
+std::unique_ptr<SampleConverter> FfmpegCodec::createConverter(int inputRate, int inputChannels,
+                                                              int outputRate) {
     return std::make_unique<AudioConverter>(inputRate, inputChannels, outputRate);
 }
 

@@ -11,7 +11,8 @@ class FfmpegCodec final : public AudioCodec {
 public:
     std::unique_ptr<AudioEncoder> createEncoder(const std::filesystem::path& output, int sampleRate,
                                                 int bitRate) override;
-    std::unique_ptr<SampleConverter> createConverter(int inputRate, int inputChannels, int outputRate) override;
+    std::unique_ptr<SampleConverter> createConverter(int inputRate, int inputChannels,
+                                                     int outputRate) override;
     std::int64_t fileFrames(const std::filesystem::path& file) override;
 };
 

@@ -20,7 +20,8 @@ TEST(CodecModuleTest, AModuleThatCannotBeLoadedFailsEveryOperationWithItsReason)
             codec->createEncoder(output, 16000, 64000);
             FAIL() << "an encoder without its module";
         } catch (const PlatformError& error) {
-            EXPECT_NE(std::string(error.what()).find("parlo-no-such-codec.so"), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.what()).find("parlo-no-such-codec.so"), std::string::npos)
+                << error.what();
         }
         EXPECT_THROW(codec->createConverter(48000, 2, 16000), PlatformError);
         EXPECT_THROW(codec->fileFrames(output), PlatformError);
