@@ -10,6 +10,7 @@
 #include "capture/StreamClock.h"
 #include "capture/TimelineTrack.h"
 #include "codec/AudioConverter.h"
+#include "codec/FfmpegCodec.h"
 #include "platform/PlatformParts.h"
 
 #include <benchmark/benchmark.h>
@@ -44,7 +45,7 @@ void reportShare(benchmark::State& state) {
         bufferSeconds / 100.0, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-const std::shared_ptr<parlo::AudioCodec> codec = parlo::platform::ffmpegCodec();
+const std::shared_ptr<parlo::AudioCodec> codec = std::make_shared<parlo::FfmpegCodec>();
 
 std::filesystem::path trackPath(const char* name) {
     return std::filesystem::temp_directory_path() /

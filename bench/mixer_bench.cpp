@@ -14,6 +14,7 @@
 #include "capture/CaptureSource.h"
 #include "capture/RecordingFinalizer.h"
 #include "capture/SystemAudioRecorder.h"
+#include "codec/FfmpegCodec.h"
 #include "platform/PlatformParts.h"
 
 #include <QCoreApplication>
@@ -161,7 +162,7 @@ int main(int argc, char** argv) {
     const auto microphone = recording / "microphone.pcm";
     const double longest = argc > 2 ? std::atof(argv[2]) : 7200.0;
     parlo::CapturePermissions::setBackend(std::make_shared<Granted>());
-    const auto codec = parlo::platform::ffmpegCodec();
+    const auto codec = std::make_shared<parlo::FfmpegCodec>();
 
     std::printf("recording a %.0f s call (the microphone for 3/4 of it) at full speed into %s\n", longest,
                 recording.c_str());

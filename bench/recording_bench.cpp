@@ -10,6 +10,7 @@
 #include "capture/AudioCodec.h"
 #include "capture/CapturePermissions.h"
 #include "capture/SystemAudioRecorder.h"
+#include "codec/FfmpegCodec.h"
 #include "platform/PlatformParts.h"
 #include "support/TestSoundServer.h"
 #include "support/TrackLocator.h"
@@ -98,7 +99,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     CapturePermissions::setBackend(platform::soundServerPermissions());
-    const auto codec = platform::ffmpegCodec();
+    const auto codec = std::make_shared<FfmpegCodec>();
     QTemporaryDir dir;
     const auto folder = std::filesystem::path(dir.path().toStdString()) / "recording";
     const auto systemNoise = test::whiteNoise(seconds + 10, 7, 0.3f);

@@ -9,8 +9,11 @@
 #include "platform/PulseCapture.h"
 #include "platform/SoundServerMonitor.h"
 
+#include <QString>
+
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -42,8 +45,6 @@ private:
         return *codec_;
     }
 
-    // A bare name is found through the program's run path: beside it in a build, in its private
-    // library folder once installed.
     void load() {
         void* module = ::dlopen(module_.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!module) {
@@ -83,8 +84,20 @@ private:
 
 } // namespace
 
+// MELLO_PARLO_CODEC_MODULE when set (the tests, whose programs live elsewhere in the build tree),
+// else the program's private library folder once installed (named relative to the program, so a
+// package can be installed under any prefix), else beside the program (the build tree). Named in
+// full rather than through a run path: a sanitizer intercepts dlopen and would search its own.
 std::shared_ptr<AudioCodec> ffmpegCodec() {
-    return codecModule(PARLO_CODEC_MODULE);
+    const QString chosen = qEnvironmentVariable("MELLO_PARLO_CODEC_MODULE");
+    if (!chosen.isEmpty())
+        return codecModule(chosen.toStdString());
+    std::error_code error;
+    const auto folder = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+    const auto installed = folder / PARLO_CODEC_MODULE_FROM_PROGRAM / PARLO_CODEC_MODULE;
+    if (std::filesystem::exists(installed, error))
+        return codecModule(installed.string());
+    return codecModule((folder / PARLO_CODEC_MODULE).string());
 }
 
 std::shared_ptr<AudioCodec> codecModule(const std::string& module) {

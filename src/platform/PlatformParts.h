@@ -30,7 +30,7 @@ inline constexpr std::chrono::milliseconds soundServerSettleLimit{1000};
 // waiting for calls does not carry FFmpeg; a module that cannot be loaded makes every operation
 // throw PlatformError saying why.
 std::shared_ptr<AudioCodec> ffmpegCodec();
-// The codec of the module `module` (a file name found through the run path, or a path), loaded the
+// The codec of the module at `module` (a path, or a name for the dynamic loader to find), loaded the
 // same way.
 std::shared_ptr<AudioCodec> codecModule(const std::string& module);
 // The sound server's capture of the default output's monitor and the default input.
