@@ -94,6 +94,10 @@ std::shared_ptr<AudioCodec> ffmpegCodec() {
         return codecModule(chosen.toStdString());
     std::error_code error;
     const auto folder = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+    // Never a path relative to the working folder: without the program's own folder, only the
+    // system's library folders are searched.
+    if (error || !folder.is_absolute())
+        return codecModule(PARLO_CODEC_MODULE);
     const auto installed = folder / PARLO_CODEC_MODULE_FROM_PROGRAM / PARLO_CODEC_MODULE;
     if (std::filesystem::exists(installed, error))
         return codecModule(installed.string());
