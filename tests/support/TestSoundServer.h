@@ -383,10 +383,12 @@ inline double toneLevel(const DecodedAudio& audio, double hz, double from, doubl
         return std::min(static_cast<std::size_t>(std::max(seconds, 0.0) * audio.sampleRate),
                         audio.samples.size());
     };
+    // Windows past the end of the audio count as silence, not as an empty (undefined) transform.
     double sum = 0;
     int windows = 0;
     for (double t = from; t + 0.25 <= to + 1e-9; t += 0.25, ++windows)
-        sum += amplitudeAt(audio.samples, frame(t), frame(t + 0.25), hz, audio.sampleRate);
+        if (frame(t) < frame(t + 0.25))
+            sum += amplitudeAt(audio.samples, frame(t), frame(t + 0.25), hz, audio.sampleRate);
     return windows > 0 ? sum / windows : 0.0;
 }
 
